@@ -1,0 +1,103 @@
+#pragma once
+
+#include "Exception.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantari {
+
+class EStreamError : public Exception {
+  using Exception::Exception;
+};
+class EReadError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+class EFOpenError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+class EFCreateError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// The one byte stream of the program, shared by the archive engine and the FTP
+// transfers. Read and Write return the count moved (short counts are not errors);
+// ReadBuffer and WriteBuffer move everything or raise.
+class TStream {
+public:
+  virtual ~TStream() = default;
+
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual void SetSize(int64_t newSize) = 0;
+  virtual int64_t Size();
+
+  int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+
+  // Raise EReadError "Stream read error" / EWriteError "Stream write error" on a short count.
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+  // Copies count bytes from source (all of it from position 0 when count is 0).
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+enum TFileMode : unsigned {
+  fmOpenRead = 0x0000,
+  fmOpenWrite = 0x0001,
+  fmOpenReadWrite = 0x0002,
+  fmCreate = 0xFF00, // create or truncate, read and write
+};
+
+// A file on disk. Opening never locks others out (Linux has no share modes).
+// Raises EFOpenError "Cannot open file "%s". %s" or EFCreateError "Cannot create
+// file "%s". %s" with the system's reason.
+class TFileStream : public TStream {
+public:
+  TFileStream(const std::string& path, unsigned mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  int64_t Size() override;
+
+  const std::string& FileName() const { return FPath; }
+  int Handle() const { return FFd; }
+
+private:
+  std::string FPath;
+  int FFd = -1;
+};
+
+// Bytes in memory; grows on write past the end.
+class TMemoryStream : public TStream {
+public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::vector<uint8_t> bytes) : FData(std::move(bytes)) {}
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+
+  const std::vector<uint8_t>& Bytes() const { return FData; }
+  std::vector<uint8_t>& Bytes() { return FData; }
+
+private:
+  std::vector<uint8_t> FData;
+  int64_t FPosition = 0;
+};
+
+} // namespace vantari

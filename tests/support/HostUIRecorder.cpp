@@ -1,0 +1,26 @@
+#include "HostUIRecorder.h"
+
+namespace vantari::test {
+
+THostUIRecorder::THostUIRecorder() { SetHostUI(this); }
+
+THostUIRecorder::~THostUIRecorder() { SetHostUI(nullptr); }
+
+bool THostUIRecorder::ConfirmVolume(const std::string& text) {
+  Shown.push_back({"volume", text});
+  if (VolumeAnswers.empty())
+    return DefaultVolumeAnswer;
+  const bool answer = VolumeAnswers.front();
+  VolumeAnswers.pop_front();
+  return answer;
+}
+
+std::vector<std::string> THostUIRecorder::Texts(const std::string& kind) const {
+  std::vector<std::string> out;
+  for (const auto& shown : Shown)
+    if (shown.Kind == kind)
+      out.push_back(shown.Text);
+  return out;
+}
+
+} // namespace vantari::test
