@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace vantari {
+
+// The per-user registry: a file in the Wine registry text format, ConfigFolder() + "user.reg",
+// holding the current user's keys (paths like "Software\Corvex\LumoraBC\Database", compared
+// case-insensitively). When a value is missing there and a Wine prefix exists ($WINEPREFIX, else
+// ~/.wine), it is read from that prefix's user.reg, which is never written; a drive path found
+// there ("C:\Data\") is given as the Linux path the prefix's dosdevices links map it to.
+class TUserRegistry {
+public:
+  // The user's own stand-in and Wine prefix.
+  TUserRegistry();
+  // An explicit stand-in file and Wine prefix folder (empty: none).
+  TUserRegistry(std::string fileName, std::string winePrefix);
+
+  // Opens key; when it is missing and canCreate is true it is created and saved. False when the
+  // key is missing and not created, or cannot be saved.
+  bool OpenKey(const std::string &key, bool canCreate);
+  void CloseKey();
+  bool ValueExists(const std::string &name) const;
+  // The text of a string ("...") or expandable string (str(2):"...") value of the open key;
+  // empty when the key is not open or the value is missing. Any other type raises
+  // Exception("Invalid data type for '<name>'").
+  std::string ReadString(const std::string &name) const;
+
+  const std::string &FileName() const { return FFileName; }
+  const std::string &WinePrefix() const { return FWinePrefix; }
+
+private:
+  std::string FFileName;
+  std::string FWinePrefix;
+  std::string FCurrentKey;
+};
+
+} // namespace vantari
