@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vantari::test {
+
+// A fresh folder under the temporary directory, removed with everything in it.
+class TTempFolder {
+public:
+  TTempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantari-XXXXXX").string();
+    FPath = ::mkdtemp(pattern.data());
+  }
+  ~TTempFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(FPath, error);
+  }
+  TTempFolder(const TTempFolder &) = delete;
+  TTempFolder &operator=(const TTempFolder &) = delete;
+
+  std::string operator/(const std::string &name) const { return FPath + "/" + name; }
+  const std::string &Path() const { return FPath; }
+
+private:
+  std::string FPath;
+};
+
+inline void WriteText(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadText(const std::string &path) {
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
+}
+
+} // namespace vantari::test

@@ -1,0 +1,120 @@
+#include "UserRegistry.h"
+#include "Exception.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace vantari;
+using vantari::test::ReadText;
+using vantari::test::TTempFolder;
+using vantari::test::WriteText;
+
+namespace {
+
+const std::string Key = "Software\\Corvex\\LumoraBC\\Database";
+
+std::string Hive(const std::string &values) {
+  return "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+         "#arch=win64\n\n[Software\\\\Corvex\\\\LumoraBC\\\\Database] 1700000000\n#time=1d9\n" +
+         values + "\n[Software\\\\Other] 1700000000\n\"DefaultDatabase\"=\"D:\\\\Other\"\n";
+}
+
+std::string ReadDefaultDatabase(TUserRegistry &registry) {
+  EXPECT_TRUE(registry.OpenKey(Key, true));
+  const std::string value = registry.ReadString("DefaultDatabase");
+  registry.CloseKey();
+  return value;
+}
+
+} // namespace
+
+TEST(UserRegistry, MissingKeyIsCreatedInAPrivateFile) {
+  TTempFolder folder;
+  const auto reg = folder / "user.reg";
+  TUserRegistry registry(reg, "");
+  EXPECT_FALSE(registry.OpenKey(Key, false));
+  EXPECT_EQ(ReadDefaultDatabase(registry), "");
+  EXPECT_TRUE(ReadText(reg).starts_with("WINE REGISTRY Version 2\n"));
+  EXPECT_NE(ReadText(reg).find("\n[Software\\\\Corvex\\\\LumoraBC\\\\Database] "),
+            std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(reg.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_TRUE(registry.OpenKey("software\\corvex\\lumorabc\\DATABASE\\", false));
+
+  // A hand-written hive keeps what it had when another key is added.
+  WriteText(reg, Hive("\"DefaultDatabase\"=\"C:\\\\Data\\\\\""));
+  EXPECT_TRUE(registry.OpenKey("Software\\New", true));
+  EXPECT_TRUE(ReadText(reg).starts_with(Hive("\"DefaultDatabase\"=\"C:\\\\Data\\\\\"")));
+  EXPECT_EQ(ReadDefaultDatabase(registry), "C:\\Data\\");
+}
+
+TEST(UserRegistry, StringValuesReadAsStoredWithTheirEscapes) {
+  TTempFolder folder;
+  const auto reg = folder / "user.reg";
+  TUserRegistry registry(reg, "");
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"DefaultDatabase\"=\"C:\\\\Data\\\\\"", "C:\\Data\\"},
+      {"\"defaultdatabase\"=str(2):\"/home/x/data/\"", "/home/x/data/"},
+      {"\"DefaultDatabase\"=\"C:\\\\\\xd68c\\xacc4\\\\\\\"q\\\"\"", "C:\\회계\\\"q\""},
+      {"\"DefaultDatabase\"=\"/home/x/자료\"", "/home/x/자료"},
+      {"\"DefaultDatabase\"=hex(2):2f,00,61,00,\\\n  62,00,00,00", "/ab"},
+  };
+  for (const auto &[line, expected] : cases) {
+    WriteText(reg, Hive(line));
+    EXPECT_EQ(ReadDefaultDatabase(registry), expected) << line;
+  }
+}
+
+TEST(UserRegistry, OtherTypesRaiseInvalidDataType) {
+  TTempFolder folder;
+  const auto reg = folder / "user.reg";
+  TUserRegistry registry(reg, "");
+  for (const std::string line :
+       {"\"DefaultDatabase\"=dword:00000001", "\"DefaultDatabase\"=hex:01,02",
+        "\"DefaultDatabase\"=str(7):\"a\\0b\""}) {
+    WriteText(reg, Hive(line));
+    ASSERT_TRUE(registry.OpenKey(Key, true));
+    try {
+      registry.ReadString("DefaultDatabase");
+      ADD_FAILURE() << "no exception for " << line;
+    } catch (const Exception &e) {
+      EXPECT_EQ(e.Message(), "Invalid data type for 'DefaultDatabase'");
+    }
+  }
+}
+
+class WinePrefix : public ::testing::Test {
+protected:
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    fs::create_directories(Prefix / "dosdevices");
+    fs::create_directories(Prefix / "drive_c/Lumora/data");
+    fs::create_directory_symlink("../drive_c", Prefix / "dosdevices/c:");
+    fs::create_directory_symlink("/", Prefix / "dosdevices/z:");
+  }
+  TTempFolder Config, Prefix;
+};
+
+TEST_F(WinePrefix, ValueMapsThroughDosdevicesAndThePrefixIsNeverWritten) {
+  const auto hive = Prefix / "user.reg";
+  const auto canonicalC = std::filesystem::canonical(Prefix / "drive_c").string();
+  TUserRegistry registry(Config / "user.reg", Prefix.Path());
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"DefaultDatabase\"=\"C:\\\\LUMORA\\\\Data\\\\\"", canonicalC + "/Lumora/data/"},
+      {"\"DefaultDatabase\"=\"c:\\\\Lumora\\\\new\"", canonicalC + "/Lumora/new"},
+      {"\"DefaultDatabase\"=\"Z:\\\\home\\\\x\\\\data\\\\\"", "/home/x/data/"},
+      {"\"DefaultDatabase\"=\"Q:\\\\Data\"", ""},
+  };
+  for (const auto &[line, expected] : cases) {
+    WriteText(hive, Hive(line));
+    EXPECT_EQ(ReadDefaultDatabase(registry), expected) << line;
+    EXPECT_EQ(ReadText(hive), Hive(line));
+  }
+
+  WriteText(Config / "user.reg", Hive("\"DefaultDatabase\"=\"/srv/own\""));
+  EXPECT_EQ(ReadDefaultDatabase(registry), "/srv/own") << "the user's own value comes first";
+}
