@@ -53,18 +53,16 @@ enum : int32_t {
 };
 
 // Socket types, protocols and options as the stack's callers pass them (the OS values).
-enum : int32_t {
-  Id_SOCK_STREAM = 1,
-  Id_SOCK_DGRAM = 2,
-  Id_SOCK_RAW = 3,
-  Id_IPPROTO_IP = 0,
-  Id_IPPROTO_ICMP = 1,
-  Id_IPPROTO_TCP = 6,
-  Id_IP_TTL = 2,
-  Id_TCP_NODELAY = 1,
-  Id_SOL_SOCKET = 1,
-  Id_SO_REUSEADDR = 2,
-};
+constexpr int32_t Id_SOCK_STREAM = 1;
+constexpr int32_t Id_SOCK_DGRAM = 2;
+constexpr int32_t Id_SOCK_RAW = 3;
+constexpr int32_t Id_IPPROTO_IP = 0;
+constexpr int32_t Id_IPPROTO_ICMP = 1;
+constexpr int32_t Id_IPPROTO_TCP = 6;
+constexpr int32_t Id_IP_TTL = 2;
+constexpr int32_t Id_TCP_NODELAY = 1;
+constexpr int32_t Id_SOL_SOCKET = 1;
+constexpr int32_t Id_SO_REUSEADDR = 2;
 
 using TIdStackSocketHandle = int; // -1 = no socket
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;

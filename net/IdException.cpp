@@ -1,0 +1,14 @@
+#include "IdException.h"
+
+namespace vantari {
+
+EIdInvalidPortRange::EIdInvalidPortRange(int32_t min, int32_t max)
+    : EIdSocketHandleError(Format("Invalid Port Range (%d - %d)", min, max)) {}
+
+EIdCanNotBindPortInRange::EIdCanNotBindPortInRange(int32_t min, int32_t max)
+    : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", min, max)) {}
+
+EIdInvalidServiceName::EIdInvalidServiceName(const std::string &service)
+    : EIdException(Format("%s is not a valid service.", service.c_str())) {}
+
+} // namespace vantari
