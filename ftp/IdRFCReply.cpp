@@ -1,0 +1,80 @@
+#include "IdRFCReply.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace vantari {
+
+namespace {
+
+std::string TrimWhite(const std::string &text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+    ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+    --last;
+  return text.substr(first, last - first);
+}
+
+// The code as a number, 0 when the text is not entirely a decimal integer.
+int32_t CodeValue(const std::string &text) {
+  const char *begin = text.data();
+  const char *end = begin + text.size();
+  if (begin != end && *begin == '+')
+    ++begin;
+  int32_t value = 0;
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  return (ec == std::errc() && ptr == end && begin != end) ? value : 0;
+}
+
+} // namespace
+
+void TIdRFCReply::SetNumericCode(int32_t value) {
+  FNumericCode = value;
+  if (value > 0)
+    FTextCode = std::to_string(value);
+}
+
+void TIdRFCReply::SetTextCode(const std::string &value) {
+  FTextCode = value;
+  if (!value.empty())
+    FNumericCode = CodeValue(value);
+}
+
+void TIdRFCReply::Clear() {
+  FNumericCode = 0;
+  FTextCode.clear();
+  FText.clear();
+}
+
+void TIdRFCReply::ParseLines(const std::vector<std::string> &lines) {
+  Clear();
+  if (lines.empty())
+    return;
+  std::string code = TrimWhite(lines.front().substr(0, 4));
+  if (code.size() == 4 && code[3] == '-')
+    code.resize(3);
+  SetTextCode(code);
+  for (const std::string &line : lines)
+    FText.push_back(line.size() > 4 ? line.substr(4) : std::string());
+}
+
+std::string TIdRFCReply::MultiLineTerminator(const std::string &firstLine) {
+  if (firstLine.size() > 3 && firstLine[3] == '-')
+    return firstLine.substr(0, 3) + ' ';
+  return std::string();
+}
+
+bool TIdRFCReply::EndsMultiLineReply(const std::string &line, const std::string &terminator) {
+  if (line.size() < 4)
+    return true;
+  for (size_t i = 0; i < 4; ++i) {
+    if (std::toupper(static_cast<unsigned char>(line[i])) !=
+        std::toupper(static_cast<unsigned char>(terminator[i])))
+      return false;
+  }
+  return true;
+}
+
+} // namespace vantari

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantari {
+
+// One numeric reply of a line-oriented text protocol: "220 Ready" or a multi-line
+// "220-Welcome" ... "220 Ready". Text holds each line without its first four characters.
+class TIdRFCReply {
+public:
+  int32_t NumericCode() const { return FNumericCode; }
+  // A value above 0 also sets TextCode to its decimal text.
+  void SetNumericCode(int32_t value);
+  const std::string &TextCode() const { return FTextCode; }
+  // A non-empty value also sets NumericCode (0 when it is not a number).
+  void SetTextCode(const std::string &value);
+  const std::vector<std::string> &Text() const { return FText; }
+  std::vector<std::string> &Text() { return FText; }
+
+  void Clear();
+  // Replaces the reply by the one the lines form: the code from the first line,
+  // every line from its fifth character on as text.
+  void ParseLines(const std::vector<std::string> &lines);
+
+  // The line that ends a reply whose first line is firstLine: "220 " after "220-...",
+  // empty when firstLine is a one-line reply.
+  static std::string MultiLineTerminator(const std::string &firstLine);
+  // Whether line ends the multi-line reply opened with the given terminator.
+  static bool EndsMultiLineReply(const std::string &line, const std::string &terminator);
+
+private:
+  int32_t FNumericCode = 0;
+  std::string FTextCode;
+  std::vector<std::string> FText;
+};
+
+} // namespace vantari

@@ -1,0 +1,29 @@
+#include "IdTCPClient.h"
+
+#include "IdIOHandlerSocket.h"
+
+namespace vantari {
+
+void TIdTCPClient::OpenConnection(int32_t timeoutMs) {
+  if (!IOHandler()) {
+    auto transport = std::make_unique<TIdIOHandlerSocket>();
+    transport->OnStatus = OnStatus;
+    AdoptIOHandler(std::move(transport));
+  } else if (IOHandler()->IsOpen()) {
+    throw EIdAlreadyConnected();
+  }
+  try {
+    IOHandler()->Prepare();
+    ResetReadState();
+    IOHandler()->ConnectTo(FHost, FPort, timeoutMs, FBoundPortMax, FBoundPortMin, FBoundPort,
+                           FBoundIP);
+    ReportStatus(hsConnected, FHost);
+    if (OnConnected)
+      OnConnected(this);
+  } catch (...) {
+    DropSocket();
+    throw;
+  }
+}
+
+} // namespace vantari
