@@ -1,0 +1,102 @@
+#include "IdIOHandlerSocket.h"
+#include "IdComponent.h"
+#include "IdException.h"
+#include "IdSocketHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vantari {
+namespace {
+
+// A port on 127.0.0.1 where nothing listens (bound once by the system, then released).
+int32_t ClosedPort() {
+  TIdSocketHandle probe;
+  probe.OpenSocket(Id_SOCK_STREAM, 0);
+  probe.SetIP("127.0.0.1");
+  probe.BindLocal();
+  return probe.Port();
+}
+
+void Listen(TIdSocketHandle &listener) {
+  listener.OpenSocket(Id_SOCK_STREAM, 0);
+  listener.SetIP("127.0.0.1");
+  listener.BindLocal();
+  listener.StartListen(5);
+}
+
+TEST(IdIOHandlerSocket, RefusedConnectRaises10061AndTheTransportCanConnectAgain) {
+  TIdIOHandlerSocket transport;
+  std::vector<std::string> statuses;
+  transport.OnStatus = [&](TIdComponent *, TIdStatus, const std::string &text) {
+    statuses.push_back(text);
+  };
+  const int32_t closedPort = ClosedPort();
+  transport.Prepare();
+  try {
+    transport.ConnectTo("127.0.0.1", closedPort, -1, 0, 0, 0, "");
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), 10061);
+    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  transport.Shut();
+  EXPECT_FALSE(transport.IsOpen());
+
+  TIdSocketHandle listener;
+  Listen(listener);
+  transport.Prepare();
+  transport.ConnectTo("localhost", listener.Port(), -1, 0, 0, 0, "");
+  EXPECT_TRUE(transport.IsOpen());
+  EXPECT_EQ(transport.SocketHandle()->RemoteIP(), "127.0.0.1");
+  EXPECT_EQ(transport.SocketHandle()->RemotePort(), listener.Port());
+  EXPECT_NE(transport.SocketHandle()->Port(), 0);
+
+  const std::vector<std::string> expected{
+      "Connecting to 127.0.0.1.", "Resolving hostname localhost.", "Connecting to 127.0.0.1."};
+  EXPECT_EQ(statuses, expected);
+}
+
+TEST(IdIOHandlerSocket, ClosedTransportRefusesToMoveBytes) {
+  TIdIOHandlerSocket transport;
+  char buffer[4] = {};
+  for (int round = 0; round < 2; ++round) {
+    try {
+      transport.SendSome(buffer, 4);
+      FAIL();
+    } catch (const EIdClosedSocket &e) {
+      EXPECT_EQ(e.Message(), "Disconnected.");
+    }
+    EXPECT_THROW(transport.ReceiveSome(buffer, 4), EIdClosedSocket);
+    transport.Prepare(); // a handle without a socket is no better
+  }
+}
+
+TEST(IdIOHandlerSocket, SendingToAClosedPeerRaisesInsteadOfEndingTheProcess) {
+  TIdComponent owner;
+  TIdSocketHandle listener;
+  Listen(listener);
+  TIdIOHandlerSocket transport;
+  transport.Prepare();
+  transport.ConnectTo("127.0.0.1", listener.Port(), -1, 0, 0, 0, "");
+  {
+    TIdSocketHandle peer;
+    ASSERT_TRUE(peer.AcceptOn(listener.SocketId()));
+  } // the peer closes its end
+
+  const std::string block(1024, 'E');
+  int32_t code = 0;
+  for (int i = 0; i < 1000 && code == 0; ++i) {
+    const int32_t sent = transport.SendSome(block.data(), 1024);
+    if (sent < 0) {
+      code = SharedStack().WSAGetLastError();
+      EXPECT_THROW(SharedStack().CheckResult(sent), EIdSocketError);
+    }
+  }
+  EXPECT_TRUE(code == Id_WSAESHUTDOWN || code == Id_WSAECONNRESET) << code;
+}
+
+} // namespace
+} // namespace vantari

@@ -1,0 +1,138 @@
+#include "IdComponent.h"
+#include "IdException.h"
+#include "IdSocketHandle.h"
+#include "IdStackPosix.h"
+#include "NetNamespace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vantari {
+namespace {
+
+// The real stack, except that name lookups are recorded and answered without the OS.
+class TRecordingStack : public TIdStackPosix {
+public:
+  std::string GetHostByName(const std::string &name) override {
+    Lookups.push_back(name);
+    return "127.0.0.9";
+  }
+  static inline std::vector<std::string> Lookups;
+};
+
+class IdStackLookup : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TRecordingStack::Lookups.clear();
+    SetStackClass([] { return std::make_unique<TRecordingStack>(); });
+    Component = std::make_unique<TIdComponent>();
+  }
+  void TearDown() override {
+    Component.reset();
+    SetStackClass(nullptr);
+  }
+  std::unique_ptr<TIdComponent> Component;
+};
+
+TEST_F(IdStackLookup, LocalhostAndDottedQuadsNeedNoLookup) {
+  TIdStack &stack = SharedStack();
+  EXPECT_EQ(stack.LookupHost("localhost"), "127.0.0.1");
+  EXPECT_EQ(stack.LookupHost("LocalHost"), "127.0.0.1");
+  EXPECT_EQ(stack.LookupHost("10.1.2.3"), "10.1.2.3");
+  EXPECT_EQ(stack.LookupHost("010.1.2.3"), "010.1.2.3"); // kept as typed
+  EXPECT_TRUE(TRecordingStack::Lookups.empty());
+
+  EXPECT_EQ(stack.LookupHost("256.1.1.1"), "127.0.0.9");
+  EXPECT_EQ(stack.LookupHost("1.2.3"), "127.0.0.9");
+  EXPECT_EQ(stack.LookupHost("1.2.3.4.5"), "127.0.0.9");
+  const std::vector<std::string> expected{"256.1.1.1", "1.2.3", "1.2.3.4.5"};
+  EXPECT_EQ(TRecordingStack::Lookups, expected);
+}
+
+TEST(IdStackAddress, DottedQuadNeedsFourDecimalPartsUpTo255) {
+  for (const char *text : {"0.0.0.0", "127.0.0.1", "255.255.255.255", "10.1.2.3"}) {
+    EXPECT_TRUE(TIdStack::IsDottedQuad(text)) << text;
+  }
+  for (const char *text : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.-4",
+                           "1.2.3.4 ", "ftp.example.com"}) {
+    EXPECT_FALSE(TIdStack::IsDottedQuad(text)) << text;
+  }
+}
+
+TEST(IdStackAddress, TextAndBytesConvertBothWays) {
+  const uint32_t address = TIdStack::TextToAddress("10.1.2.3");
+  const auto *bytes = reinterpret_cast<const uint8_t *>(&address);
+  EXPECT_EQ(bytes[0], 10);
+  EXPECT_EQ(bytes[3], 3);
+  EXPECT_EQ(TIdStack::AddressToText(bytes), "10.1.2.3");
+  // Each part keeps its low 8 bits.
+  const uint32_t wrapped = TIdStack::TextToAddress("257.1.1.1");
+  EXPECT_EQ(TIdStack::AddressToText(reinterpret_cast<const uint8_t *>(&wrapped)), "1.1.1.1");
+  EXPECT_THROW(TIdStack::TextToAddress("1.2.x.4"), EConvertError);
+  EXPECT_THROW(TIdStack::TextToAddress("1.2.3"), EConvertError);
+}
+
+TEST(IdStackErrors, MessagesCarryTheCodeAndItsText) {
+  TIdComponent component;
+  TIdStack &stack = SharedStack();
+  try {
+    stack.RaiseError(Id_WSAECONNREFUSED);
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), 10061);
+    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  try {
+    stack.RaiseError(12345);
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.Message(), "Socket Error # 12345\r\n");
+  }
+  EXPECT_EQ(stack.ErrorText(Id_WSAEWOULDBLOCK), "Operation would block. ");
+  EXPECT_EQ(stack.ErrorText(Id_WSAHOST_NOT_FOUND), "Host not found.");
+}
+
+TEST(IdStackErrors, CheckResultToleratesListedCodesAndKeepsTheCode) {
+  TIdComponent component;
+  TIdStack &stack = SharedStack();
+  TIdSocketHandle taken;
+  taken.OpenSocket(Id_SOCK_STREAM, 0);
+  taken.SetIP("127.0.0.1");
+  taken.BindLocal();
+  TIdSocketHandle second;
+  second.OpenSocket(Id_SOCK_STREAM, 0);
+
+  EXPECT_FALSE(stack.CheckResult(0));
+  const int32_t result = stack.Bind(second.SocketId(), "127.0.0.1", taken.Port());
+  EXPECT_TRUE(stack.CheckResult(result, {Id_WSAEINVAL, Id_WSAEADDRINUSE}));
+  EXPECT_EQ(stack.LastErrorCode(), Id_WSAEADDRINUSE);
+  try {
+    stack.CheckResult(result);
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.Message(), "Socket Error # 10048\r\nAddress already in use.");
+  }
+  EXPECT_EQ(stack.LastErrorCode(), Id_WSAEADDRINUSE);
+}
+
+TEST(IdStackErrors, UnknownHostRaises11001) {
+  const std::string reason = test::RootSkipReason();
+  if (!reason.empty()) {
+    GTEST_SKIP() << reason;
+  }
+  // Inside an isolated namespace the resolver cannot reach any name server.
+  test::TNetNamespace isolated;
+  TIdComponent component;
+  try {
+    SharedStack().LookupHost("no-such-host.invalid");
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), 11001);
+    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+  }
+}
+
+} // namespace
+} // namespace vantari
