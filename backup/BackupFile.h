@@ -112,31 +112,45 @@ public:
   const std::vector<std::string>& UnsafeNames() const { return FUnsafeNames; }
 
 private:
+  // Releases what a run holds on every way out of it, exceptions included.
+  class TRunScope {
+  public:
+    explicit TRunScope(TBackupFile& owner) : FOwner(owner) {}
+    ~TRunScope();
+    TRunScope(const TRunScope&) = delete;
+    TRunScope& operator=(const TRunScope&) = delete;
+
+  private:
+    TBackupFile& FOwner;
+  };
+
   // Backup steps.
-  void AddMaskFiles(std::string mask, const std::string& archivePath);
-  void AddFile(const std::string& path, const std::string& archivePath);
+  void AddMaskFiles(const std::string& mask, const std::string& archiveFull);
   std::string MeasureSources();
   void SaveFileIdList(const std::string& listText);
-  void OpenArchive(const std::string& archivePath);
+  bool IsFileIdEntry(size_t index) const;
+  void OpenArchive();
   void PackEntry(size_t index);
   void WriteMemberData(TStream& source, int64_t& remaining);
+  bool PackChunk(TStream& source, int64_t& remaining);
   void ChangeBackupVolume();
   void CloseArchive();
 
   // Restore steps.
-  void ReadHeader();
+  void ReadHeader(TStream& source);
   void RestoreRecords();
   void RestoreMember(const std::string& name);
-  bool TargetFor(const std::string& name, std::string& target);
+  bool TargetFor(const std::string& name, std::string& target) const;
   bool DecideRestore() const;
-  void WriteMember(std::unique_ptr<TStream> target);
+  void FinishTarget(std::unique_ptr<TStream>& target);
   void ChangeRestoreVolume(const std::string& name);
   void ReadMemberData(TStream* target);
-  void InflateBlock(const uint8_t* data, int32_t length, TStream& target);
-  void CloseSource();
+  int64_t InflateBlock(const uint8_t* data, int32_t length, TStream& target);
 
-  void Progress(const std::string& filename, int64_t done);
-  bool AskForDisk(uint16_t disk);
+  void Fail(int32_t code);
+  TPercentage PercentDone() const;
+  void RaiseProgress(const std::string& filename, TPercentage percent);
+  void AskForDisk(uint16_t disk);
 
   std::string FBackupTitle;
   TBackupMode FBackupMode = bmAll;

@@ -120,11 +120,12 @@ std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr) {
     const std::string path = dir + name;
     if (::lstat(path.c_str(), &st) != 0)
       continue;
-    if (S_ISLNK(st.st_mode) && !StatPath(path, st))
+    const bool link = S_ISLNK(st.st_mode);
+    if (link && !StatPath(path, st))
       continue; // dangling link
     TSearchRec rec;
     rec.Name = name;
-    rec.Attr = AttrOf(name, st, path);
+    rec.Attr = AttrOf(name, st, path) | (link ? faSymLink : 0);
     if (rec.Attr & excluded)
       continue;
     rec.Size = st.st_size;

@@ -20,6 +20,7 @@ enum TFileAttr : int {
   faDirectory = 0x10,
   faArchive = 0x20,
   faAnyFile = 0x3F,
+  faSymLink = 0x400, // reached through a symbolic link; never filters
 };
 
 struct TSearchRec {

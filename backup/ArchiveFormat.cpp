@@ -1,0 +1,34 @@
+#include "ArchiveFormat.h"
+
+#include "Cp949.h"
+#include "FileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantari::archive {
+
+std::string MemberName(const std::string& localPath) {
+  std::string name = "z:" + localPath;
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return Utf8ToCp949(name);
+}
+
+std::string VolumeDigits(unsigned volume) {
+  const std::string text = "00" + std::to_string(volume);
+  return text.substr(text.size() - 3);
+}
+
+bool MagicIsValid(const uint8_t* bytes) {
+  const void* zero = std::memchr(bytes, 0, 4);
+  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes) : 4;
+  return length == 3 && std::memcmp(bytes, kMagic, 3) == 0;
+}
+
+bool IsContinuation(const std::string& name) { return name.compare(0, kNextDiskLength, kNextDisk) == 0; }
+
+std::string VolumePath(const std::string& path, const std::string& digits) {
+  return ChangeFileExt(path, "." + digits);
+}
+
+} // namespace vantari::archive

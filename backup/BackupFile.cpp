@@ -1,0 +1,361 @@
+#include "BackupFile.h"
+
+#include "ArchiveFormat.h"
+#include "ArchiveReader.h"
+#include "ArchiveWalk.h"
+#include "ArchiveWriter.h"
+#include "BlockDeflater.h"
+#include "BlockInflater.h"
+#include "FileSystem.h"
+#include "HostUI.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+namespace vantari {
+
+using namespace archive;
+
+namespace {
+
+constexpr int kZlibLevels[] = {1, 0, -1, 9}; // indexed by TCompressionLevel
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos)
+    return std::string();
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The recursion switch is a "/s" word (any case) after a space: Linux paths themselves
+// contain "/s" (/srv, /home/sales), so a bare "/s" cannot be taken as the switch.
+size_t FindRecursionSwitch(const std::string& mask) {
+  for (size_t at = mask.find('/'); at != std::string::npos; at = mask.find('/', at + 1)) {
+    const bool word = (at == 0 || mask[at - 1] == ' ') && at + 1 < mask.size() &&
+                      std::tolower(static_cast<unsigned char>(mask[at + 1])) == 's' &&
+                      (at + 2 == mask.size() || mask[at + 2] == ' ');
+    if (word)
+      return at;
+  }
+  return std::string::npos;
+}
+
+int32_t Clamp32(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+} // namespace
+
+TBackupFile::TRunScope::~TRunScope() {
+  if (FOwner.FReader && FOwner.FStreamMode)
+    FOwner.FReader->Release();
+  FOwner.FReader.reset();
+  FOwner.FWriter.reset();
+  FOwner.FVolume.reset();
+  FOwner.FDeflater.reset();
+  FOwner.FInflater.reset();
+  FOwner.FFileList.clear();
+  FOwner.FListed.clear();
+  if (!FOwner.FFileIdPath.empty())
+    DeleteFile(FOwner.FFileIdPath);
+  FOwner.FFileIdPath.clear();
+}
+
+TBackupFile::TBackupFile() = default;
+TBackupFile::~TBackupFile() = default;
+
+void TBackupFile::SetBackupMode(TBackupMode value) {
+  if (value != FBackupMode && value == bmIncremental)
+    FSetArchiveFlag = true;
+  FBackupMode = value;
+}
+
+std::string TBackupFile::ErrorMessage(int32_t Error) {
+  static const char* const messages[] = {"Cannot read file",
+                                         "Overwriting file failed",
+                                         "Cannot read archive",
+                                         "Cannot write to archive",
+                                         "Invalid archive type",
+                                         "Compression error",
+                                         "Cannot create temporary file to save the file IDs"};
+  return (Error >= 1 && Error <= 7) ? messages[Error - 1] : std::string();
+}
+
+void TBackupFile::ReportError(int32_t Error) {
+  const std::string message = ErrorMessage(Error);
+  if (OnError)
+    OnError(*this, Error, message);
+  else
+    HostUI().ShowEngineError(message);
+}
+
+// 100 * done / total rounded to nearest, ties to even; a total of 0 or less (sources
+// that grew from empty, a damaged header) counts as complete, and the value never leaves
+// 0..100.
+TPercentage TBackupFile::PercentDone() const {
+  if (FTotalSize <= 0)
+    return 100;
+  const double percent = std::nearbyint(100.0 * static_cast<double>(FBytesProcessed) /
+                                        static_cast<double>(FTotalSize));
+  return static_cast<TPercentage>(std::clamp(percent, 0.0, 100.0));
+}
+
+void TBackupFile::RaiseProgress(const std::string& filename, TPercentage percent) {
+  if (OnProgress)
+    OnProgress(*this, filename, percent, FContinue);
+}
+
+void TBackupFile::AskForDisk(uint16_t disk) {
+  if (OnNeedDisk) {
+    OnNeedDisk(*this, disk, FContinue);
+    return;
+  }
+  FContinue = HostUI().ConfirmVolume(
+      Format("Please insert disk %s and click OK to continue.", std::to_string(disk).c_str()));
+}
+
+bool TBackupFile::Verify(const std::string& ArchivePath) {
+  TArchiveWalk walk;
+  if (ArchivePath == kStreamPath)
+    return FRestoreStream && walk.Run(*FRestoreStream);
+  return walk.Run(ArchivePath);
+}
+
+bool TBackupFile::Backup(const std::vector<std::string>& Masks, const std::string& ArchivePath) {
+  TRunScope scope(*this);
+  FStreamMode = ArchivePath == kStreamPath;
+  FArchivePath = ArchivePath;
+  FErrorCode = 0;
+  FBusy = true;
+  FFileList.clear();
+  FListed.clear();
+  FFileIdPath.clear();
+  const std::string archiveFull = FStreamMode ? std::string() : ExpandFileName(ArchivePath);
+  for (const auto& mask : Masks)
+    AddMaskFiles(mask, archiveFull);
+
+  bool result = false;
+  FContinue = true;
+  RaiseProgress(std::string(), 0);
+  const std::string listText = MeasureSources();
+  if (FSaveFileID)
+    SaveFileIdList(listText);
+  OpenArchive();
+  for (size_t i = 0; i < FFileList.size() && FContinue; ++i)
+    if (FileExists(FFileList[i]))
+      PackEntry(i);
+  if (FContinue) {
+    try {
+      FWriter->WriteInt32(0);
+      FWriter->Flush();
+      result = true;
+    } catch (const Exception&) {
+      Fail(4);
+    }
+  }
+  CloseArchive();
+  if (!FFileIdPath.empty() && DeleteFile(FFileIdPath))
+    FFileIdPath.clear();
+  RaiseProgress(std::string(), 100);
+  FBusy = false;
+  if (FErrorCode != 0)
+    ReportError(FErrorCode);
+  return result;
+}
+
+void TBackupFile::Fail(int32_t code) {
+  FErrorCode = code;
+  FContinue = false;
+}
+
+void TBackupFile::AddMaskFiles(const std::string& mask, const std::string& archiveFull) {
+  const size_t recursion = FindRecursionSwitch(mask);
+  const std::string dir = ExtractFilePath(Trim(mask.substr(0, recursion)));
+  const std::string name = ExtractFileName(Trim(mask.substr(0, recursion)));
+  if (recursion != std::string::npos) {
+    // Links to folders are not followed: they could lead back into the tree.
+    for (const auto& entry : FindFiles(dir + "*", faDirectory))
+      if ((entry.Attr & faDirectory) && !(entry.Attr & faSymLink))
+        AddMaskFiles(ExpandFileName(dir + entry.Name) + "/" + name + " /s", archiveFull);
+  }
+  // System entries (fifos, sockets, devices) are never opened, so never listed.
+  for (const auto& entry : FindFiles(dir + name, faReadOnly | faHidden | faArchive)) {
+    if (entry.Attr & faDirectory)
+      continue;
+    const std::string path = ExpandFileName(dir + entry.Name);
+    if (path == archiveFull || FListed.count(path))
+      continue;
+    if (FBackupMode == bmIncremental && !(entry.Attr & faArchive))
+      continue;
+    FListed.insert(path);
+    FFileList.push_back(path);
+  }
+}
+
+// Adds every existing source's size to TotalSize and returns the file-ID list text.
+std::string TBackupFile::MeasureSources() {
+  FTotalSize = 0;
+  FFilesProcessed = 0;
+  std::string listText;
+  for (const auto& entry : FFileList) {
+    if (!FileExists(entry))
+      continue;
+    TFileStream source(entry, fmOpenRead);
+    const int64_t size = source.Size();
+    FTotalSize += size;
+    if (FSaveFileID)
+      listText += MemberName(entry) + "\t" + std::to_string(FileGetDate(source.Handle())) + "=" +
+                  std::to_string(size) + "\r\n";
+  }
+  return listText;
+}
+
+void TBackupFile::SaveFileIdList(const std::string& listText) {
+  try {
+    const std::string path = GetTempFileName(GetTempDir(), "FID");
+    if (path.empty())
+      throw EFCreateError("Cannot create temporary file");
+    FFileIdPath = path;
+    TFileStream file(path, fmCreate);
+    file.WriteBuffer(listText.data(), static_cast<int64_t>(listText.size()));
+    FFileList.insert(FFileList.begin(), path);
+    FTotalSize += static_cast<int64_t>(listText.size());
+  } catch (const Exception&) {
+    Fail(7);
+  }
+}
+
+bool TBackupFile::IsFileIdEntry(size_t index) const {
+  return index == 0 && !FFileIdPath.empty() && FFileList[0] == FFileIdPath;
+}
+
+void TBackupFile::OpenArchive() {
+  FVolumeNumber = 1;
+  const bool listed = !FFileList.empty() && IsFileIdEntry(0);
+  FFileCount = static_cast<int32_t>(FFileList.size()) - (listed ? 1 : 0);
+  try {
+    FDeflater = std::make_unique<TBlockDeflater>(kZlibLevels[FCompressionLevel & 3]);
+    TStream* target = FBackupStream;
+    if (!FStreamMode) {
+      FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
+      target = FVolume.get();
+    }
+    if (!target)
+      throw EWriteError("Stream write error");
+    FWriter = std::make_unique<TArchiveWriter>(*target);
+    FWriter->WriteText(FBackupTitle);
+    FWriter->WriteInt32(Clamp32(FTotalSize));
+    FWriter->WriteInt32(FFileCount);
+    FWriter->Flush();
+  } catch (const Exception&) {
+    FWriter.reset();
+    Fail(4);
+  }
+  FBytesProcessed = 0;
+}
+
+void TBackupFile::PackEntry(size_t index) {
+  const bool listEntry = IsFileIdEntry(index);
+  const std::string entry = Trim(FFileList[index]);
+  // A failed write of the name leaves the run as the failure itself.
+  FWriter->WriteText(listEntry ? std::string(kFileList) : MemberName(entry));
+  FCurrentFile = entry;
+  bool packed = false;
+  try {
+    TFileStream source(entry, fmOpenRead);
+    FWriter->WriteInt32(FileGetDate(source.Handle()));
+    int64_t remaining = source.Size();
+    do
+      WriteMemberData(source, remaining);
+    while (remaining > 0 && FContinue);
+    packed = remaining == 0 && FErrorCode == 0;
+    if (!listEntry)
+      ++FFilesProcessed;
+  } catch (const Exception&) {
+    Fail(1);
+  }
+  // Only a file whose whole content went into the archive loses its archive attribute,
+  // so a failed run never hides a file from the next incremental backup.
+  if (FSetArchiveFlag && packed)
+    FileClearArchiveAttr(entry);
+}
+
+void TBackupFile::WriteMemberData(TStream& source, int64_t& remaining) {
+  try {
+    FWriter->WriteBytes(kMagic, sizeof kMagic);
+    while (remaining > 0 && FContinue) {
+      if (FMaxSize != 0 && !FStreamMode &&
+          FWriter->Position() >= static_cast<int64_t>(FMaxSize) - kVolumeReserve)
+        break;
+      if (!PackChunk(source, remaining))
+        break;
+      HostUI().ProcessMessages();
+      RaiseProgress(FCurrentFile, PercentDone());
+    }
+    FWriter->WriteInt32(0);
+    FWriter->Flush();
+    if (remaining > 0 && FContinue)
+      ChangeBackupVolume();
+  } catch (const Exception&) {
+    Fail(4);
+  }
+}
+
+// Packs the next chunk of source as one block; false when the source has nothing more.
+bool TBackupFile::PackChunk(TStream& source, int64_t& remaining) {
+  uint8_t input[kChunkSize];
+  uint8_t output[kChunkSize];
+  const int64_t n = source.Read(input, std::min<int64_t>(kChunkSize, remaining));
+  if (n <= 0) {
+    // The source shrank after it was measured: its member ends here. A read that failed
+    // with data still in the file is a source that cannot be read.
+    if (source.Size() > source.Position())
+      Fail(1);
+    remaining = 0;
+    return false;
+  }
+  remaining -= n;
+  FBytesProcessed += n;
+  const int32_t packed =
+      FDeflater->Compress(input, static_cast<int32_t>(n), output, static_cast<int32_t>(kChunkSize));
+  if (packed < 0) {
+    Fail(6);
+  } else if (packed > 0) {
+    FWriter->WriteInt32(packed);
+    FWriter->WriteBytes(output, static_cast<size_t>(packed));
+  } else {
+    FWriter->WriteInt32(static_cast<int32_t>(-n));
+    FWriter->WriteBytes(input, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+void TBackupFile::ChangeBackupVolume() {
+  ++FVolumeNumber;
+  const std::string digits = VolumeDigits(FVolumeNumber);
+  FWriter->WriteText(kNextDisk + digits);
+  FWriter->Flush();
+  FVolume.reset();
+  AskForDisk(FVolumeNumber);
+  if (!FContinue)
+    return;
+  FArchivePath = VolumePath(FArchivePath, digits);
+  FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
+  FWriter->Attach(*FVolume);
+}
+
+void TBackupFile::CloseArchive() {
+  try {
+    if (FWriter)
+      FWriter->Flush();
+  } catch (const Exception&) {
+    // Closing never changes the outcome of the run.
+  }
+  FWriter.reset();
+  FVolume.reset();
+}
+
+} // namespace vantari

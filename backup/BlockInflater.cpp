@@ -1,0 +1,43 @@
+#include "BlockInflater.h"
+
+#include <zlib.h>
+
+namespace vantari {
+
+namespace {
+constexpr const char* kZlibVersion = "1.1.3";
+} // namespace
+
+struct TBlockInflater::TState {
+  z_stream Stream{};
+};
+
+TBlockInflater::TBlockInflater() : FState(std::make_unique<TState>()) {
+  FReady = inflateInit2_(&FState->Stream, 15, kZlibVersion, static_cast<int>(sizeof(z_stream))) ==
+           Z_OK;
+}
+
+TBlockInflater::~TBlockInflater() {
+  if (FReady)
+    inflateEnd(&FState->Stream);
+}
+
+bool TBlockInflater::Inflate(const uint8_t* in, int32_t count, uint8_t* out, int32_t capacity,
+                             int32_t& produced) {
+  produced = 0;
+  z_stream& s = FState->Stream;
+  if (!FReady || (!FFresh && inflateReset(&s) != Z_OK))
+    return false;
+  FFresh = false;
+  s.next_in = const_cast<Bytef*>(in);
+  s.avail_in = static_cast<uInt>(count);
+  s.next_out = out;
+  s.avail_out = static_cast<uInt>(capacity);
+  const int result = inflate(&s, Z_NO_FLUSH);
+  produced = capacity - static_cast<int32_t>(s.avail_out);
+  // Anything but one stream ending exactly at the block's end is damage: a stream cut
+  // short, one that would inflate past the buffer, or bytes trailing it.
+  return result == Z_STREAM_END && s.avail_in == 0;
+}
+
+} // namespace vantari
