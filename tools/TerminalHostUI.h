@@ -1,0 +1,38 @@
+#pragma once
+
+#include "HostUI.h"
+
+#include <string>
+
+namespace vantari {
+
+// The host UI of a command-line tool: messages go to standard error, prompts are asked
+// on the terminal (Enter for OK, q for Cancel). Without a terminal on standard input a
+// prompt is answered OK.
+class TTerminalHostUI : public THostUI {
+public:
+  explicit TTerminalHostUI(std::string program);
+
+  void ProcessMessages() override {}
+  void ProcessPaintEvents() override {}
+  void ShowEngineError(const std::string& text) override;
+  bool ConfirmVolume(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowFailure(const std::string& text) override;
+  void SetCursor(TCursor) override {}
+
+  static bool InputIsTerminal();
+  static bool OutputIsTerminal();
+  // Shows text and waits for a line: true for an empty answer or "y", false for "q", "n"
+  // or the end of input.
+  static bool AskOk(const std::string& text);
+  // Progress line on standard error, rewritten in place; Done() ends it.
+  void ShowProgress(const std::string& file, unsigned percent);
+  void EndProgress();
+
+private:
+  std::string FProgram;
+  std::string FLastLine;
+};
+
+} // namespace vantari
