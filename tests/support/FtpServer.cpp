@@ -1,0 +1,171 @@
+#include "FtpServer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace vantari::test {
+
+namespace {
+
+std::string ReadFileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFileBytes(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out)
+    throw std::runtime_error("cannot write " + path);
+}
+
+// Listens on 127.0.0.1 with a system-chosen port and prints that port once ready.
+constexpr const char *kServerScript = R"PY(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+user, password, home, perm, idle, encoding = sys.argv[1:7]
+logging.basicConfig(level=logging.ERROR)
+logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, home, perm=perm)
+
+class Handler(FTPHandler):
+    pass
+
+Handler.authorizer = authorizer
+Handler.encoding = encoding
+if int(idle) > 0:
+    Handler.timeout = int(idle)
+server = FTPServer(("127.0.0.1", 0), Handler)
+print(server.socket.getsockname()[1], flush=True)
+server.serve_forever()
+)PY";
+
+std::string MakeTempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vantari-ftpd-XXXXXX").string();
+  if (!::mkdtemp(pattern.data()))
+    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+  return pattern;
+}
+
+// Reads the first line the child prints, waiting at most timeoutMs.
+std::string ReadFirstLine(int fd, int timeoutMs) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (line.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd p{fd, POLLIN, 0};
+    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+      break;
+    char buffer[64];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0)
+      break;
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  return line;
+}
+
+} // namespace
+
+TFtpServer::TFtpServer(TFtpServerOptions options) : FOptions(std::move(options)) {
+  FRoot = MakeTempFolder();
+  FHome = FRoot + "/home";
+  std::filesystem::create_directory(FHome);
+  try {
+    Launch();
+  } catch (...) {
+    Stop();
+    std::filesystem::remove_all(FRoot);
+    throw;
+  }
+}
+
+TFtpServer::~TFtpServer() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(FRoot, ignored);
+}
+
+void TFtpServer::Launch() {
+  WriteFileBytes(FRoot + "/server.py", kServerScript);
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (FRoot + "/server.log").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::string script = FRoot + "/server.py";
+  const std::string idle = std::to_string(FOptions.IdleTimeout);
+  std::vector<const char *> argv{"/usr/bin/python3",
+                                 script.c_str(),
+                                 FOptions.User.c_str(),
+                                 FOptions.Password.c_str(),
+                                 FHome.c_str(),
+                                 FOptions.Permissions.c_str(),
+                                 idle.c_str(),
+                                 FOptions.Encoding.c_str(),
+                                 nullptr};
+  const int rc = ::posix_spawn(&FPid, argv[0], &actions, nullptr,
+                               const_cast<char *const *>(argv.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (rc != 0) {
+    ::close(out[0]);
+    FPid = -1;
+    throw std::runtime_error("cannot run /usr/bin/python3: " + std::string(std::strerror(rc)));
+  }
+  const std::string line = ReadFirstLine(out[0], 15000);
+  ::close(out[0]);
+  FPort = std::atoi(line.c_str());
+  if (FPort <= 0)
+    throw std::runtime_error("FTP server did not start: " + ServerLog());
+}
+
+void TFtpServer::Stop() {
+  if (FPid <= 0)
+    return;
+  ::kill(FPid, SIGKILL);
+  int status = 0;
+  while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+  }
+  FPid = -1;
+}
+
+std::string TFtpServer::ServerLog() const {
+  return ReadFileBytes(FRoot + "/server.log");
+}
+
+void TFtpServer::WriteFile(const std::string &name, const std::string &bytes) const {
+  WriteFileBytes(PathOf(name), bytes);
+}
+
+std::string TFtpServer::ReadFile(const std::string &name) const {
+  return ReadFileBytes(PathOf(name));
+}
+
+} // namespace vantari::test

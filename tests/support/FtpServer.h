@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace vantari::test {
+
+struct TFtpServerOptions {
+  std::string User = "vantari";
+  std::string Password = "s3cret-pass";
+  std::string Permissions = "elradfmwMT";
+  // Seconds of silence after which the server closes the control connection (0: its default).
+  int IdleTimeout = 0;
+  // How the server decodes command arguments ("utf8" or "cp949").
+  std::string Encoding = "utf8";
+};
+
+// A real FTP server (pyftpdlib run by /usr/bin/python3) on 127.0.0.1 and a free
+// port, with one user whose home is a fresh temporary folder. Started by the
+// constructor, stopped and removed by the destructor.
+class TFtpServer {
+public:
+  explicit TFtpServer(TFtpServerOptions options = {});
+  ~TFtpServer();
+  TFtpServer(const TFtpServer &) = delete;
+  TFtpServer &operator=(const TFtpServer &) = delete;
+
+  std::string Host() const { return "127.0.0.1"; }
+  int Port() const { return FPort; }
+  const std::string &User() const { return FOptions.User; }
+  const std::string &Password() const { return FOptions.Password; }
+  // The user's home folder on disk.
+  const std::string &Home() const { return FHome; }
+  std::string PathOf(const std::string &name) const { return FHome + "/" + name; }
+  void WriteFile(const std::string &name, const std::string &bytes) const;
+  std::string ReadFile(const std::string &name) const;
+  // Kills the server at once; its connections close.
+  void Stop();
+
+private:
+  void Launch();
+  std::string ServerLog() const;
+
+  TFtpServerOptions FOptions;
+  std::string FRoot; // temporary folder: script, log and home
+  std::string FHome;
+  pid_t FPid = -1;
+  int FPort = 0;
+};
+
+} // namespace vantari::test

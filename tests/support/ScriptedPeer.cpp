@@ -1,0 +1,218 @@
+#include "ScriptedPeer.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vantari::test {
+
+namespace {
+
+constexpr int kStepTimeoutMs = 10000;
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+void CloseFd(int &fd) {
+  if (fd >= 0)
+    ::close(fd);
+  fd = -1;
+}
+
+} // namespace
+
+TScriptedPeer::TScriptedPeer() {
+  FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (FListenFd < 0 || ::bind(FListenFd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+      ::listen(FListenFd, 1) != 0 ||
+      ::getsockname(FListenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    CloseFd(FListenFd);
+    throw std::runtime_error("scripted peer cannot listen on 127.0.0.1");
+  }
+  FPort = ntohs(address.sin_port);
+}
+
+TScriptedPeer::~TScriptedPeer() {
+  FStop = true;
+  if (FThread.joinable())
+    FThread.join();
+  CloseFd(FClientFd);
+  CloseFd(FListenFd);
+}
+
+TScriptedPeer &TScriptedPeer::Send(const std::string &bytes) {
+  FSteps.push_back([this, bytes] {
+    SendAll(FClientFd, bytes);
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::Reply(const std::string &line) {
+  return Send(line + "\r\n");
+}
+
+TScriptedPeer &TScriptedPeer::Expect(const std::string &start) {
+  FSteps.push_back([this, start] {
+    std::string line;
+    if (!ReadLine(line, kStepTimeoutMs)) {
+      Fail("expected \"" + start + "\", got nothing");
+      return false;
+    }
+    if (line.rfind(start, 0) != 0) {
+      Fail("expected \"" + start + "\", got \"" + line + "\"");
+      return false;
+    }
+    if (line.rfind("PORT ", 0) == 0)
+      FLastPort = line.substr(5);
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::ConnectData(const std::string &bytes) {
+  FSteps.push_back([this, bytes] {
+    OpenDataConnection(bytes);
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::Pause(int ms) {
+  FSteps.push_back([ms] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::Close() {
+  FSteps.push_back([this] {
+    CloseFd(FClientFd);
+    return false;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::Login() {
+  return Reply("220 Scripted peer ready")
+      .Expect("USER ")
+      .Reply("331 Password required")
+      .Expect("PASS ")
+      .Reply("230 Logged in")
+      .Expect("TYPE I")
+      .Reply("200 Type set to I")
+      .Expect("SYST")
+      .Reply("215 UNIX Type: L8");
+}
+
+void TScriptedPeer::Start() {
+  FThread = std::thread([this] { Run(); });
+}
+
+void TScriptedPeer::Run() {
+  pollfd p{FListenFd, POLLIN, 0};
+  if (::poll(&p, 1, kStepTimeoutMs) <= 0) {
+    Fail("no client connected");
+    return;
+  }
+  FClientFd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  for (const auto &step : FSteps) {
+    if (FStop || !step())
+      return;
+  }
+  // Record what the client still sends until it closes.
+  std::string line;
+  while (!FStop && ReadLine(line, kStepTimeoutMs)) {
+  }
+}
+
+void TScriptedPeer::Fail(const std::string &why) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FFailure.empty())
+    FFailure = why;
+}
+
+std::string TScriptedPeer::Failure() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FFailure;
+}
+
+std::vector<std::string> TScriptedPeer::Finish() {
+  if (FThread.joinable())
+    FThread.join();
+  CloseFd(FClientFd);
+  return FReceived;
+}
+
+// One line without its CR LF; false when the client closed or stayed silent.
+bool TScriptedPeer::ReadLine(std::string &line, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const size_t end = FPending.find('\n');
+    if (end != std::string::npos) {
+      line = FPending.substr(0, end);
+      if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+      FPending.erase(0, end + 1);
+      FReceived.push_back(line);
+      return true;
+    }
+    if (FStop || FClientFd < 0 || std::chrono::steady_clock::now() >= deadline)
+      return false;
+    pollfd p{FClientFd, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0)
+      continue;
+    char buffer[4096];
+    const ssize_t n = ::recv(FClientFd, buffer, sizeof buffer, 0);
+    if (n <= 0)
+      return false;
+    FPending.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void TScriptedPeer::SendAll(int fd, const std::string &bytes) {
+  size_t sent = 0;
+  while (fd >= 0 && sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) {
+      Fail("send failed");
+      return;
+    }
+    sent += static_cast<size_t>(n);
+  }
+}
+
+void TScriptedPeer::OpenDataConnection(const std::string &bytes) {
+  unsigned h[4] = {0, 0, 0, 0};
+  unsigned p1 = 0;
+  unsigned p2 = 0;
+  if (std::sscanf(FLastPort.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p1, &p2) !=
+          6 ||
+      h[0] != 127) {
+    Fail("no usable PORT address: " + FLastPort);
+    return;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(static_cast<int>(p1 * 256 + p2));
+  address.sin_addr.s_addr = htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    Fail("cannot connect to the client's data port");
+  else
+    SendAll(fd, bytes);
+  CloseFd(fd);
+}
+
+} // namespace vantari::test

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantari::test {
+
+// A TCP peer on 127.0.0.1 that plays a fixed script to the one client that
+// connects: for replies and misbehaviour a real server will not produce.
+// Build the script, then Start(); Finish() waits for its end and returns the
+// lines the client sent. Every wait is bounded.
+class TScriptedPeer {
+public:
+  TScriptedPeer();
+  ~TScriptedPeer();
+  TScriptedPeer(const TScriptedPeer &) = delete;
+  TScriptedPeer &operator=(const TScriptedPeer &) = delete;
+
+  int Port() const { return FPort; }
+
+  // Sends bytes as they are.
+  TScriptedPeer &Send(const std::string &bytes);
+  // Sends a line followed by CR LF.
+  TScriptedPeer &Reply(const std::string &line);
+  // Reads one line from the client; it must begin with the given text.
+  TScriptedPeer &Expect(const std::string &start);
+  // Connects to the address of the client's last PORT command, sends the bytes
+  // and closes that connection.
+  TScriptedPeer &ConnectData(const std::string &bytes);
+  TScriptedPeer &Pause(int ms);
+  // Closes the control connection (ends the script).
+  TScriptedPeer &Close();
+
+  // The usual greeting and login: 220, USER/331, PASS/230, TYPE I/200, SYST/215.
+  TScriptedPeer &Login();
+
+  void Start();
+  // Waits for the script to end and, unless it closed, for the client to close;
+  // returns every line the client sent.
+  std::vector<std::string> Finish();
+  // Empty when the client did everything the script expected.
+  std::string Failure() const;
+
+private:
+  void Run();
+  void Fail(const std::string &why);
+  bool ReadLine(std::string &line, int timeoutMs);
+  void SendAll(int fd, const std::string &bytes);
+  void OpenDataConnection(const std::string &bytes);
+
+  int FListenFd = -1;
+  int FClientFd = -1;
+  int FPort = 0;
+  std::vector<std::function<bool()>> FSteps;
+  std::string FPending; // received bytes not yet split into lines
+  std::string FLastPort;
+  std::vector<std::string> FReceived;
+  std::string FFailure;
+  mutable std::mutex FMutex;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+} // namespace vantari::test
