@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace vantari::test {
+
+// A private home for one test: $XDG_CONFIG_HOME points into a fresh temporary folder
+// (settings file and registry stand-in), $WINEPREFIX at a folder that does not exist.
+class TUserHome {
+public:
+  TUserHome();
+  ~TUserHome();
+  TUserHome(const TUserHome &) = delete;
+  TUserHome &operator=(const TUserHome &) = delete;
+
+  const std::filesystem::path &Root() const { return FRoot; }
+  std::filesystem::path ConfigFolder() const { return FRoot / "config" / "vantari"; }
+  std::filesystem::path SettingsFile() const { return ConfigFolder() / "FtpHost.ini"; }
+  // Writes the registry stand-in with one value line under the accounting program's key,
+  // e.g. "\"DefaultDatabase\"=\"/data/\"".
+  void WriteRegistry(const std::string &valueLine) const;
+  // Points the registry's data folder at folder.
+  void SetDataFolder(const std::filesystem::path &folder) const;
+
+private:
+  std::filesystem::path FRoot;
+};
+
+std::string ReadFile(const std::filesystem::path &path);
+void WriteFile(const std::filesystem::path &path, const std::string &content);
+
+} // namespace vantari::test

@@ -1,0 +1,233 @@
+// The main window and the About dialog as the user sees them, on the offscreen platform.
+#include "AppTestEnvironment.h"
+#include "Application.h"
+#include "StatusBar.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+namespace vantari::test {
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Application().SetTitle("Vantari");
+    Application().OnException = [this](const std::string &text) { Errors.push_back(text); };
+  }
+  void TearDown() override { Application().OnException = nullptr; }
+
+  template <class T> T &Child(QWidget &parent, const char *name) {
+    T *child = parent.findChild<T *>(QString::fromLatin1(name));
+    if (!child)
+      throw std::runtime_error(std::string("no control ") + name);
+    return *child;
+  }
+
+  TUserHome Home;
+  std::vector<std::string> Errors;
+};
+
+struct TControl {
+  const char *Name;
+  QRect Geometry;
+  const char *Text;
+  bool Bold;
+  QColor Colour;
+};
+
+const QColor Black(Qt::black), Red(Qt::red), Maroon(128, 0, 0);
+
+void ExpectControl(QWidget &window, const TControl &want) {
+  SCOPED_TRACE(want.Name);
+  QWidget *control = window.findChild<QWidget *>(QString::fromLatin1(want.Name));
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(control->geometry(), want.Geometry);
+  EXPECT_EQ(control->font().bold(), want.Bold);
+  EXPECT_EQ(control->palette().color(QPalette::WindowText), want.Colour);
+  if (auto *label = qobject_cast<QLabel *>(control)) {
+    EXPECT_EQ(label->text().toStdString(), want.Text);
+  } else if (auto *button = qobject_cast<QToolButton *>(control)) {
+    EXPECT_EQ(button->text().toStdString(), want.Text);
+  }
+}
+
+TEST_F(WindowTest, MainWindowControlsSitWhereTheLayoutPutsThem) {
+  TForm1 form;
+  EXPECT_EQ(form.windowTitle().toStdString(), "반타리서비스 - 바코드용");
+  EXPECT_EQ(form.size(), QSize(275, 358));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_EQ(form.palette().color(QPalette::Window), QColor(Qt::white));
+  const TControl controls[] = {
+      {"Image1", {0, 0, 275, 169}, "", false, Black},
+      {"Panel2", {0, 169, 275, 60}, "", false, Black},
+      {"btnBackupWizard", {20, 16, 109, 25}, "자료 올리기", false, Black},
+      {"btnRestoreWizard", {144, 16, 109, 25}, "자료 내려받기", false, Black},
+      {"Shape1", {8, 52, 261, 1}, "", false, Black},
+      {"Panel4", {0, 229, 275, 58}, "", false, Black},
+      {"Label6", {35, 6, 83, 12}, "사용자 아이디", true, Black},
+      {"Label7", {35, 31, 52, 12}, "비밀번호", true, Black},
+      {"UserIDEdit", {124, 1, 113, 20}, "", false, Black},
+      {"PasswordEdit", {124, 26, 113, 20}, "", false, Black},
+      {"Shape2", {8, 53, 261, 1}, "", false, Black},
+      {"Label4",
+       {20, 292, 222, 36},
+       "반타리의 이용자아이디와 비밀번호는\n인터넷 유지보수회원 아이디/비밀번호와 \n동일합니다.",
+       false,
+       Red},
+      {"StatusBar", {0, 336, 275, 22}, "", false, Black},
+  };
+  for (const TControl &control : controls)
+    ExpectControl(form, control);
+  EXPECT_EQ(Child<QWidget>(form, "Panel2").palette().color(QPalette::Window), QColor(Qt::white));
+  EXPECT_EQ(Child<QLabel>(form, "Image1").pixmap().size(), QSize(275, 169));
+  EXPECT_EQ(Child<QLabel>(form, "Image1").cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(Child<QWidget>(form, "Shape2").palette().color(QPalette::Window), Black);
+}
+
+TEST_F(WindowTest, ButtonsShowTwoLineHintsAndTakeNoFocus) {
+  TForm1 form;
+  auto &upload = Child<QToolButton>(form, "btnBackupWizard");
+  auto &download = Child<QToolButton>(form, "btnRestoreWizard");
+  EXPECT_EQ(upload.toolTip().toStdString(),
+            "사무실 또는 집에서 작업한 최근자료를\n코르벡스반타리 서버에 올립니다.");
+  EXPECT_EQ(download.toolTip().toStdString(),
+            "사무실 또는 집에서 작업한 최근자료를\n코르벡스반타리 서버에서 내려받습니다.");
+  for (QToolButton *button : {&upload, &download}) {
+    EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(button->isEnabled());
+  }
+}
+
+TEST_F(WindowTest, KoreanFaceRendersAtTwelvePixels) {
+  TForm1 form;
+  const QFontInfo face(Child<QLabel>(form, "Label4").font());
+  const std::string family = face.family().toStdString();
+  std::cout << "window face: " << family << "\n";
+  EXPECT_TRUE(family == "Gulim" || family == "Baekmuk Gulim" || family == "NanumGothic") << family;
+  EXPECT_EQ(face.pixelSize(), 12);
+}
+
+// Texts that do not fit their label are cut off on screen.
+TEST_F(WindowTest, EveryLabelHoldsItsWholeText) {
+  TForm1 form;
+  for (QWidget *window :
+       {static_cast<QWidget *>(&form), static_cast<QWidget *>(&form.AboutDialog())})
+    for (TLabel *label : window->findChildren<TLabel *>()) {
+      SCOPED_TRACE(label->objectName().toStdString());
+      const QStringList lines = label->Lines();
+      for (const QString &line : lines)
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(line.trimmed()), label->width())
+            << line.toStdString();
+      EXPECT_LE(lines.size() * label->fontMetrics().height(), label->height());
+    }
+}
+
+TEST_F(WindowTest, FirstStartShowsHostIdAnEmptyPasswordAndTheBarInPanelZero) {
+  TForm1 form;
+  form.show();
+  QApplication::setActiveWindow(&form);
+  auto &user = Child<QLineEdit>(form, "UserIDEdit");
+  auto &password = Child<QLineEdit>(form, "PasswordEdit");
+  EXPECT_EQ(user.text().toStdString(), "HOSTID");
+  EXPECT_TRUE(password.text().isEmpty());
+  EXPECT_EQ(form.focusWidget(), &user);
+
+  auto &status = Child<TStatusBar>(form, "StatusBar");
+  auto &bar = Child<QProgressBar>(form, "ProgressBar");
+  EXPECT_EQ(bar.parentWidget(), &status);
+  EXPECT_EQ(bar.geometry(), QRect(2, 3, 100, 18));
+  EXPECT_TRUE(bar.isVisible());
+  EXPECT_EQ(bar.minimum(), 0);
+  EXPECT_EQ(bar.maximum(), 100);
+  EXPECT_EQ(bar.value(), 0);
+  EXPECT_TRUE(status.PanelRect(0).contains(bar.geometry()));
+  EXPECT_EQ(status.PanelRect(1).right(), status.width() - 1);
+  EXPECT_TRUE(status.PanelText(1).isEmpty());
+
+  QTest::keyClicks(&password, "secret");
+  EXPECT_EQ(password.displayText().toStdString(), "******");
+  EXPECT_EQ(password.text().toStdString(), "secret");
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(WindowTest, SavedUserIdComesBackButNeverThePassword) {
+  {
+    TForm1 first;
+    first.WriteSetting("backup.example", "FTPHOST");
+    first.WriteSetting("kim", "HOSTID");
+    first.WriteSetting("pw1234", "HOSTPASS");
+  }
+  TForm1 next;
+  EXPECT_EQ(Child<QLineEdit>(next, "UserIDEdit").text().toStdString(), "kim");
+  EXPECT_TRUE(Child<QLineEdit>(next, "PasswordEdit").text().isEmpty());
+}
+
+TEST_F(WindowTest, BannerClickOpensTheAboutDialogModally) {
+  TForm1 form;
+  form.show();
+  bool sawModal = false;
+  QTimer::singleShot(0, [&] {
+    QWidget *modal = QApplication::activeModalWidget();
+    sawModal = modal == &form.AboutDialog() && form.AboutDialog().isVisible();
+    form.AboutDialog().close();
+  });
+  QTest::mouseClick(&Child<QLabel>(form, "Image1"), Qt::LeftButton, {}, QPoint(100, 80));
+  EXPECT_TRUE(sawModal);
+  EXPECT_FALSE(form.AboutDialog().isVisible());
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(WindowTest, AboutDialogTextsKeepTheirBlanksAndLines) {
+  TForm1 form;
+  TForm2 &about = form.AboutDialog();
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_EQ(about.windowTitle().toStdString(), "반타리서비스에 대하여");
+  EXPECT_EQ(about.size(), QSize(349, 282));
+  EXPECT_EQ(about.palette().color(QPalette::Window), about.palette().color(QPalette::Button));
+  EXPECT_EQ(Child<QWidget>(about, "Panel2").geometry(), QRect(0, 0, 349, 6));
+  EXPECT_EQ(Child<QWidget>(about, "Panel3").geometry(), QRect(0, 6, 349, 276));
+  EXPECT_EQ(Child<QWidget>(about, "Panel3").palette().color(QPalette::Window), QColor(Qt::white));
+  const TControl labels[] = {
+      {"Label1", {8, 12, 108, 12}, "* 반타리 서비스란 ?", false, Maroon},
+      {"Label5",
+       {18, 28, 304, 72},
+       "사무실에서 루모라재고 세금계산서관리를 사용하여 업무관리를 하고  계시는 고객을 대상으로 "
+       "업무마감 후 마감 내용을 집에서도 한번의 마우스 클릭으로 자동으로 볼 수 있도록 지원하며 "
+       "불의의 사고로부터 자료를 안전하게 보관할 수 있도록 하는 백업 저장장소로 사용이 가능한 "
+       "온라인 서비스를 말합니다.",
+       false,
+       Black},
+      {"Label2", {8, 109, 86, 12}, "* 이용가능 고객", false, Maroon},
+      {"Label10",
+       {18, 125, 318, 60},
+       "1. 장부정리를 집에서 하시는 분\n2. 사무실에서 정리한 자료를 집에서 확인하고자 할 경우\n"
+       "3. 이전에 디스켓으로 백업 후 집에서 자료를 확인하신 분들\n"
+       "4. 불의의 사고에 대비하여 자료를 안전하게 보관하고자 \n    하시는 분들",
+       false,
+       Black},
+      {"Label3", {8, 196, 58, 12}, "* 주의사항", false, Red},
+      {"Label8",
+       {18, 213, 302, 48},
+       "1. 사무실과 집에서는 반드시 인터넷 사용이 가능하여야 \n    합니다.\n"
+       "2. 사무실과  집에 같은 버전의 루모라재고 세금계산서\n"
+       "    관리 프로그램이 설치되어 있어야 합니다.",
+       false,
+       Red},
+  };
+  for (const TControl &label : labels)
+    ExpectControl(about, label);
+  EXPECT_TRUE(Child<QLabel>(about, "Label5").wordWrap());
+}
+
+} // namespace
+} // namespace vantari::test
