@@ -28,7 +28,7 @@ public:
   // Resolves host and sends one datagram (EIdSocketError, EIdPackageSizeTooBig,
   // EIdNotAllBytesSent).
   void TransmitTo(const std::string &host, int32_t port, const void *buffer, int32_t length);
-  // True while the open socket is the unprivileged ICMP datagram socket.
+  // True when the last socket opened was the unprivileged ICMP datagram socket.
   bool UsesPingSocket() const { return FPingSocket; }
 
   int32_t BufferSize() const { return static_cast<int32_t>(FBuffer.size()); }

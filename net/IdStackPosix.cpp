@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -69,6 +70,23 @@ template <typename Call> long RetryOnInterrupt(Call call) {
     result = call();
   } while (result < 0 && errno == EINTR);
   return result;
+}
+
+// Waits for a connect in progress, letting the window repaint; the connect's errno or 0.
+int AwaitConnected(TIdStackSocketHandle s) {
+  for (;;) {
+    pollfd entry{s, POLLOUT, 0};
+    const int result = poll(&entry, 1, WaitSliceMs);
+    if (result < 0 && errno != EINTR) {
+      return errno;
+    }
+    if (result > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
+    }
+    HostUI().ProcessPaintEvents();
+  }
 }
 
 } // namespace
@@ -209,9 +227,22 @@ int32_t TIdStackPosix::CloseSocket(TIdStackSocketHandle s) {
   return Checked(close(s));
 }
 
+// Still a plain connect without a time limit; it only waits in slices.
 int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port) {
   const sockaddr_in address = MakeAddress(ip, port);
-  return Checked(connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address));
+  const int flags = fcntl(s, F_GETFL);
+  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) {
+    return Checked(-1);
+  }
+  int error = 0;
+  if (connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+      error = AwaitConnected(s);
+    }
+  }
+  fcntl(s, F_SETFL, flags);
+  return error == 0 ? 0 : Fail(WSACodeOfErrno(error));
 }
 
 std::string TIdStackPosix::GetHostByName(const std::string &name) {

@@ -1,11 +1,14 @@
 #include "IdIOHandlerSocket.h"
+#include "HostUIRecorder.h"
 #include "IdComponent.h"
 #include "IdException.h"
 #include "IdSocketHandle.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantari {
@@ -96,6 +99,45 @@ TEST(IdIOHandlerSocket, SendingToAClosedPeerRaisesInsteadOfEndingTheProcess) {
     }
   }
   EXPECT_TRUE(code == Id_WSAESHUTDOWN || code == Id_WSAECONNRESET) << code;
+}
+
+// A host whose first repaint during a wait runs an action of the test.
+class TActingHost : public test::THostUIRecorder {
+public:
+  std::function<void()> OnFirstPaint;
+  void ProcessPaintEvents() override {
+    THostUIRecorder::ProcessPaintEvents();
+    if (OnFirstPaint) {
+      std::exchange(OnFirstPaint, nullptr)();
+    }
+  }
+};
+
+TEST(IdIOHandlerSocket, AConnectWithoutAnswerLetsTheWindowRepaint) {
+  TIdComponent owner;
+  auto listener = std::make_unique<TIdSocketHandle>();
+  listener->OpenSocket(Id_SOCK_STREAM, 0);
+  listener->SetIP("127.0.0.1");
+  listener->BindLocal();
+  listener->StartListen(0);
+  const int32_t port = listener->Port();
+  TIdIOHandlerSocket queued; // fills the accept queue: later connects go unanswered
+  queued.Prepare();
+  queued.ConnectTo("127.0.0.1", port, -1, 0, 0, 0, "");
+
+  // The connect still waits when the window first repaints; the listener then goes away
+  // and the next attempt is refused.
+  TActingHost host;
+  host.OnFirstPaint = [&listener] { listener.reset(); };
+  TIdIOHandlerSocket transport;
+  transport.Prepare();
+  try {
+    transport.ConnectTo("127.0.0.1", port, -1, 0, 0, 0, "");
+    FAIL();
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), Id_WSAECONNREFUSED);
+  }
+  EXPECT_GE(host.PaintPumps, 1);
 }
 
 } // namespace
