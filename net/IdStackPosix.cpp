@@ -72,6 +72,17 @@ template <typename Call> long RetryOnInterrupt(Call call) {
   return result;
 }
 
+// One end of a socket through getsockname or getpeername.
+int32_t ReadEndpoint(int (*call)(int, sockaddr *, socklen_t *), TIdStackSocketHandle s,
+                     int32_t &family, std::string &ip, int32_t &port) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  const int32_t result = Checked(call(s, reinterpret_cast<sockaddr *>(&address), &length));
+  family = address.sin_family;
+  ReadAddress(address, ip, port);
+  return result;
+}
+
 // Waits for a connect in progress, letting the window repaint; the connect's errno or 0.
 int AwaitConnected(TIdStackSocketHandle s) {
   for (;;) {
@@ -414,20 +425,12 @@ int32_t TIdStackPosix::WSAGetLastError() {
 
 void TIdStackPosix::GetPeerName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
                                 int32_t &port) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  CheckResult(Checked(getpeername(s, reinterpret_cast<sockaddr *>(&address), &length)));
-  family = address.sin_family;
-  ReadAddress(address, ip, port);
+  CheckResult(ReadEndpoint(getpeername, s, family, ip, port));
 }
 
 void TIdStackPosix::GetSockName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
                                 int32_t &port) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  CheckResult(Checked(getsockname(s, reinterpret_cast<sockaddr *>(&address), &length)));
-  family = address.sin_family;
-  ReadAddress(address, ip, port);
+  CheckResult(ReadEndpoint(getsockname, s, family, ip, port));
 }
 
 } // namespace vantari

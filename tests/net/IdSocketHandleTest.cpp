@@ -4,6 +4,7 @@
 #include "IdException.h"
 #include "IdIOHandlerSocket.h"
 #include "IdStackPosix.h"
+#include "StackFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -28,17 +29,16 @@ public:
   static inline std::vector<int32_t> Ports;
 };
 
-class IdSocketHandle : public ::testing::Test {
+class IdSocketHandle : public test::TStackFixture<TBindRecordingStack> {
 protected:
   void SetUp() override {
     TBindRecordingStack::Ports.clear();
-    SetStackClass([] { return std::make_unique<TBindRecordingStack>(); });
-    Component = std::make_unique<TIdComponent>();
+    TStackFixture::SetUp();
   }
   void TearDown() override {
     Held.clear();
-    Component.reset();
-    SetStackClass(nullptr);
+    Listening.reset();
+    TStackFixture::TearDown();
   }
 
   // A socket bound to port (0 = any) of every local address; nullptr when taken.
@@ -82,7 +82,15 @@ protected:
     return listener;
   }
 
-  std::unique_ptr<TIdComponent> Component;
+  // Connects client to a fresh listener and accepts the connection into server.
+  void Connect(TIdIOHandlerSocket &client, TIdSocketHandle &server) {
+    Listening = Listener();
+    client.Prepare();
+    client.ConnectTo("127.0.0.1", Listening->Port(), -1, 0, 0, 0, "");
+    ASSERT_TRUE(server.AcceptOn(Listening->SocketId()));
+  }
+
+  std::unique_ptr<TIdSocketHandle> Listening;
   std::vector<std::unique_ptr<TIdSocketHandle>> Held;
 };
 
@@ -143,19 +151,15 @@ TEST_F(IdSocketHandle, SingleBindToAPortInUseCannotBind) {
 }
 
 TEST_F(IdSocketHandle, AcceptGivesTheLocalAndTheRemoteEnd) {
-  auto listener = Listener();
   TIdIOHandlerSocket client;
-  client.Prepare();
-  client.ConnectTo("127.0.0.1", listener->Port(), -1, 0, 0, 0, "");
-
   TIdSocketHandle accepted;
-  ASSERT_TRUE(accepted.AcceptOn(listener->SocketId()));
+  Connect(client, accepted);
   EXPECT_TRUE(accepted.HasSocket());
   EXPECT_EQ(accepted.IP(), "127.0.0.1");
-  EXPECT_EQ(accepted.Port(), listener->Port());
+  EXPECT_EQ(accepted.Port(), Listening->Port());
   EXPECT_EQ(accepted.RemoteIP(), "127.0.0.1");
   EXPECT_EQ(accepted.RemotePort(), client.SocketHandle()->Port());
-  EXPECT_EQ(client.SocketHandle()->RemotePort(), listener->Port());
+  EXPECT_EQ(client.SocketHandle()->RemotePort(), Listening->Port());
 
   const char text[] = "220 ready\r\n";
   EXPECT_EQ(accepted.SendBytes(text, 11), 11);
@@ -182,12 +186,9 @@ TEST_F(IdSocketHandle, AcceptReturnsFalseWhenTheListenerIsClosedUnderIt) {
 
 TEST_F(IdSocketHandle, WaitReadablePollsWaitsAndRepaints) {
   test::THostUIRecorder host;
-  auto listener = Listener();
   TIdIOHandlerSocket client;
-  client.Prepare();
-  client.ConnectTo("127.0.0.1", listener->Port(), -1, 0, 0, 0, "");
   TIdSocketHandle server;
-  ASSERT_TRUE(server.AcceptOn(listener->SocketId()));
+  Connect(client, server);
 
   auto started = Clock::now();
   EXPECT_FALSE(client.WaitReadable(0));

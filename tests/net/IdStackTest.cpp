@@ -3,6 +3,7 @@
 #include "IdSocketHandle.h"
 #include "IdStackPosix.h"
 #include "NetNamespace.h"
+#include "StackFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,12 @@ public:
   static inline std::vector<std::string> Lookups;
 };
 
-class IdStackLookup : public ::testing::Test {
+class IdStackLookup : public test::TStackFixture<TRecordingStack> {
 protected:
   void SetUp() override {
     TRecordingStack::Lookups.clear();
-    SetStackClass([] { return std::make_unique<TRecordingStack>(); });
-    Component = std::make_unique<TIdComponent>();
+    TStackFixture::SetUp();
   }
-  void TearDown() override {
-    Component.reset();
-    SetStackClass(nullptr);
-  }
-  std::unique_ptr<TIdComponent> Component;
 };
 
 TEST_F(IdStackLookup, LocalhostAndDottedQuadsNeedNoLookup) {
