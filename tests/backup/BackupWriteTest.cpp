@@ -1,0 +1,284 @@
+// Backing up: the bytes written, mask expansion, file-ID list, progress and volumes.
+#include "ArchiveFixture.h"
+
+#include "ArchiveFormat.h"
+#include "ArchiveWalk.h"
+#include "FileSystem.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace vantari::test {
+namespace {
+
+using Bytes = std::string;
+
+// Block lengths of the first member's first segment.
+std::vector<int32_t> FirstMemberBlocks(const Bytes& archive) {
+  auto i32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+      v = (v << 8) | static_cast<uint8_t>(archive.at(at + i));
+    return static_cast<int32_t>(v);
+  };
+  size_t at = 4 + i32(0) + 8;
+  at += 4 + i32(at) + 4 + 4; // name, date, magic
+  std::vector<int32_t> blocks;
+  for (int32_t length = i32(at); length != 0; length = i32(at)) {
+    blocks.push_back(length);
+    at += 4 + static_cast<size_t>(length < 0 ? -length : length);
+  }
+  return blocks;
+}
+
+std::vector<std::string> MemberNames(const std::string& path) {
+  std::vector<std::string> names;
+  TArchiveWalk walk;
+  walk.OnMember = [&](const TArchiveMember& m) { names.push_back(m.Name); };
+  EXPECT_TRUE(walk.Run(path)) << walk.Failure();
+  return names;
+}
+
+class BackupWrite : public ArchiveTest {};
+
+TEST_F(BackupWrite, WritesTheWorkedExampleByteForByte) {
+  Write("a.txt", "abc");
+  ASSERT_TRUE(FileSetDate(Path("a.txt"), 0x5A216000)); // 2025-01-01 12:00:00
+  TBackupFile engine;
+  engine.SetBackupTitle("t");
+  const Bytes name = archive::MemberName(Path("a.txt"));
+  const Bytes expected = TArchiveBytes()
+                             .Header("t", 3, 1)
+                             .Member(name, 0x5A216000)
+                             .Magic()
+                             .I32(11)
+                             .Raw(Bytes("\x78\x01\x4b\x4c\x4a\x06\x00\x02\x4d\x01\x27", 11))
+                             .I32(0)
+                             .I32(0)
+                             .Bytes;
+  EXPECT_EQ(PackToBytes(engine, {Path("a.txt")}), expected);
+  EXPECT_EQ(expected.size(), 56 - 8 + name.size());
+  EXPECT_EQ(name.substr(0, 3), "z:\\");
+}
+
+TEST_F(BackupWrite, EmptySelectionGivesHeaderAndEndMarker) {
+  TBackupFile engine;
+  engine.SetBackupTitle("title");
+  EXPECT_EQ(PackToBytes(engine, {}), TArchiveBytes().Header("title", 0, 0).I32(0).Bytes);
+  EXPECT_EQ(PackToBytes(engine, {Path("*.none")}).size(), 16u + 5);
+}
+
+TEST_F(BackupWrite, CutsContentIntoChunksOfOneBlockEach) {
+  TBackupFile engine;
+  Write("f", "");
+  EXPECT_TRUE(FirstMemberBlocks(PackToBytes(engine, {Path("f")})).empty());
+  Write("f", Bytes(16384, 'x'));
+  EXPECT_EQ(FirstMemberBlocks(PackToBytes(engine, {Path("f")})).size(), 1u);
+  Write("f", Bytes(16385, 'x'));
+  const auto blocks = FirstMemberBlocks(PackToBytes(engine, {Path("f")}));
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_GT(blocks[0], 0);
+  EXPECT_LT(blocks[0], 1000);
+  Write("f", Random(16384, 1) + Bytes(16384, 'a'));
+  const auto mixed = FirstMemberBlocks(PackToBytes(engine, {Path("f")}));
+  EXPECT_EQ(mixed, (std::vector<int32_t>{-16384, mixed[1]}));
+  EXPECT_GT(mixed[1], 0);
+}
+
+TEST_F(BackupWrite, LevelNoneStoresFullChunksRawAndShortOnesAsStoredStreams) {
+  TBackupFile engine;
+  engine.SetCompressionLevel(clNone);
+  Write("f", Bytes(16384 + 5, 'a'));
+  const auto blocks = FirstMemberBlocks(PackToBytes(engine, {Path("f")}));
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0], -16384);
+  EXPECT_EQ(blocks[1], static_cast<int32_t>(Deflate("aaaaa", 0).size()));
+}
+
+// One deflate state reset per chunk must write what a fresh state writes.
+TEST_F(BackupWrite, BlocksEqualAFreshDeflateStatePerChunk) {
+  Bytes content;
+  for (int i = 0; i < 6; ++i)
+    content += (i % 3 == 1) ? Random(16384, i) : Bytes(16384, static_cast<char>('a' + i)) + "tail";
+  Write("f", content);
+  const TCompressionLevel levels[] = {clFastest, clNone, clDefault, clMax};
+  const int zlibLevels[] = {1, 0, 6, 9};
+  for (int l = 0; l < 4; ++l) {
+    TBackupFile engine;
+    engine.SetCompressionLevel(levels[l]);
+    const Bytes archive = PackToBytes(engine, {Path("f")});
+    Bytes expected = TArchiveBytes().Header("", static_cast<int32_t>(content.size()), 1).Bytes;
+    TArchiveBytes member;
+    member.Member(archive::MemberName(Path("f")), FileGetDate(Path("f"))).Magic();
+    for (size_t at = 0; at < content.size(); at += 16384) {
+      const Bytes chunk = content.substr(at, 16384);
+      const Bytes stream = Deflate(chunk, zlibLevels[l]);
+      stream.size() <= 16384 ? member.I32(static_cast<int32_t>(stream.size())).Raw(stream)
+                             : member.Stored(chunk);
+    }
+    EXPECT_EQ(archive, expected + member.I32(0).I32(0).Bytes) << "level " << zlibLevels[l];
+  }
+}
+
+TEST_F(BackupWrite, RecursiveMaskListsSubfoldersFirstAndPacksEachFileOnce) {
+  Write("tree/b/x.dbf", "b");
+  Write("tree/a/deep/x.dbf", "ad");
+  Write("tree/a/x.dbf", "a");
+  Write("tree/x.dbf", "top");
+  Write("tree/.hidden.dbf", "h");
+  Write("tree/.cache/x.dbf", "hidden folder");
+  Write("tree/X.DBF.txt", "other");
+  TBackupFile engine;
+  const std::string archive = Path("tree/x.bck");
+  ASSERT_TRUE(engine.Backup({Path("tree/*.dbf /S"), Path("tree/x.dbf"), Path("tree/*.*")}, archive));
+  std::vector<std::string> expected;
+  for (const char* name : {"a/deep/x.dbf", "a/x.dbf", "b/x.dbf", ".hidden.dbf", "x.dbf",
+                           "X.DBF.txt"})
+    expected.push_back(archive::MemberName(Path("tree/") + name));
+  EXPECT_EQ(MemberNames(archive), expected); // the archive itself is never packed
+  EXPECT_EQ(engine.FileCount(), 6);
+  EXPECT_EQ(engine.FilesProcessed(), 6);
+}
+
+TEST_F(BackupWrite, IncrementalPacksOnlyFilesChangedSinceTheirFlagWasCleared) {
+  TBackupFile engine;
+  engine.SetBackupMode(bmIncremental);
+  EXPECT_TRUE(engine.SetArchiveFlag());
+  engine.SetBackupMode(bmAll);
+  EXPECT_TRUE(engine.SetArchiveFlag());
+  engine.SetBackupMode(bmIncremental);
+  Write("d/one", "1");
+  Write("d/two", "2");
+  ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("1.bck")));
+  EXPECT_EQ(MemberNames(Path("1.bck")).size(), 2u);
+  ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("2.bck")));
+  EXPECT_TRUE(MemberNames(Path("2.bck")).empty());
+  Write("d/two", "changed");
+  ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("3.bck")));
+  EXPECT_EQ(MemberNames(Path("3.bck")),
+            std::vector<std::string>{archive::MemberName(Path("d/two"))});
+}
+
+TEST_F(BackupWrite, FileIdListComesFirstAndItsTemporaryFileIsRemoved) {
+  ::setenv("TMPDIR", Path("tmp").c_str(), 1);
+  ASSERT_TRUE(ForceDirectories(Path("tmp")));
+  Write("d/a", "12345");
+  ASSERT_TRUE(FileSetDate(Path("d/a"), 0x5A216000));
+  TBackupFile engine;
+  engine.SetSaveFileID(true);
+  std::vector<std::string> names;
+  TArchiveWalk walk;
+  walk.OnMember = [&](const TArchiveMember& m) { names.push_back(m.Name); };
+  ASSERT_TRUE(engine.Backup({Path("d/*"), Path("d/missing")}, Path("f.bck")));
+  ASSERT_TRUE(walk.Run(Path("f.bck")));
+  const std::string line = archive::MemberName(Path("d/a")) + "\t1512136704=5\r\n";
+  EXPECT_EQ(names, (std::vector<std::string>{"FILE:LIST", archive::MemberName(Path("d/a"))}));
+  EXPECT_EQ(walk.FileCount(), 1);
+  EXPECT_EQ(walk.TotalSize(), static_cast<int32_t>(5 + line.size()));
+  EXPECT_EQ(engine.FilesProcessed(), 1);
+  EXPECT_TRUE(FindFiles(Path("tmp/*"), faAnyFile).empty());
+  ::setenv("TMPDIR", Path("missing").c_str(), 1);
+  EXPECT_FALSE(engine.Backup({Path("d/*")}, Path("g.bck")));
+  EXPECT_EQ(engine.ErrorCode(), 7);
+  EXPECT_EQ(Host.Texts("engine-error"),
+            std::vector<std::string>{"Cannot create temporary file to save the file IDs"});
+  ::unsetenv("TMPDIR");
+}
+
+TEST_F(BackupWrite, ProgressRunsFromZeroToHundredRoundingTiesToEven) {
+  Write("p/1", "x");
+  Write("p/2", Bytes(199, 'y'));
+  TBackupFile engine;
+  std::vector<std::pair<std::string, int>> seen;
+  engine.OnProgress = [&](TBackupFile&, const std::string& file, TPercentage percent, bool&) {
+    seen.emplace_back(file, percent);
+  };
+  PackToBytes(engine, {Path("p/*")});
+  const decltype(seen) expected = {{"", 0}, {Path("p/1"), 0}, {Path("p/2"), 100}, {"", 100}};
+  EXPECT_EQ(seen, expected); // 100 * 1 / 200 = 0.5 rounds to 0
+  EXPECT_GE(Host.MessagePumps, 2);
+}
+
+TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
+  Write("s/1", Random(40000, 3));
+  Write("s/2", Bytes(40000, 'g'));
+  Write("s/3", "next");
+  TBackupFile engine;
+  engine.OnProgress = [&](TBackupFile& e, const std::string& file, TPercentage, bool&) {
+    if (file == Path("s/1"))
+      std::filesystem::resize_file(file, 16384);
+    if (file == Path("s/2"))
+      std::ofstream(file, std::ios::app) << Bytes(50000, 'h');
+    (void)e;
+  };
+  ASSERT_TRUE(engine.Backup({Path("s/*")}, Path("s.bck")));
+  std::vector<int64_t> sizes;
+  TArchiveWalk walk;
+  walk.OnMember = [&](const TArchiveMember& m) { sizes.push_back(m.Size); };
+  ASSERT_TRUE(walk.Run(Path("s.bck"))) << walk.Failure();
+  EXPECT_EQ(sizes, (std::vector<int64_t>{16384, 40000, 4}));
+}
+
+TEST_F(BackupWrite, SplitsIntoVolumesBelowMaxSize) {
+  Write("big", Random(3000000, 7));
+  TBackupFile engine;
+  engine.SetMaxSize(1400000);
+  std::vector<int> disks;
+  engine.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool&) { disks.push_back(disk); };
+  ASSERT_TRUE(engine.Backup({Path("big")}, Path("v.bck")));
+  EXPECT_EQ(disks, (std::vector<int>{2, 3}));
+  for (const char* name : {"v.bck", "v.002", "v.003"}) {
+    EXPECT_GT(FileSize(Path(name)), 0) << name;
+    EXPECT_LT(FileSize(Path(name)), 1400000) << name;
+  }
+  const Bytes first = Read(Path("v.bck"));
+  EXPECT_EQ(first.substr(first.size() - 20), TArchiveBytes().I32(0).Text("NEXT:DISK002").Bytes);
+  EXPECT_EQ(Read(Path("v.002")).substr(0, 4), Bytes("EC2\0", 4));
+  EXPECT_FALSE(FileExists(Path("v.004")));
+}
+
+TEST_F(BackupWrite, VolumePromptShowsDiskNumbersAndCancelStopsQuietly) {
+  Write("big", Random(3000000, 8));
+  TBackupFile engine;
+  engine.SetMaxSize(1400000);
+  ASSERT_TRUE(engine.Backup({Path("big")}, Path("v.bck")));
+  EXPECT_EQ(Host.Texts("volume"),
+            (std::vector<std::string>{"Please insert disk 2 and click OK to continue.",
+                                      "Please insert disk 3 and click OK to continue."}));
+  std::filesystem::remove(Path("v.002"));
+  Host.Shown.clear();
+  Host.VolumeAnswers = {false};
+  EXPECT_FALSE(engine.Backup({Path("big")}, Path("v.bck")));
+  EXPECT_EQ(engine.ErrorCode(), 0);
+  EXPECT_FALSE(FileExists(Path("v.002")));
+  EXPECT_TRUE(Host.Texts("engine-error").empty());
+  const Bytes first = Read(Path("v.bck"));
+  EXPECT_EQ(first.substr(first.size() - 12), "NEXT:DISK002");
+}
+
+TEST_F(BackupWrite, ArchiveThatCannotBeCreatedReportsAfterTheLastProgress) {
+  Write("a", "a");
+  TBackupFile engine;
+  std::vector<int> percents;
+  size_t shownAtHundred = 99;
+  engine.OnProgress = [&](TBackupFile&, const std::string&, TPercentage percent, bool&) {
+    percents.push_back(percent);
+    if (percent == 100)
+      shownAtHundred = Host.Shown.size();
+  };
+  EXPECT_FALSE(engine.Backup({Path("a")}, Path("no/such/folder/x.bck")));
+  EXPECT_EQ(engine.ErrorCode(), 4);
+  EXPECT_EQ(shownAtHundred, 0u);
+  EXPECT_EQ(Host.Texts("engine-error"), std::vector<std::string>{"Cannot write to archive"});
+  EXPECT_FALSE(engine.Busy());
+  std::string reported;
+  engine.OnError = [&](TBackupFile&, int32_t code, const std::string& text) {
+    reported = std::to_string(code) + text;
+  };
+  EXPECT_FALSE(engine.Backup({Path("a")}, Path("no/such/folder/x.bck")));
+  EXPECT_EQ(reported, "4Cannot write to archive");
+  EXPECT_EQ(Host.Texts("engine-error").size(), 1u);
+}
+
+} // namespace
+} // namespace vantari::test
