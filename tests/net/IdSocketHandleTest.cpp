@@ -57,7 +57,8 @@ protected:
   // Three consecutive ports held by this test; the lowest is returned.
   int32_t OccupyThreePorts() {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      const int32_t base = 20000 + (getpid() * 7 + attempt * 131) % 40000;
+      // Below the ephemeral range, so no connection elsewhere takes a port meanwhile.
+      const int32_t base = 20000 + (getpid() * 7 + attempt * 131) % 12000;
       Held.clear();
       for (int32_t port = base; port < base + 3; ++port) {
         if (auto handle = Occupy(port)) {
