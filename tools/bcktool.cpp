@@ -140,7 +140,14 @@ int Extract(const TBcktoolOptions& o, TTerminalHostUI& host) {
   engine.SetRestoreFullPath(o.FullPath);
   TRun run(engine, host, o, archive);
   run.AskForVolumes(engine);
-  const bool ok = engine.Restore(archive, o.Operands[1]);
+  bool ok = false;
+  try {
+    ok = engine.Restore(archive, o.Operands[1]);
+  } catch (const Exception& e) {
+    host.EndProgress();
+    Complain(archive + ": " + e.Message() + " (the archive is damaged or incomplete)");
+    return kExitFailure;
+  }
   int status = run.Finish(engine, ok);
   for (const auto& name : engine.UnsafeNames()) {
     Complain("not extracted (the name would leave " + o.Operands[1] + "): " + name);
