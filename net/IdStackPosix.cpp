@@ -83,21 +83,24 @@ int32_t ReadEndpoint(int (*call)(int, sockaddr *, socklen_t *), TIdStackSocketHa
   return result;
 }
 
-// Waits for a connect in progress, letting the window repaint; the connect's errno or 0.
-int AwaitConnected(TIdStackSocketHandle s) {
+// Waits until s can take bytes (or has failed), letting the window repaint between slices.
+void AwaitWritable(TIdStackSocketHandle s) {
   for (;;) {
     pollfd entry{s, POLLOUT, 0};
     const int result = poll(&entry, 1, WaitSliceMs);
-    if (result < 0 && errno != EINTR) {
-      return errno;
-    }
-    if (result > 0) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
+    if (result > 0 || (result < 0 && errno != EINTR)) {
+      return;
     }
     HostUI().ProcessPaintEvents();
   }
+}
+
+// The outcome of a connect in progress: 0 or its errno.
+int AwaitConnected(TIdStackSocketHandle s) {
+  AwaitWritable(s);
+  int error = 0;
+  socklen_t length = sizeof error;
+  return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
 }
 
 } // namespace
@@ -385,9 +388,17 @@ int32_t TIdStackPosix::Select(TIdStackSocketHandle s, int32_t ms) {
   }
 }
 
+// Blocks like a plain send, but waits for buffer space in slices so the window can repaint.
 int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags) {
-  return Checked(RetryOnInterrupt(
-      [&] { return send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL); }));
+  for (;;) {
+    const long result = send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (result >= 0 || (errno != EAGAIN && errno != EINTR)) {
+      return Checked(result);
+    }
+    if (errno == EAGAIN) {
+      AwaitWritable(s);
+    }
+  }
 }
 
 int32_t TIdStackPosix::SendTo(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,

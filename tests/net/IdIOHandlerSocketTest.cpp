@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -137,6 +138,43 @@ TEST(IdIOHandlerSocket, AConnectWithoutAnswerLetsTheWindowRepaint) {
   } catch (const EIdSocketError &e) {
     EXPECT_EQ(e.SocketErrorCode(), Id_WSAECONNREFUSED);
   }
+  EXPECT_GE(host.PaintPumps, 1);
+}
+
+TEST(IdIOHandlerSocket, ASendWaitingForASlowPeerLetsTheWindowRepaint) {
+  TIdComponent owner;
+  TIdSocketHandle listener;
+  Listen(listener);
+  TIdIOHandlerSocket transport;
+  transport.Prepare();
+  transport.ConnectTo("127.0.0.1", listener.Port(), -1, 0, 0, 0, "");
+  TIdSocketHandle peer;
+  ASSERT_TRUE(peer.AcceptOn(listener.SocketId()));
+
+  // The peer starts reading only once the sender has had to wait for it.
+  TActingHost host;
+  std::thread reader;
+  int64_t received = 0;
+  host.OnFirstPaint = [&] {
+    reader = std::thread([&] {
+      std::vector<char> buffer(1 << 16);
+      for (int32_t n; (n = peer.ReceiveBytes(buffer.data(), 1 << 16)) > 0;) {
+        received += n;
+      }
+    });
+  };
+  const std::string block(1 << 16, 'E');
+  const int64_t total = int64_t{512} * block.size(); // more than the socket buffers hold
+  int64_t sent = 0;
+  while (sent < total) {
+    const int32_t n = transport.SendSome(block.data(), static_cast<int32_t>(block.size()));
+    ASSERT_GT(n, 0);
+    sent += n;
+  }
+  transport.Shut();
+  ASSERT_TRUE(reader.joinable());
+  reader.join();
+  EXPECT_EQ(received, sent);
   EXPECT_GE(host.PaintPumps, 1);
 }
 
