@@ -83,10 +83,10 @@ int32_t ReadEndpoint(int (*call)(int, sockaddr *, socklen_t *), TIdStackSocketHa
   return result;
 }
 
-// Waits until s can take bytes (or has failed), letting the window repaint between slices.
-void AwaitWritable(TIdStackSocketHandle s) {
+// Waits until s is ready for events (or has failed), letting the window repaint between slices.
+void AwaitReady(TIdStackSocketHandle s, short events) {
   for (;;) {
-    pollfd entry{s, POLLOUT, 0};
+    pollfd entry{s, events, 0};
     const int result = poll(&entry, 1, WaitSliceMs);
     if (result > 0 || (result < 0 && errno != EINTR)) {
       return;
@@ -97,7 +97,7 @@ void AwaitWritable(TIdStackSocketHandle s) {
 
 // The outcome of a connect in progress: 0 or its errno.
 int AwaitConnected(TIdStackSocketHandle s) {
-  AwaitWritable(s);
+  AwaitReady(s, POLLOUT);
   int error = 0;
   socklen_t length = sizeof error;
   return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
@@ -208,6 +208,7 @@ int32_t WSACodeOfResolverError(int error, int savedErrno) {
 TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle s, std::string &ip, int32_t &port) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
+  AwaitReady(s, POLLIN);
   const long result = RetryOnInterrupt(
       [&] { return accept4(s, reinterpret_cast<sockaddr *>(&address), &length, SOCK_CLOEXEC); });
   const int error = errno;
@@ -396,7 +397,7 @@ int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len
       return Checked(result);
     }
     if (errno == EAGAIN) {
-      AwaitWritable(s);
+      AwaitReady(s, POLLOUT);
     }
   }
 }

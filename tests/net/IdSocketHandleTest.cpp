@@ -170,7 +170,7 @@ TEST_F(IdSocketHandle, AcceptGivesTheLocalAndTheRemoteEnd) {
   EXPECT_STREQ(buffer, text);
 }
 
-TEST_F(IdSocketHandle, AcceptReturnsFalseWhenTheListenerIsClosedUnderIt) {
+TEST_F(IdSocketHandle, AcceptWaitsRepaintingAndReturnsFalseWhenTheListenerIsClosedUnderIt) {
   auto listener = Listener();
   const TIdStackSocketHandle listening = listener->SocketId();
   listener->ClearState(true); // the id is now ours to close
@@ -178,11 +178,13 @@ TEST_F(IdSocketHandle, AcceptReturnsFalseWhenTheListenerIsClosedUnderIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     SharedStack().CloseSocket(listening);
   });
+  test::THostUIRecorder host;
   TIdSocketHandle handle;
   const bool accepted = handle.AcceptOn(listening);
   closer.join();
   EXPECT_FALSE(accepted);
   EXPECT_FALSE(handle.HasSocket());
+  EXPECT_GE(host.PaintPumps, 1); // the window could repaint while accept waited
 }
 
 TEST_F(IdSocketHandle, WaitReadablePollsWaitsAndRepaints) {
