@@ -11,6 +11,7 @@ packages=(
   python3 python3-pyftpdlib
   fonts-baekmuk fonts-nanum
   xvfb xauth xdotool x11-utils imagemagick
+  dbus at-spi2-core gir1.2-atspi-2.0 python3-gi python3-dbus
   iproute2 procps iputils-ping curl gzip time
 )
 
