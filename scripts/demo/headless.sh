@@ -9,7 +9,8 @@ trap demo_stop_all EXIT
 
 success='모든 작업을 정상적으로 완료하였습니다.'
 events=$demo_dir/events.log
-shown=0 # lines of the event log printed so far
+shown=0        # lines of the event log printed so far
+server_shown=0 # lines of the server's log printed so far
 
 fail() {
   echo "FAILED: $*" >&2
@@ -18,9 +19,23 @@ fail() {
   exit 1
 }
 
+# The server's view of a session: logins, transfers, logouts.
+print_server_log() {
+  local total line
+  total=$(wc -l <"$demo_dir/ftp.log")
+  while ((server_shown < total)); do
+    server_shown=$((server_shown + 1))
+    line=$(sed -n "${server_shown}p" "$demo_dir/ftp.log")
+    line=${line#*-\[*\] }
+    line=${line//$demo_ftp_home\//}
+    case $line in *"logged in"* | *completed=* | *"session closed"*) echo "  server: $line" ;; esac
+  done
+}
+
 # Prints the window's new texts; true when a message box line has come.
 print_events() {
   local total line got=1
+  print_server_log
   total=$(wc -l <"$events")
   while ((shown < total)); do
     shown=$((shown + 1))
