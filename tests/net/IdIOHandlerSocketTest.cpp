@@ -78,17 +78,26 @@ TEST(IdIOHandlerSocket, ClosedTransportRefusesToMoveBytes) {
   }
 }
 
+// A transport connected to a peer on loopback.
+struct TConnection {
+  TConnection() {
+    Listen(Listener);
+    Transport.Prepare();
+    Transport.ConnectTo("127.0.0.1", Listener.Port(), -1, 0, 0, 0, "");
+    Accepted = Peer.AcceptOn(Listener.SocketId());
+  }
+  TIdComponent Owner;
+  TIdSocketHandle Listener;
+  TIdIOHandlerSocket Transport;
+  TIdSocketHandle Peer;
+  bool Accepted = false;
+};
+
 TEST(IdIOHandlerSocket, SendingToAClosedPeerRaisesInsteadOfEndingTheProcess) {
-  TIdComponent owner;
-  TIdSocketHandle listener;
-  Listen(listener);
-  TIdIOHandlerSocket transport;
-  transport.Prepare();
-  transport.ConnectTo("127.0.0.1", listener.Port(), -1, 0, 0, 0, "");
-  {
-    TIdSocketHandle peer;
-    ASSERT_TRUE(peer.AcceptOn(listener.SocketId()));
-  } // the peer closes its end
+  TConnection connection;
+  ASSERT_TRUE(connection.Accepted);
+  connection.Peer.ShutAndClose();
+  TIdIOHandlerSocket &transport = connection.Transport;
 
   const std::string block(1024, 'E');
   int32_t code = 0;
@@ -142,14 +151,10 @@ TEST(IdIOHandlerSocket, AConnectWithoutAnswerLetsTheWindowRepaint) {
 }
 
 TEST(IdIOHandlerSocket, ASendWaitingForASlowPeerLetsTheWindowRepaint) {
-  TIdComponent owner;
-  TIdSocketHandle listener;
-  Listen(listener);
-  TIdIOHandlerSocket transport;
-  transport.Prepare();
-  transport.ConnectTo("127.0.0.1", listener.Port(), -1, 0, 0, 0, "");
-  TIdSocketHandle peer;
-  ASSERT_TRUE(peer.AcceptOn(listener.SocketId()));
+  TConnection connection;
+  ASSERT_TRUE(connection.Accepted);
+  TIdIOHandlerSocket &transport = connection.Transport;
+  TIdSocketHandle &peer = connection.Peer;
 
   // The peer starts reading only once the sender has had to wait for it.
   TActingHost host;
