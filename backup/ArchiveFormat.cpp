@@ -27,6 +27,14 @@ bool MagicIsValid(const uint8_t* bytes) {
 
 bool IsContinuation(const std::string& name) { return name.compare(0, kNextDiskLength, kNextDisk) == 0; }
 
+std::string ContinuationDigits(const std::string& name) {
+  const std::string digits = name.substr(kNextDiskLength);
+  const bool wellFormed = digits.size() == 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                            return c >= '0' && c <= '9';
+                          });
+  return wellFormed ? digits : std::string();
+}
+
 std::string VolumePath(const std::string& path, const std::string& digits) {
   return ChangeFileExt(path, "." + digits);
 }

@@ -22,6 +22,9 @@ std::string VolumeDigits(unsigned volume);
 // The bytes before the first zero byte among the four must be exactly "EC2".
 bool MagicIsValid(const uint8_t* bytes);
 bool IsContinuation(const std::string& name);
+// The three digits of a continuation record's name, or an empty text when they are not
+// three decimal digits (a damaged record).
+std::string ContinuationDigits(const std::string& name);
 // Local file name of volume n (n >= 2) of the archive whose first volume is path.
 std::string VolumePath(const std::string& path, const std::string& digits);
 

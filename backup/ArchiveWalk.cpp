@@ -5,7 +5,6 @@
 #include "BlockInflater.h"
 #include "FileSystem.h"
 
-#include <algorithm>
 
 namespace vantari {
 
@@ -87,10 +86,14 @@ void TArchiveWalk::Damaged(const std::string& what) {
   throw EDamaged(Format("%s at offset %lld of %s", what.c_str(), at, FVolumePath.c_str()));
 }
 
-void TArchiveWalk::ReadHeader() {
+int32_t TArchiveWalk::ReadInt32(const char* missing) {
   if (FReader->Remaining() < 4)
-    Damaged("header cut short");
-  const int32_t titleLength = FReader->ReadInt32();
+    Damaged(missing);
+  return FReader->ReadInt32();
+}
+
+void TArchiveWalk::ReadHeader() {
+  const int32_t titleLength = ReadInt32("header cut short");
   if (titleLength < 0 || titleLength > FReader->Remaining() - 8)
     Damaged(Format("title length %d out of bounds", titleLength));
   FTitle = FReader->ReadText(titleLength);
@@ -100,9 +103,7 @@ void TArchiveWalk::ReadHeader() {
 
 void TArchiveWalk::ReadRecords() {
   for (;;) {
-    if (FReader->Remaining() < 4)
-      Damaged("archive ends without its end marker");
-    const int32_t length = FReader->ReadInt32();
+    const int32_t length = ReadInt32("archive ends without its end marker");
     if (length == 0)
       break;
     if (length < 0)
@@ -115,11 +116,9 @@ void TArchiveWalk::ReadRecords() {
       continue;
     }
     EndMember();
-    if (FReader->Remaining() < 4)
-      Damaged("member record cut short");
     FMember = std::make_unique<TArchiveMember>();
     FMember->Name = name;
-    FMember->FileDate = FReader->ReadInt32();
+    FMember->FileDate = ReadInt32("member record cut short");
     ReadSegment();
   }
   EndMember();
@@ -139,9 +138,7 @@ void TArchiveWalk::ReadSegment() {
   if (!MagicIsValid(magic))
     Damaged("invalid archive type");
   for (;;) {
-    if (FReader->Remaining() < 4)
-      Damaged("member data cut short");
-    const int32_t length = FReader->ReadInt32();
+    const int32_t length = ReadInt32("member data cut short");
     if (length == 0)
       return;
     const int64_t size = length < 0 ? -static_cast<int64_t>(length) : length;
@@ -164,11 +161,8 @@ void TArchiveWalk::ReadSegment() {
 }
 
 void TArchiveWalk::NextVolume(const std::string& name) {
-  const std::string digits = name.substr(kNextDiskLength);
-  const bool wellFormed = digits.size() == 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
-                            return c >= '0' && c <= '9';
-                          });
-  if (!wellFormed)
+  const std::string digits = ContinuationDigits(name);
+  if (digits.empty())
     Damaged("malformed volume-continuation record");
   if (!FMember)
     Damaged("volume-continuation record before any member");

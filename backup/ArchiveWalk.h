@@ -46,6 +46,7 @@ public:
 
 private:
   bool Walk(TStream& first);
+  int32_t ReadInt32(const char* missing);
   void ReadHeader();
   void ReadRecords();
   void ReadSegment();

@@ -193,12 +193,9 @@ void TBackupFile::FinishTarget(std::unique_ptr<TStream>& target) {
 }
 
 void TBackupFile::ChangeRestoreVolume(const std::string& name) {
-  const std::string digits = name.substr(kNextDiskLength);
-  const bool wellFormed = digits.size() == 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
-                            return c >= '0' && c <= '9';
-                          });
+  const std::string digits = ContinuationDigits(name);
   // A stream holds one volume only; and a continuation must name a volume by its digits.
-  if (FStreamMode || !wellFormed)
+  if (FStreamMode || digits.empty())
     throw EBackupError("Cannot read archive");
   FReader.reset();
   FVolume.reset();
