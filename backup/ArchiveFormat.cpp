@@ -8,7 +8,7 @@
 
 namespace vantari::archive {
 
-std::string MemberName(const std::string& localPath) {
+std::string MemberName(const std::string &localPath) {
   std::string name = "z:" + localPath;
   std::replace(name.begin(), name.end(), '/', '\\');
   return Utf8ToCp949(name);
@@ -19,23 +19,25 @@ std::string VolumeDigits(unsigned volume) {
   return text.substr(text.size() - 3);
 }
 
-bool MagicIsValid(const uint8_t* bytes) {
-  const void* zero = std::memchr(bytes, 0, 4);
-  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes) : 4;
+bool MagicIsValid(const uint8_t *bytes) {
+  const void *zero = std::memchr(bytes, 0, 4);
+  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes) : 4;
   return length == 3 && std::memcmp(bytes, kMagic, 3) == 0;
 }
 
-bool IsContinuation(const std::string& name) { return name.compare(0, kNextDiskLength, kNextDisk) == 0; }
+bool IsContinuation(const std::string &name) {
+  return name.compare(0, kNextDiskLength, kNextDisk) == 0;
+}
 
-std::string ContinuationDigits(const std::string& name) {
+std::string ContinuationDigits(const std::string &name) {
   const std::string digits = name.substr(kNextDiskLength);
-  const bool wellFormed = digits.size() == 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
-                            return c >= '0' && c <= '9';
-                          });
+  const bool wellFormed =
+      digits.size() == 3 &&
+      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
   return wellFormed ? digits : std::string();
 }
 
-std::string VolumePath(const std::string& path, const std::string& digits) {
+std::string VolumePath(const std::string &path, const std::string &digits) {
   return ChangeFileExt(path, "." + digits);
 }
 

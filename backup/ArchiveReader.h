@@ -14,16 +14,16 @@ namespace vantari {
 // "Stream read error", as a plain stream read would.
 class TArchiveReader {
 public:
-  explicit TArchiveReader(TStream& source);
-  TArchiveReader(const TArchiveReader&) = delete;
-  TArchiveReader& operator=(const TArchiveReader&) = delete;
+  explicit TArchiveReader(TStream &source);
+  TArchiveReader(const TArchiveReader &) = delete;
+  TArchiveReader &operator=(const TArchiveReader &) = delete;
 
   int32_t ReadInt32();
-  void ReadBytes(void* out, size_t count);
+  void ReadBytes(void *out, size_t count);
   // A text of length bytes (the length already read).
   std::string ReadText(int32_t length);
   // count bytes, valid until the next call; count is at most 64 KiB.
-  const uint8_t* ReadBlock(int32_t count);
+  const uint8_t *ReadBlock(int32_t count);
   // Steps over count bytes without reading them.
   void Skip(int64_t count);
   // Bytes left in the source after the current position.
@@ -36,7 +36,7 @@ private:
   void Require(int64_t count) const;
   void Fill(size_t count);
 
-  TStream& FSource;
+  TStream &FSource;
   int64_t FSize;
   int64_t FOffset; // source position of the end of the buffered bytes
   std::vector<uint8_t> FBuffer;

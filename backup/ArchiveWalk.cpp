@@ -5,7 +5,6 @@
 #include "BlockInflater.h"
 #include "FileSystem.h"
 
-
 namespace vantari {
 
 using namespace archive;
@@ -21,7 +20,7 @@ class EDamaged : public Exception {
 TArchiveWalk::TArchiveWalk() = default;
 TArchiveWalk::~TArchiveWalk() = default;
 
-bool TArchiveWalk::Run(const std::string& path) {
+bool TArchiveWalk::Run(const std::string &path) {
   FPath = FVolumePath = path;
   if (!FileExists(path)) {
     FFailure = "cannot open " + path;
@@ -29,7 +28,7 @@ bool TArchiveWalk::Run(const std::string& path) {
   }
   try {
     FVolume = std::make_unique<TFileStream>(path, fmOpenRead);
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     FFailure = e.Message();
     return false;
   }
@@ -39,13 +38,13 @@ bool TArchiveWalk::Run(const std::string& path) {
   return sound;
 }
 
-bool TArchiveWalk::Run(TStream& source) {
+bool TArchiveWalk::Run(TStream &source) {
   FPath.clear();
   FVolumePath = "stream";
   int64_t start = 0;
   try {
     start = source.Position();
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     FFailure = e.Message();
     return false;
   }
@@ -53,13 +52,13 @@ bool TArchiveWalk::Run(TStream& source) {
   FReader.reset();
   try {
     source.SetPosition(start);
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     // A stream that cannot seek back stays where the walk left it.
   }
   return sound;
 }
 
-bool TArchiveWalk::Walk(TStream& first) {
+bool TArchiveWalk::Walk(TStream &first) {
   FFailure.clear();
   FMember.reset();
   FVolumes = 1;
@@ -71,22 +70,22 @@ bool TArchiveWalk::Walk(TStream& first) {
     ReadHeader();
     ReadRecords();
     return true;
-  } catch (const EDamaged& e) {
+  } catch (const EDamaged &e) {
     FFailure = e.Message();
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     FFailure = e.Message();
-  } catch (const std::exception& e) {
+  } catch (const std::exception &e) {
     FFailure = e.what();
   }
   return false;
 }
 
-void TArchiveWalk::Damaged(const std::string& what) {
+void TArchiveWalk::Damaged(const std::string &what) {
   const long long at = FReader ? static_cast<long long>(FReader->Position()) : 0;
   throw EDamaged(Format("%s at offset %lld of %s", what.c_str(), at, FVolumePath.c_str()));
 }
 
-int32_t TArchiveWalk::ReadInt32(const char* missing) {
+int32_t TArchiveWalk::ReadInt32(const char *missing) {
   if (FReader->Remaining() < 4)
     Damaged(missing);
   return FReader->ReadInt32();
@@ -153,14 +152,14 @@ void TArchiveWalk::ReadSegment() {
     }
     uint8_t output[kChunkSize];
     int32_t produced = 0;
-    const uint8_t* data = FReader->ReadBlock(length);
+    const uint8_t *data = FReader->ReadBlock(length);
     if (!FInflater->Inflate(data, length, output, kChunkSize, produced))
       Damaged("compressed block does not inflate to one whole stream of at most 16384 bytes");
     FMember->Size += produced;
   }
 }
 
-void TArchiveWalk::NextVolume(const std::string& name) {
+void TArchiveWalk::NextVolume(const std::string &name) {
   const std::string digits = ContinuationDigits(name);
   if (digits.empty())
     Damaged("malformed volume-continuation record");

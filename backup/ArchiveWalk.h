@@ -26,33 +26,33 @@ class TArchiveWalk {
 public:
   TArchiveWalk();
   ~TArchiveWalk();
-  TArchiveWalk(const TArchiveWalk&) = delete;
-  TArchiveWalk& operator=(const TArchiveWalk&) = delete;
+  TArchiveWalk(const TArchiveWalk &) = delete;
+  TArchiveWalk &operator=(const TArchiveWalk &) = delete;
 
   // The archive whose first volume is path; later volumes must be present beside it.
-  bool Run(const std::string& path);
+  bool Run(const std::string &path);
   // A single-volume archive from the stream's current position; the stream is left where
   // it was found.
-  bool Run(TStream& source);
+  bool Run(TStream &source);
 
   // Raised for every member once its last segment has been walked.
-  std::function<void(const TArchiveMember&)> OnMember;
+  std::function<void(const TArchiveMember &)> OnMember;
 
-  const std::string& Failure() const { return FFailure; }
-  const std::string& Title() const { return FTitle; }
+  const std::string &Failure() const { return FFailure; }
+  const std::string &Title() const { return FTitle; }
   int32_t TotalSize() const { return FTotalSize; }
   int32_t FileCount() const { return FFileCount; }
   int Volumes() const { return FVolumes; }
 
 private:
-  bool Walk(TStream& first);
-  int32_t ReadInt32(const char* missing);
+  bool Walk(TStream &first);
+  int32_t ReadInt32(const char *missing);
   void ReadHeader();
   void ReadRecords();
   void ReadSegment();
-  void NextVolume(const std::string& name);
+  void NextVolume(const std::string &name);
   void EndMember();
-  [[noreturn]] void Damaged(const std::string& what);
+  [[noreturn]] void Damaged(const std::string &what);
 
   std::string FPath; // first volume, empty for a stream
   std::string FVolumePath;

@@ -6,11 +6,11 @@ namespace {
 constexpr size_t kBufferSize = 128 * 1024;
 } // namespace
 
-TArchiveWriter::TArchiveWriter(TStream& target) : FTarget(&target), FBase(target.Position()) {
+TArchiveWriter::TArchiveWriter(TStream &target) : FTarget(&target), FBase(target.Position()) {
   FBuffer.reserve(kBufferSize);
 }
 
-void TArchiveWriter::Attach(TStream& target) {
+void TArchiveWriter::Attach(TStream &target) {
   FBuffer.clear();
   FTarget = &target;
   FBase = target.Position();
@@ -23,12 +23,12 @@ void TArchiveWriter::WriteInt32(int32_t value) {
   WriteBytes(bytes, sizeof bytes);
 }
 
-void TArchiveWriter::WriteText(const std::string& text) {
+void TArchiveWriter::WriteText(const std::string &text) {
   WriteInt32(static_cast<int32_t>(text.size()));
   WriteBytes(text.data(), text.size());
 }
 
-void TArchiveWriter::WriteBytes(const void* data, size_t count) {
+void TArchiveWriter::WriteBytes(const void *data, size_t count) {
   if (FBuffer.size() + count > kBufferSize)
     Flush();
   if (count >= kBufferSize) {
@@ -36,7 +36,7 @@ void TArchiveWriter::WriteBytes(const void* data, size_t count) {
     FBase += static_cast<int64_t>(count);
     return;
   }
-  const auto* bytes = static_cast<const uint8_t*>(data);
+  const auto *bytes = static_cast<const uint8_t *>(data);
   FBuffer.insert(FBuffer.end(), bytes, bytes + count);
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kZlibLevels[] = {1, 0, -1, 9}; // indexed by TCompressionLevel
 
-std::string Trim(const std::string& text) {
+std::string Trim(const std::string &text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos)
     return std::string();
@@ -31,7 +31,7 @@ std::string Trim(const std::string& text) {
 
 // The recursion switch is a "/s" word (any case) after a space: Linux paths themselves
 // contain "/s" (/srv, /home/sales), so a bare "/s" cannot be taken as the switch.
-size_t FindRecursionSwitch(const std::string& mask) {
+size_t FindRecursionSwitch(const std::string &mask) {
   for (size_t at = mask.find('/'); at != std::string::npos; at = mask.find('/', at + 1)) {
     const bool word = (at == 0 || mask[at - 1] == ' ') && at + 1 < mask.size() &&
                       std::tolower(static_cast<unsigned char>(mask[at + 1])) == 's' &&
@@ -74,7 +74,7 @@ void TBackupFile::SetBackupMode(TBackupMode value) {
 }
 
 std::string TBackupFile::ErrorMessage(int32_t Error) {
-  static const char* const messages[] = {"Cannot read file",
+  static const char *const messages[] = {"Cannot read file",
                                          "Overwriting file failed",
                                          "Cannot read archive",
                                          "Cannot write to archive",
@@ -103,7 +103,7 @@ TPercentage TBackupFile::PercentDone() const {
   return static_cast<TPercentage>(std::clamp(percent, 0.0, 100.0));
 }
 
-void TBackupFile::RaiseProgress(const std::string& filename, TPercentage percent) {
+void TBackupFile::RaiseProgress(const std::string &filename, TPercentage percent) {
   if (OnProgress)
     OnProgress(*this, filename, percent, FContinue);
 }
@@ -117,14 +117,14 @@ void TBackupFile::AskForDisk(uint16_t disk) {
       Format("Please insert disk %s and click OK to continue.", std::to_string(disk).c_str()));
 }
 
-bool TBackupFile::Verify(const std::string& ArchivePath) {
+bool TBackupFile::Verify(const std::string &ArchivePath) {
   TArchiveWalk walk;
   if (ArchivePath == kStreamPath)
     return FRestoreStream && walk.Run(*FRestoreStream);
   return walk.Run(ArchivePath);
 }
 
-bool TBackupFile::Backup(const std::vector<std::string>& Masks, const std::string& ArchivePath) {
+bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::string &ArchivePath) {
   TRunScope scope(*this);
   FStreamMode = ArchivePath == kStreamPath;
   FArchivePath = ArchivePath;
@@ -134,7 +134,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Masks, const std::strin
   FListed.clear();
   FFileIdPath.clear();
   const std::string archiveFull = FStreamMode ? std::string() : ExpandFileName(ArchivePath);
-  for (const auto& mask : Masks)
+  for (const auto &mask : Masks)
     AddMaskFiles(mask, archiveFull);
 
   bool result = false;
@@ -152,7 +152,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& Masks, const std::strin
       FWriter->WriteInt32(0);
       FWriter->Flush();
       result = true;
-    } catch (const Exception&) {
+    } catch (const Exception &) {
       Fail(4);
     }
   }
@@ -171,18 +171,18 @@ void TBackupFile::Fail(int32_t code) {
   FContinue = false;
 }
 
-void TBackupFile::AddMaskFiles(const std::string& mask, const std::string& archiveFull) {
+void TBackupFile::AddMaskFiles(const std::string &mask, const std::string &archiveFull) {
   const size_t recursion = FindRecursionSwitch(mask);
   const std::string dir = ExtractFilePath(Trim(mask.substr(0, recursion)));
   const std::string name = ExtractFileName(Trim(mask.substr(0, recursion)));
   if (recursion != std::string::npos) {
     // Links to folders are not followed: they could lead back into the tree.
-    for (const auto& entry : FindFiles(dir + "*", faDirectory))
+    for (const auto &entry : FindFiles(dir + "*", faDirectory))
       if ((entry.Attr & faDirectory) && !(entry.Attr & faSymLink))
         AddMaskFiles(ExpandFileName(dir + entry.Name) + "/" + name + " /s", archiveFull);
   }
   // System entries (fifos, sockets, devices) are never opened, so never listed.
-  for (const auto& entry : FindFiles(dir + name, faReadOnly | faHidden | faArchive)) {
+  for (const auto &entry : FindFiles(dir + name, faReadOnly | faHidden | faArchive)) {
     if (entry.Attr & faDirectory)
       continue;
     const std::string path = ExpandFileName(dir + entry.Name);
@@ -200,7 +200,7 @@ std::string TBackupFile::MeasureSources() {
   FTotalSize = 0;
   FFilesProcessed = 0;
   std::string listText;
-  for (const auto& entry : FFileList) {
+  for (const auto &entry : FFileList) {
     if (!FileExists(entry))
       continue;
     TFileStream source(entry, fmOpenRead);
@@ -213,7 +213,7 @@ std::string TBackupFile::MeasureSources() {
   return listText;
 }
 
-void TBackupFile::SaveFileIdList(const std::string& listText) {
+void TBackupFile::SaveFileIdList(const std::string &listText) {
   try {
     const std::string path = GetTempFileName(GetTempDir(), "FID");
     if (path.empty())
@@ -223,7 +223,7 @@ void TBackupFile::SaveFileIdList(const std::string& listText) {
     file.WriteBuffer(listText.data(), static_cast<int64_t>(listText.size()));
     FFileList.insert(FFileList.begin(), path);
     FTotalSize += static_cast<int64_t>(listText.size());
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     Fail(7);
   }
 }
@@ -238,7 +238,7 @@ void TBackupFile::OpenArchive() {
   FFileCount = static_cast<int32_t>(FFileList.size()) - (listed ? 1 : 0);
   try {
     FDeflater = std::make_unique<TBlockDeflater>(kZlibLevels[FCompressionLevel & 3]);
-    TStream* target = FBackupStream;
+    TStream *target = FBackupStream;
     if (!FStreamMode) {
       FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
       target = FVolume.get();
@@ -250,7 +250,7 @@ void TBackupFile::OpenArchive() {
     FWriter->WriteInt32(Clamp32(FTotalSize));
     FWriter->WriteInt32(FFileCount);
     FWriter->Flush();
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     FWriter.reset();
     Fail(4);
   }
@@ -274,7 +274,7 @@ void TBackupFile::PackEntry(size_t index) {
     packed = remaining == 0 && FErrorCode == 0;
     if (!listEntry)
       ++FFilesProcessed;
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     Fail(1);
   }
   // Only a file whose whole content went into the archive loses its archive attribute,
@@ -283,7 +283,7 @@ void TBackupFile::PackEntry(size_t index) {
     FileClearArchiveAttr(entry);
 }
 
-void TBackupFile::WriteMemberData(TStream& source, int64_t& remaining) {
+void TBackupFile::WriteMemberData(TStream &source, int64_t &remaining) {
   try {
     FWriter->WriteBytes(kMagic, sizeof kMagic);
     while (remaining > 0 && FContinue) {
@@ -299,13 +299,13 @@ void TBackupFile::WriteMemberData(TStream& source, int64_t& remaining) {
     FWriter->Flush();
     if (remaining > 0 && FContinue)
       ChangeBackupVolume();
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     Fail(4);
   }
 }
 
 // Packs the next chunk of source as one block; false when the source has nothing more.
-bool TBackupFile::PackChunk(TStream& source, int64_t& remaining) {
+bool TBackupFile::PackChunk(TStream &source, int64_t &remaining) {
   uint8_t input[kChunkSize];
   uint8_t output[kChunkSize];
   const int64_t n = source.Read(input, std::min<int64_t>(kChunkSize, remaining));
@@ -351,7 +351,7 @@ void TBackupFile::CloseArchive() {
   try {
     if (FWriter)
       FWriter->Flush();
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     // Closing never changes the outcome of the run.
   }
   FWriter.reset();

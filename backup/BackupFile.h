@@ -23,17 +23,17 @@ enum TCompressionLevel : uint8_t { clFastest, clNone, clDefault, clMax };
 using TPercentage = uint8_t;
 
 class TBackupFile;
-using TProgressEvent = std::function<void(TBackupFile& Sender, const std::string& Filename,
-                                          TPercentage Percent, bool& Continue)>;
-using TNeedDiskEvent = std::function<void(TBackupFile& Sender, uint16_t DiskID, bool& Continue)>;
-using TRestoreFileEvent = std::function<void(TBackupFile& Sender, std::string& Filename,
-                                             int32_t FA, bool& DoRestore)>;
+using TProgressEvent = std::function<void(TBackupFile &Sender, const std::string &Filename,
+                                          TPercentage Percent, bool &Continue)>;
+using TNeedDiskEvent = std::function<void(TBackupFile &Sender, uint16_t DiskID, bool &Continue)>;
+using TRestoreFileEvent =
+    std::function<void(TBackupFile &Sender, std::string &Filename, int32_t FA, bool &DoRestore)>;
 // Stream is the open output file; a handler may replace it (the date is set on, and the
 // close applied to, whatever it leaves).
-using TFileRestoredEvent = std::function<void(TBackupFile& Sender, std::string& Filename,
-                                              std::unique_ptr<TStream>& Stream)>;
+using TFileRestoredEvent = std::function<void(TBackupFile &Sender, std::string &Filename,
+                                              std::unique_ptr<TStream> &Stream)>;
 using TBackupErrorEvent =
-    std::function<void(TBackupFile& Sender, int32_t Error, const std::string& ErrString)>;
+    std::function<void(TBackupFile &Sender, int32_t Error, const std::string &ErrString)>;
 
 // Failures the engine raises instead of turning them into an error code
 // ("Cannot read archive", "Invalid archive type").
@@ -49,28 +49,28 @@ class TBackupFile {
 public:
   TBackupFile();
   ~TBackupFile();
-  TBackupFile(const TBackupFile&) = delete;
-  TBackupFile& operator=(const TBackupFile&) = delete;
+  TBackupFile(const TBackupFile &) = delete;
+  TBackupFile &operator=(const TBackupFile &) = delete;
 
   // Packs the files of Masks into ArchivePath (or BackupStream for ":STREAM"). True only
   // when the end marker was written; false with ErrorCode 0 means cancelled.
-  bool Backup(const std::vector<std::string>& Masks, const std::string& ArchivePath);
+  bool Backup(const std::vector<std::string> &Masks, const std::string &ArchivePath);
   // Restores ArchivePath (or RestoreStream for ":STREAM") into DestFolder (may be empty).
   // Raises EBackupError "Cannot read archive" when the header is unreadable.
-  bool Restore(const std::string& ArchivePath, const std::string& DestFolder);
+  bool Restore(const std::string &ArchivePath, const std::string &DestFolder);
   // Read-only walk over everything a restore would meet (header, records, magics, block
   // bounds, every block inflating cleanly, the volume chain, the end marker). Follows
   // volumes that are present without asking; never writes, never raises for damage.
-  bool Verify(const std::string& ArchivePath);
+  bool Verify(const std::string &ArchivePath);
   // Shows the message of Error through OnError, or the engine's error box.
   void ReportError(int32_t Error);
   static std::string ErrorMessage(int32_t Error);
 
   // Properties.
   std::string Version() const { return "5.10"; }
-  void SetVersion(const std::string&) {}
-  const std::string& BackupTitle() const { return FBackupTitle; }
-  void SetBackupTitle(const std::string& value) { FBackupTitle = value; }
+  void SetVersion(const std::string &) {}
+  const std::string &BackupTitle() const { return FBackupTitle; }
+  void SetBackupTitle(const std::string &value) { FBackupTitle = value; }
   TBackupMode BackupMode() const { return FBackupMode; }
   void SetBackupMode(TBackupMode value);
   TCompressionLevel CompressionLevel() const { return FCompressionLevel; }
@@ -99,57 +99,57 @@ public:
   int32_t FilesProcessed() const { return FFilesProcessed; }
   int64_t TotalSize() const { return FTotalSize; }
   int64_t BytesProcessed() const { return FBytesProcessed; }
-  const std::string& CurrentFile() const { return FCurrentFile; }
+  const std::string &CurrentFile() const { return FCurrentFile; }
   bool Busy() const { return FBusy; }
   bool Continue() const { return FContinue; }
   int32_t ErrorCode() const { return FErrorCode; }
-  TStream* BackupStream() const { return FBackupStream; }
-  void SetBackupStream(TStream* stream) { FBackupStream = stream; }
-  TStream* RestoreStream() const { return FRestoreStream; }
-  void SetRestoreStream(TStream* stream) { FRestoreStream = stream; }
+  TStream *BackupStream() const { return FBackupStream; }
+  void SetBackupStream(TStream *stream) { FBackupStream = stream; }
+  TStream *RestoreStream() const { return FRestoreStream; }
+  void SetRestoreStream(TStream *stream) { FRestoreStream = stream; }
   // Stored names (UTF-8) of members the last Restore refused because their path would
   // leave the destination folder or names no file; they were stepped over.
-  const std::vector<std::string>& UnsafeNames() const { return FUnsafeNames; }
+  const std::vector<std::string> &UnsafeNames() const { return FUnsafeNames; }
 
 private:
   // Releases what a run holds on every way out of it, exceptions included.
   class TRunScope {
   public:
-    explicit TRunScope(TBackupFile& owner) : FOwner(owner) {}
+    explicit TRunScope(TBackupFile &owner) : FOwner(owner) {}
     ~TRunScope();
-    TRunScope(const TRunScope&) = delete;
-    TRunScope& operator=(const TRunScope&) = delete;
+    TRunScope(const TRunScope &) = delete;
+    TRunScope &operator=(const TRunScope &) = delete;
 
   private:
-    TBackupFile& FOwner;
+    TBackupFile &FOwner;
   };
 
   // Backup steps.
-  void AddMaskFiles(const std::string& mask, const std::string& archiveFull);
+  void AddMaskFiles(const std::string &mask, const std::string &archiveFull);
   std::string MeasureSources();
-  void SaveFileIdList(const std::string& listText);
+  void SaveFileIdList(const std::string &listText);
   bool IsFileIdEntry(size_t index) const;
   void OpenArchive();
   void PackEntry(size_t index);
-  void WriteMemberData(TStream& source, int64_t& remaining);
-  bool PackChunk(TStream& source, int64_t& remaining);
+  void WriteMemberData(TStream &source, int64_t &remaining);
+  bool PackChunk(TStream &source, int64_t &remaining);
   void ChangeBackupVolume();
   void CloseArchive();
 
   // Restore steps.
-  void ReadHeader(TStream& source);
+  void ReadHeader(TStream &source);
   void RestoreRecords();
-  void RestoreMember(const std::string& name);
-  bool TargetFor(const std::string& name, std::string& target) const;
+  void RestoreMember(const std::string &name);
+  bool TargetFor(const std::string &name, std::string &target) const;
   bool DecideRestore() const;
-  void FinishTarget(std::unique_ptr<TStream>& target);
-  void ChangeRestoreVolume(const std::string& name);
-  void ReadMemberData(TStream* target);
-  int64_t InflateBlock(const uint8_t* data, int32_t length, TStream& target);
+  void FinishTarget(std::unique_ptr<TStream> &target);
+  void ChangeRestoreVolume(const std::string &name);
+  void ReadMemberData(TStream *target);
+  int64_t InflateBlock(const uint8_t *data, int32_t length, TStream &target);
 
   void Fail(int32_t code);
   TPercentage PercentDone() const;
-  void RaiseProgress(const std::string& filename, TPercentage percent);
+  void RaiseProgress(const std::string &filename, TPercentage percent);
   void AskForDisk(uint16_t disk);
 
   std::string FBackupTitle;
@@ -169,8 +169,8 @@ private:
   bool FBusy = false;
   bool FContinue = false;
   int32_t FErrorCode = 0;
-  TStream* FBackupStream = nullptr;
-  TStream* FRestoreStream = nullptr;
+  TStream *FBackupStream = nullptr;
+  TStream *FRestoreStream = nullptr;
   std::vector<std::string> FUnsafeNames;
 
   // Per-run working state.

@@ -18,7 +18,7 @@ using namespace archive;
 namespace {
 
 // A relative '/' path that stays below the folder it is appended to and names a file.
-bool StaysInside(const std::string& path) {
+bool StaysInside(const std::string &path) {
   if (path.find('\0') != std::string::npos)
     return false;
   size_t start = 0;
@@ -40,13 +40,13 @@ std::string ToLocalPath(std::string name) {
   return Cp949ToUtf8(name);
 }
 
-bool HasDrive(const std::string& name) {
+bool HasDrive(const std::string &name) {
   return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
 }
 
 } // namespace
 
-bool TBackupFile::Restore(const std::string& ArchivePath, const std::string& DestFolder) {
+bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &DestFolder) {
   TRunScope scope(*this);
   FDest = DestFolder.empty() ? std::string() : IncludeTrailingPathDelimiter(DestFolder);
   FStreamMode = ArchivePath == kStreamPath;
@@ -55,7 +55,7 @@ bool TBackupFile::Restore(const std::string& ArchivePath, const std::string& Des
   FFilesProcessed = 0;
   FContinue = true;
   FUnsafeNames.clear();
-  TStream* source = FRestoreStream;
+  TStream *source = FRestoreStream;
   if (!FStreamMode) {
     if (!FileExists(ArchivePath))
       return false;
@@ -79,7 +79,7 @@ bool TBackupFile::Restore(const std::string& ArchivePath, const std::string& Des
   return result;
 }
 
-void TBackupFile::ReadHeader(TStream& source) {
+void TBackupFile::ReadHeader(TStream &source) {
   try {
     FReader = std::make_unique<TArchiveReader>(source);
     const int32_t titleLength = FReader->ReadInt32();
@@ -88,7 +88,7 @@ void TBackupFile::ReadHeader(TStream& source) {
     FReader->Skip(titleLength);
     FTotalSize = FReader->ReadInt32();
     FFileCount = FReader->ReadInt32();
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     FBusy = false;
     FReader.reset();
     FVolume.reset();
@@ -115,7 +115,7 @@ void TBackupFile::RestoreRecords() {
 
 // The local path a member is restored to; false when it would leave the destination
 // folder or names no file.
-bool TBackupFile::TargetFor(const std::string& name, std::string& target) const {
+bool TBackupFile::TargetFor(const std::string &name, std::string &target) const {
   std::string relative;
   if (FDest.empty())
     relative = ToLocalPath(HasDrive(name) ? name.substr(2) : name);
@@ -148,7 +148,7 @@ bool TBackupFile::DecideRestore() const {
   return false;
 }
 
-void TBackupFile::RestoreMember(const std::string& name) {
+void TBackupFile::RestoreMember(const std::string &name) {
   FFileDate = FReader->ReadInt32();
   FDoRestore = false;
   std::string target;
@@ -177,22 +177,22 @@ void TBackupFile::RestoreMember(const std::string& name) {
     output = std::make_unique<TFileStream>(FCurrentFile, fmCreate);
     ReadMemberData(output.get());
     ++FFilesProcessed;
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     Fail(1);
   }
   if (output)
     FinishTarget(output);
 }
 
-void TBackupFile::FinishTarget(std::unique_ptr<TStream>& target) {
+void TBackupFile::FinishTarget(std::unique_ptr<TStream> &target) {
   if (OnFileRestored)
     OnFileRestored(*this, FCurrentFile, target);
-  if (auto* file = dynamic_cast<TFileStream*>(target.get()))
+  if (auto *file = dynamic_cast<TFileStream *>(target.get()))
     FileSetDate(file->Handle(), FFileDate);
   target.reset();
 }
 
-void TBackupFile::ChangeRestoreVolume(const std::string& name) {
+void TBackupFile::ChangeRestoreVolume(const std::string &name) {
   const std::string digits = ContinuationDigits(name);
   // A stream holds one volume only; and a continuation must name a volume by its digits.
   if (FStreamMode || digits.empty())
@@ -220,7 +220,7 @@ void TBackupFile::ChangeRestoreVolume(const std::string& name) {
   FinishTarget(output);
 }
 
-void TBackupFile::ReadMemberData(TStream* target) {
+void TBackupFile::ReadMemberData(TStream *target) {
   uint8_t magic[4];
   FReader->ReadBytes(magic, sizeof magic);
   if (!MagicIsValid(magic))
@@ -251,7 +251,7 @@ void TBackupFile::ReadMemberData(TStream* target) {
   }
 }
 
-int64_t TBackupFile::InflateBlock(const uint8_t* data, int32_t length, TStream& target) {
+int64_t TBackupFile::InflateBlock(const uint8_t *data, int32_t length, TStream &target) {
   if (!FInflater)
     FInflater = std::make_unique<TBlockInflater>();
   if (!FInflater->Ready()) {

@@ -6,7 +6,7 @@ namespace vantari {
 
 namespace {
 // The version the archive format was defined with; zlib accepts any 1.x request.
-constexpr const char* kZlibVersion = "1.1.3";
+constexpr const char *kZlibVersion = "1.1.3";
 } // namespace
 
 struct TBlockDeflater::TState {
@@ -23,13 +23,12 @@ TBlockDeflater::~TBlockDeflater() {
     deflateEnd(&FState->Stream);
 }
 
-int32_t TBlockDeflater::Compress(const uint8_t* in, int32_t count, uint8_t* out,
-                                 int32_t capacity) {
-  z_stream& s = FState->Stream;
+int32_t TBlockDeflater::Compress(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity) {
+  z_stream &s = FState->Stream;
   if (!FReady || (!FFresh && deflateReset(&s) != Z_OK))
     return -1;
   FFresh = false;
-  s.next_in = const_cast<Bytef*>(in);
+  s.next_in = const_cast<Bytef *>(in);
   s.avail_in = static_cast<uInt>(count);
   s.next_out = out;
   s.avail_out = static_cast<uInt>(capacity);

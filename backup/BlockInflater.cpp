@@ -5,7 +5,7 @@
 namespace vantari {
 
 namespace {
-constexpr const char* kZlibVersion = "1.1.3";
+constexpr const char *kZlibVersion = "1.1.3";
 } // namespace
 
 struct TBlockInflater::TState {
@@ -13,8 +13,8 @@ struct TBlockInflater::TState {
 };
 
 TBlockInflater::TBlockInflater() : FState(std::make_unique<TState>()) {
-  FReady = inflateInit2_(&FState->Stream, 15, kZlibVersion, static_cast<int>(sizeof(z_stream))) ==
-           Z_OK;
+  FReady =
+      inflateInit2_(&FState->Stream, 15, kZlibVersion, static_cast<int>(sizeof(z_stream))) == Z_OK;
 }
 
 TBlockInflater::~TBlockInflater() {
@@ -22,14 +22,14 @@ TBlockInflater::~TBlockInflater() {
     inflateEnd(&FState->Stream);
 }
 
-bool TBlockInflater::Inflate(const uint8_t* in, int32_t count, uint8_t* out, int32_t capacity,
-                             int32_t& produced) {
+bool TBlockInflater::Inflate(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity,
+                             int32_t &produced) {
   produced = 0;
-  z_stream& s = FState->Stream;
+  z_stream &s = FState->Stream;
   if (!FReady || (!FFresh && inflateReset(&s) != Z_OK))
     return false;
   FFresh = false;
-  s.next_in = const_cast<Bytef*>(in);
+  s.next_in = const_cast<Bytef *>(in);
   s.avail_in = static_cast<uInt>(count);
   s.next_out = out;
   s.avail_out = static_cast<uInt>(capacity);

@@ -10,15 +10,14 @@ class TBlockInflater {
 public:
   TBlockInflater();
   ~TBlockInflater();
-  TBlockInflater(const TBlockInflater&) = delete;
-  TBlockInflater& operator=(const TBlockInflater&) = delete;
+  TBlockInflater(const TBlockInflater &) = delete;
+  TBlockInflater &operator=(const TBlockInflater &) = delete;
 
   bool Ready() const { return FReady; }
   // Inflates one block of count bytes into out (capacity bytes). produced receives the
   // bytes written to out, also on failure. True only when the block is exactly one
   // complete zlib stream whose content fits into out.
-  bool Inflate(const uint8_t* in, int32_t count, uint8_t* out, int32_t capacity,
-               int32_t& produced);
+  bool Inflate(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity, int32_t &produced);
 
 private:
   struct TState;

@@ -13,7 +13,7 @@ using namespace vantari;
 
 namespace {
 
-const std::string& Destination() {
+const std::string &Destination() {
   static const std::string dest = [] {
     const std::string dir = std::filesystem::current_path().string() + "/dest";
     std::filesystem::create_directories(dir);
@@ -22,8 +22,8 @@ const std::string& Destination() {
   return dest;
 }
 
-void RequireInside(const std::string& path) {
-  const std::string& dest = Destination();
+void RequireInside(const std::string &path) {
+  const std::string &dest = Destination();
   const bool inside = path.compare(0, dest.size() + 1, dest + "/") == 0 &&
                       path.find("/../") == std::string::npos &&
                       path.compare(path.size() - 3, 3, "/..") != 0;
@@ -35,7 +35,7 @@ void RequireInside(const std::string& path) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1)
     return 0;
   TMemoryStream stream(std::vector<uint8_t>(data + 1, data + size));
@@ -43,20 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   engine.SetRestoreMode(static_cast<TRestoreMode>(data[0] % 5));
   engine.SetRestoreFullPath((data[0] & 8) != 0);
   engine.SetRestoreStream(&stream);
-  engine.OnRestoreFile = [](TBackupFile&, std::string& file, int32_t, bool&) {
+  engine.OnRestoreFile = [](TBackupFile &, std::string &file, int32_t, bool &) {
     RequireInside(file);
   };
-  engine.OnFileRestored = [](TBackupFile&, std::string& file, std::unique_ptr<TStream>&) {
+  engine.OnFileRestored = [](TBackupFile &, std::string &file, std::unique_ptr<TStream> &) {
     RequireInside(file);
   };
   engine.Verify(":STREAM");
   try {
     engine.Restore(":STREAM", Destination());
-  } catch (const Exception&) {
+  } catch (const Exception &) {
     // A damaged archive raises; that is an answer, not a fault.
   }
   std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(Destination(), ignored))
+  for (const auto &entry : std::filesystem::directory_iterator(Destination(), ignored))
     std::filesystem::remove_all(entry.path(), ignored);
   return 0;
 }

@@ -3,7 +3,7 @@
 namespace vantari {
 
 namespace {
-constexpr int32_t kFirstDate = (1 << 21) | (1 << 16); // 1980-01-01 00:00:00
+constexpr int32_t kFirstDate = (1 << 21) | (1 << 16);            // 1980-01-01 00:00:00
 constexpr int32_t kLastDate = static_cast<int32_t>(0xFF9FBF7Du); // 2107-12-31 23:59:58
 } // namespace
 
@@ -14,8 +14,7 @@ int32_t EncodeFileDate(int year, int month, int day, int hour, int minute, int s
     return kLastDate;
   const uint32_t packed = (static_cast<uint32_t>(year - 1980) << 25) |
                           (static_cast<uint32_t>(month) << 21) |
-                          (static_cast<uint32_t>(day) << 16) |
-                          (static_cast<uint32_t>(hour) << 11) |
+                          (static_cast<uint32_t>(day) << 16) | (static_cast<uint32_t>(hour) << 11) |
                           (static_cast<uint32_t>(minute) << 5) | static_cast<uint32_t>(second / 2);
   return static_cast<int32_t>(packed);
 }

@@ -18,13 +18,15 @@ namespace vantari {
 namespace {
 
 // Records the state a file had when its archive attribute was cleared.
-constexpr const char* kArchiveXattr = "user.vantari.archive-cleared";
+constexpr const char *kArchiveXattr = "user.vantari.archive-cleared";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool GlobMatch(const char* name, const char* mask) {
-  const char* starMask = nullptr;
-  const char* starName = nullptr;
+bool GlobMatch(const char *name, const char *mask) {
+  const char *starMask = nullptr;
+  const char *starName = nullptr;
   while (*name) {
     if (*mask == '*') {
       starMask = ++mask;
@@ -44,14 +46,16 @@ bool GlobMatch(const char* name, const char* mask) {
   return *mask == '\0';
 }
 
-bool StatPath(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+bool StatPath(const std::string &path, struct stat &st) {
+  return ::stat(path.c_str(), &st) == 0;
+}
 
-std::string ArchiveStamp(const struct stat& st) {
+std::string ArchiveStamp(const struct stat &st) {
   return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ":" +
          std::to_string(st.st_size);
 }
 
-int AttrOf(const std::string& name, const struct stat& st, const std::string& path) {
+int AttrOf(const std::string &name, const struct stat &st, const std::string &path) {
   int attr = 0;
   if (!name.empty() && name[0] == '.')
     attr |= faHidden;
@@ -67,7 +71,7 @@ int AttrOf(const std::string& name, const struct stat& st, const std::string& pa
 }
 
 struct TDirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
+  void operator()(DIR *dir) const { ::closedir(dir); }
 };
 
 struct TFd {
@@ -77,17 +81,17 @@ struct TFd {
     if (Fd >= 0)
       ::close(Fd);
   }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
+  TFd(const TFd &) = delete;
+  TFd &operator=(const TFd &) = delete;
 };
 
-bool SetTimes(const struct timespec (&times)[2], int fd, const std::string* path) {
+bool SetTimes(const struct timespec (&times)[2], int fd, const std::string *path) {
   if (path)
     return ::utimensat(AT_FDCWD, path->c_str(), times, 0) == 0;
   return ::futimens(fd, times) == 0;
 }
 
-bool SetDate(int32_t fileDate, int fd, const std::string* path) {
+bool SetDate(int32_t fileDate, int fd, const std::string *path) {
   const time_t t = FileDateToDateTime(fileDate);
   if (t == static_cast<time_t>(-1))
     return false;
@@ -97,14 +101,14 @@ bool SetDate(int32_t fileDate, int fd, const std::string* path) {
 
 } // namespace
 
-bool MatchesMask(const std::string& name, const std::string& mask) {
+bool MatchesMask(const std::string &name, const std::string &mask) {
   if (GlobMatch(name.c_str(), mask.c_str()))
     return true;
   // A name without extension has an empty one: "name.*", "*.*" and "*." match it.
   return name.find('.') == std::string::npos && GlobMatch((name + ".").c_str(), mask.c_str());
 }
 
-std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr) {
+std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr) {
   std::vector<TSearchRec> found;
   const std::string dir = ExtractFilePath(pattern);
   const std::string mask = ExtractFileName(pattern);
@@ -112,7 +116,7 @@ std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr) {
   if (!handle)
     return found;
   const int excluded = (faHidden | faSysFile | faDirectory) & ~attr;
-  while (const dirent* entry = ::readdir(handle.get())) {
+  while (const dirent *entry = ::readdir(handle.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || !MatchesMask(name, mask))
       continue;
@@ -132,7 +136,7 @@ std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr) {
     rec.Time = DateTimeToFileDate(st.st_mtim.tv_sec);
     found.push_back(std::move(rec));
   }
-  std::sort(found.begin(), found.end(), [](const TSearchRec& a, const TSearchRec& b) {
+  std::sort(found.begin(), found.end(), [](const TSearchRec &a, const TSearchRec &b) {
     const auto lower = [](std::string s) {
       std::transform(s.begin(), s.end(), s.begin(), LowerAscii);
       return s;
@@ -143,17 +147,17 @@ std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr) {
   return found;
 }
 
-bool FileExists(const std::string& path) {
+bool FileExists(const std::string &path) {
   struct stat st {};
   return StatPath(path, st) && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& path) {
+bool DirectoryExists(const std::string &path) {
   struct stat st {};
   return StatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& path) {
+bool ForceDirectories(const std::string &path) {
   std::string dir = path;
   while (dir.size() > 1 && dir.back() == '/')
     dir.pop_back();
@@ -165,7 +169,7 @@ bool ForceDirectories(const std::string& path) {
   return ::mkdir(dir.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(dir));
 }
 
-bool DeleteFile(const std::string& path) {
+bool DeleteFile(const std::string &path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     return false;
@@ -174,28 +178,28 @@ bool DeleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-int64_t FileSize(const std::string& path) {
+int64_t FileSize(const std::string &path) {
   struct stat st {};
   return StatPath(path, st) ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-int FileGetAttr(const std::string& path) {
+int FileGetAttr(const std::string &path) {
   struct stat st {};
   if (!StatPath(path, st))
     return -1;
   return AttrOf(ExtractFileName(path), st, path);
 }
 
-bool FileSetReadOnly(const std::string& path, bool readOnly) {
+bool FileSetReadOnly(const std::string &path, bool readOnly) {
   struct stat st {};
   if (!StatPath(path, st))
     return false;
-  const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                               : (st.st_mode | S_IWUSR);
+  const mode_t mode =
+      readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (st.st_mode | S_IWUSR);
   return ::chmod(path.c_str(), mode & 07777) == 0;
 }
 
-bool FileHasArchiveAttr(const std::string& path) {
+bool FileHasArchiveAttr(const std::string &path) {
   struct stat st {};
   if (!StatPath(path, st))
     return false;
@@ -206,7 +210,7 @@ bool FileHasArchiveAttr(const std::string& path) {
   return std::string(value, static_cast<size_t>(n)) != ArchiveStamp(st);
 }
 
-bool FileClearArchiveAttr(const std::string& path) {
+bool FileClearArchiveAttr(const std::string &path) {
   struct stat st {};
   if (!StatPath(path, st) || !S_ISREG(st.st_mode))
     return false;
@@ -214,13 +218,13 @@ bool FileClearArchiveAttr(const std::string& path) {
   return ::setxattr(path.c_str(), kArchiveXattr, stamp.data(), stamp.size(), 0) == 0;
 }
 
-bool FileSetArchiveAttr(const std::string& path) {
+bool FileSetArchiveAttr(const std::string &path) {
   if (::removexattr(path.c_str(), kArchiveXattr) == 0)
     return true;
   return errno == ENODATA || errno == ENOTSUP;
 }
 
-int32_t FileGetDate(const std::string& path) {
+int32_t FileGetDate(const std::string &path) {
   struct stat st {};
   return StatPath(path, st) ? DateTimeToFileDate(st.st_mtim.tv_sec) : -1;
 }
@@ -230,19 +234,21 @@ int32_t FileGetDate(int fd) {
   return ::fstat(fd, &st) == 0 ? DateTimeToFileDate(st.st_mtim.tv_sec) : -1;
 }
 
-bool FileSetDate(const std::string& path, int32_t fileDate) {
+bool FileSetDate(const std::string &path, int32_t fileDate) {
   return SetDate(fileDate, -1, &path);
 }
 
-bool FileSetDate(int fd, int32_t fileDate) { return SetDate(fileDate, fd, nullptr); }
+bool FileSetDate(int fd, int32_t fileDate) {
+  return SetDate(fileDate, fd, nullptr);
+}
 
 std::string GetTempDir() {
-  const char* env = std::getenv("TMPDIR");
+  const char *env = std::getenv("TMPDIR");
   std::string dir = (env && *env) ? env : "/tmp";
   return IncludeTrailingPathDelimiter(dir);
 }
 
-std::string GetTempFileName(const std::string& dir, const std::string& prefix) {
+std::string GetTempFileName(const std::string &dir, const std::string &prefix) {
   std::string name = IncludeTrailingPathDelimiter(dir) + prefix + "XXXXXX";
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
@@ -260,24 +266,24 @@ std::string GetCurrentDir() {
   return buffer.data();
 }
 
-std::string ExtractFileName(const std::string& path) {
+std::string ExtractFileName(const std::string &path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ExtractFilePath(const std::string& path) {
+std::string ExtractFilePath(const std::string &path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string ExtractFileDir(const std::string& path) {
+std::string ExtractFileDir(const std::string &path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos)
     return std::string();
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string ExtractFileExt(const std::string& path) {
+std::string ExtractFileExt(const std::string &path) {
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
@@ -285,16 +291,16 @@ std::string ExtractFileExt(const std::string& path) {
   return path.substr(dot);
 }
 
-std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+std::string ChangeFileExt(const std::string &path, const std::string &ext) {
   const std::string current = ExtractFileExt(path);
   return path.substr(0, path.size() - current.size()) + ext;
 }
 
-std::string IncludeTrailingPathDelimiter(const std::string& path) {
+std::string IncludeTrailingPathDelimiter(const std::string &path) {
   return (!path.empty() && path.back() == '/') ? path : path + "/";
 }
 
-std::string ExpandFileName(const std::string& path) {
+std::string ExpandFileName(const std::string &path) {
   const std::string full = (!path.empty() && path[0] == '/') ? path : GetCurrentDir() + "/" + path;
   std::vector<std::string> parts;
   size_t start = 0;
@@ -312,7 +318,7 @@ std::string ExpandFileName(const std::string& path) {
     start = end + 1;
   }
   std::string out;
-  for (const auto& part : parts)
+  for (const auto &part : parts)
     out += "/" + part;
   if (out.empty() || (full.size() > 1 && full.back() == '/' && !parts.empty()))
     out += "/";

@@ -32,56 +32,56 @@ struct TSearchRec {
 
 // Wildcard match with Windows rules: case-insensitive (ASCII letters), '*' and '?',
 // "*.*" matches every name and "name.*" also matches "name" without an extension.
-bool MatchesMask(const std::string& name, const std::string& mask);
+bool MatchesMask(const std::string &name, const std::string &mask);
 
 // Entries of the folder of pattern whose names match its name part, sorted by name
 // without regard to case. Plain files always qualify; hidden, system and directory
 // entries only when attr holds faHidden, faSysFile or faDirectory respectively.
 // "." and ".." are never returned. An unreadable folder gives no entries.
-std::vector<TSearchRec> FindFiles(const std::string& pattern, int attr);
+std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr);
 
-bool FileExists(const std::string& path);      // exists and is not a directory
-bool DirectoryExists(const std::string& path); // exists and is a directory
+bool FileExists(const std::string &path);      // exists and is not a directory
+bool DirectoryExists(const std::string &path); // exists and is a directory
 // Creates path and every missing parent; true when the directory exists afterwards.
-bool ForceDirectories(const std::string& path);
+bool ForceDirectories(const std::string &path);
 // Deletes a file; fails for a directory, a missing file and a read-only file.
-bool DeleteFile(const std::string& path);
+bool DeleteFile(const std::string &path);
 // Size in bytes, or -1 when path does not exist.
-int64_t FileSize(const std::string& path);
+int64_t FileSize(const std::string &path);
 
 // TFileAttr bits of path, or -1 when it does not exist.
-int FileGetAttr(const std::string& path);
-bool FileSetReadOnly(const std::string& path, bool readOnly);
-bool FileHasArchiveAttr(const std::string& path);
+int FileGetAttr(const std::string &path);
+bool FileSetReadOnly(const std::string &path, bool readOnly);
+bool FileHasArchiveAttr(const std::string &path);
 // Clears the archive attribute; false where the file system cannot record it.
-bool FileClearArchiveAttr(const std::string& path);
+bool FileClearArchiveAttr(const std::string &path);
 // Sets it again, as writing to the file does.
-bool FileSetArchiveAttr(const std::string& path);
+bool FileSetArchiveAttr(const std::string &path);
 
 // Last-write time as an MS-DOS date and time, or -1 when the file does not exist.
-int32_t FileGetDate(const std::string& path);
+int32_t FileGetDate(const std::string &path);
 int32_t FileGetDate(int fd);
 // Sets the last-write (and access) time from an MS-DOS date and time in local time.
-bool FileSetDate(const std::string& path, int32_t fileDate);
+bool FileSetDate(const std::string &path, int32_t fileDate);
 bool FileSetDate(int fd, int32_t fileDate);
 
 // The temporary folder ($TMPDIR or /tmp), ending in '/'.
 std::string GetTempDir();
 // Creates a new, empty file named prefix + unique characters in dir and returns its
 // path; an empty text when it could not be created.
-std::string GetTempFileName(const std::string& dir, const std::string& prefix);
+std::string GetTempFileName(const std::string &dir, const std::string &prefix);
 std::string GetCurrentDir();
 
 // Path helpers in the manner of the original runtime, for '/' paths.
-std::string ExtractFileName(const std::string& path); // after the last '/'
-std::string ExtractFilePath(const std::string& path); // up to and including the last '/'
-std::string ExtractFileDir(const std::string& path);  // ExtractFilePath without the last '/'
-std::string ExtractFileExt(const std::string& path);  // from the last '.' of the name part
+std::string ExtractFileName(const std::string &path); // after the last '/'
+std::string ExtractFilePath(const std::string &path); // up to and including the last '/'
+std::string ExtractFileDir(const std::string &path);  // ExtractFilePath without the last '/'
+std::string ExtractFileExt(const std::string &path);  // from the last '.' of the name part
 // Replaces the extension (from the last '.' of the name part) or appends ext.
-std::string ChangeFileExt(const std::string& path, const std::string& ext);
-std::string IncludeTrailingPathDelimiter(const std::string& path);
+std::string ChangeFileExt(const std::string &path, const std::string &ext);
+std::string IncludeTrailingPathDelimiter(const std::string &path);
 // Absolute form of path relative to the current folder, "." and ".." resolved by
 // text (symbolic links are not followed).
-std::string ExpandFileName(const std::string& path);
+std::string ExpandFileName(const std::string &path);
 
 } // namespace vantari

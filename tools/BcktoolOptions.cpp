@@ -8,9 +8,8 @@ namespace vantari {
 namespace {
 
 const std::map<std::string, TCompressionLevel> kLevels = {
-    {"fastest", clFastest}, {"1", clFastest}, {"none", clNone},
-    {"0", clNone},          {"default", clDefault}, {"6", clDefault},
-    {"max", clMax},         {"9", clMax}};
+    {"fastest", clFastest}, {"1", clFastest}, {"none", clNone}, {"0", clNone},
+    {"default", clDefault}, {"6", clDefault}, {"max", clMax},   {"9", clMax}};
 
 const std::map<std::string, TRestoreMode> kModes = {{"all", rmAll},
                                                     {"no-overwrite", rmNoOverwrite},
@@ -18,8 +17,8 @@ const std::map<std::string, TRestoreMode> kModes = {{"all", rmAll},
                                                     {"existing", rmExisting},
                                                     {"existing-newer", rmExistingNewer}};
 
-int32_t ParseSize(const std::string& text) {
-  char* end = nullptr;
+int32_t ParseSize(const std::string &text) {
+  char *end = nullptr;
   const long long value = std::strtoll(text.c_str(), &end, 10);
   long long factor = 1;
   const std::string suffix = end ? end : "";
@@ -36,7 +35,7 @@ int32_t ParseSize(const std::string& text) {
 }
 
 template <typename T>
-T Lookup(const std::map<std::string, T>& table, const std::string& key, const char* what) {
+T Lookup(const std::map<std::string, T> &table, const std::string &key, const char *what) {
   const auto found = table.find(key);
   if (found == table.end())
     throw EUsageError(std::string("invalid ") + what + " '" + key + "'");
@@ -44,7 +43,7 @@ T Lookup(const std::map<std::string, T>& table, const std::string& key, const ch
 }
 
 // Takes the value of an option given as "--name=value", "--name value" or "-x value".
-std::string TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& inline_) {
+std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &inline_) {
   if (!inline_.empty())
     return inline_;
   if (i + 1 >= args.size())
@@ -52,7 +51,7 @@ std::string TakeValue(const std::vector<std::string>& args, size_t& i, const std
   return args[++i];
 }
 
-void ApplyOption(TBcktoolOptions& o, const std::vector<std::string>& args, size_t& i) {
+void ApplyOption(TBcktoolOptions &o, const std::vector<std::string> &args, size_t &i) {
   std::string name = args[i];
   std::string value;
   const size_t eq = name.find('=');
@@ -82,7 +81,7 @@ void ApplyOption(TBcktoolOptions& o, const std::vector<std::string>& args, size_
     throw EUsageError("unknown option '" + args[i] + "'");
 }
 
-void CheckOperands(const TBcktoolOptions& o) {
+void CheckOperands(const TBcktoolOptions &o) {
   const size_t n = o.Operands.size();
   const bool ok = (o.Command == "create" && n >= 1) || (o.Command == "extract" && n == 2) ||
                   ((o.Command == "list" || o.Command == "verify") && n == 1);
@@ -92,11 +91,11 @@ void CheckOperands(const TBcktoolOptions& o) {
 
 } // namespace
 
-TBcktoolOptions ParseBcktoolOptions(const std::vector<std::string>& args) {
+TBcktoolOptions ParseBcktoolOptions(const std::vector<std::string> &args) {
   TBcktoolOptions o;
   bool operandsOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    const std::string &arg = args[i];
     if (arg == "-h" || arg == "--help") {
       o.Command = "help";
       return o;
@@ -123,7 +122,7 @@ TBcktoolOptions ParseBcktoolOptions(const std::vector<std::string>& args) {
   return o;
 }
 
-const char* BcktoolUsage() {
+const char *BcktoolUsage() {
   return R"(Usage: bcktool COMMAND [OPTION]... ARCHIVE [OPERAND]...
 Create, list, check and extract Vantari backup archives (.bck).
 

@@ -27,7 +27,7 @@ struct TBcktoolOptions {
 };
 
 // Parses argv (without the program name); raises EUsageError with the reason.
-TBcktoolOptions ParseBcktoolOptions(const std::vector<std::string>& args);
-const char* BcktoolUsage();
+TBcktoolOptions ParseBcktoolOptions(const std::vector<std::string> &args);
+const char *BcktoolUsage();
 
 } // namespace vantari

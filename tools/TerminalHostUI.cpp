@@ -8,27 +8,33 @@ namespace vantari {
 
 TTerminalHostUI::TTerminalHostUI(std::string program) : FProgram(std::move(program)) {}
 
-bool TTerminalHostUI::InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
-bool TTerminalHostUI::OutputIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool TTerminalHostUI::InputIsTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
+bool TTerminalHostUI::OutputIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
 
-void TTerminalHostUI::ShowEngineError(const std::string& text) {
+void TTerminalHostUI::ShowEngineError(const std::string &text) {
   EndProgress();
   std::cerr << FProgram << ": " << text << std::endl;
 }
 
-bool TTerminalHostUI::ConfirmVolume(const std::string& text) {
+bool TTerminalHostUI::ConfirmVolume(const std::string &text) {
   EndProgress();
   return !InputIsTerminal() || AskOk(text);
 }
 
-void TTerminalHostUI::ShowMessage(const std::string& text) {
+void TTerminalHostUI::ShowMessage(const std::string &text) {
   EndProgress();
   std::cerr << text << std::endl;
 }
 
-void TTerminalHostUI::ShowFailure(const std::string& text) { ShowEngineError(text); }
+void TTerminalHostUI::ShowFailure(const std::string &text) {
+  ShowEngineError(text);
+}
 
-bool TTerminalHostUI::AskOk(const std::string& text) {
+bool TTerminalHostUI::AskOk(const std::string &text) {
   std::cerr << text << " [Enter = OK, q = Cancel] " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer))
@@ -36,7 +42,7 @@ bool TTerminalHostUI::AskOk(const std::string& text) {
   return answer.empty() || answer == "y" || answer == "Y";
 }
 
-void TTerminalHostUI::ShowProgress(const std::string& file, unsigned percent) {
+void TTerminalHostUI::ShowProgress(const std::string &file, unsigned percent) {
   std::string name = file;
   if (name.size() > 60)
     name = "..." + name.substr(name.size() - 57);

@@ -15,19 +15,19 @@ public:
 
   void ProcessMessages() override {}
   void ProcessPaintEvents() override {}
-  void ShowEngineError(const std::string& text) override;
-  bool ConfirmVolume(const std::string& text) override;
-  void ShowMessage(const std::string& text) override;
-  void ShowFailure(const std::string& text) override;
+  void ShowEngineError(const std::string &text) override;
+  bool ConfirmVolume(const std::string &text) override;
+  void ShowMessage(const std::string &text) override;
+  void ShowFailure(const std::string &text) override;
   void SetCursor(TCursor) override {}
 
   static bool InputIsTerminal();
   static bool OutputIsTerminal();
   // Shows text and waits for a line: true for an empty answer or "y", false for "q", "n"
   // or the end of input.
-  static bool AskOk(const std::string& text);
+  static bool AskOk(const std::string &text);
   // Progress line on standard error, rewritten in place; Done() ends it.
-  void ShowProgress(const std::string& file, unsigned percent);
+  void ShowProgress(const std::string &file, unsigned percent);
   void EndProgress();
 
 private:

@@ -17,9 +17,11 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-const char* const kProgram = "bcktool";
+const char *const kProgram = "bcktool";
 
-void Complain(const std::string& text) { std::cerr << kProgram << ": " << text << std::endl; }
+void Complain(const std::string &text) {
+  std::cerr << kProgram << ": " << text << std::endl;
+}
 
 std::string FormatFileDate(int32_t date) {
   const auto bits = static_cast<uint32_t>(date);
@@ -33,17 +35,17 @@ std::string FormatFileDate(int32_t date) {
 // Shared by create and extract: progress on a terminal, volume prompts.
 class TRun {
 public:
-  TRun(TBackupFile& engine, TTerminalHostUI& host, const TBcktoolOptions& options,
-       const std::string& archive)
+  TRun(TBackupFile &engine, TTerminalHostUI &host, const TBcktoolOptions &options,
+       const std::string &archive)
       : FHost(host), FArchive(archive) {
     if (!options.Quiet && TTerminalHostUI::OutputIsTerminal())
-      engine.OnProgress = [this](TBackupFile&, const std::string& file, TPercentage percent,
-                                 bool&) { FHost.ShowProgress(file, percent); };
+      engine.OnProgress = [this](TBackupFile &, const std::string &file, TPercentage percent,
+                                 bool &) { FHost.ShowProgress(file, percent); };
   }
 
   // Extract: ask on a terminal, otherwise go on only when the volume is there.
-  void AskForVolumes(TBackupFile& engine) {
-    engine.OnNeedDisk = [this](TBackupFile&, uint16_t disk, bool& go) {
+  void AskForVolumes(TBackupFile &engine) {
+    engine.OnNeedDisk = [this](TBackupFile &, uint16_t disk, bool &go) {
       const std::string path = archive::VolumePath(FArchive, archive::VolumeDigits(disk));
       FHost.EndProgress();
       if (TTerminalHostUI::InputIsTerminal())
@@ -54,18 +56,17 @@ public:
   }
 
   // Create: a terminal user may change media between volumes; otherwise go on.
-  void ConfirmVolumes(TBackupFile& engine) {
-    engine.OnNeedDisk = [this](TBackupFile&, uint16_t disk, bool& go) {
+  void ConfirmVolumes(TBackupFile &engine) {
+    engine.OnNeedDisk = [this](TBackupFile &, uint16_t disk, bool &go) {
       FHost.EndProgress();
       go = !TTerminalHostUI::InputIsTerminal() ||
            TTerminalHostUI::AskOk("Ready to write volume " + std::to_string(disk) + " (" +
-                                  archive::VolumePath(FArchive, archive::VolumeDigits(disk)) +
-                                  ")");
+                                  archive::VolumePath(FArchive, archive::VolumeDigits(disk)) + ")");
     };
   }
 
   // Exit status of a run that returned ok; explains a failure without an error code.
-  int Finish(TBackupFile& engine, bool ok) {
+  int Finish(TBackupFile &engine, bool ok) {
     FHost.EndProgress();
     if (ok)
       return kExitOk;
@@ -75,12 +76,12 @@ public:
   }
 
 private:
-  TTerminalHostUI& FHost;
+  TTerminalHostUI &FHost;
   std::string FArchive;
   std::string FMissing;
 };
 
-int Create(const TBcktoolOptions& o, TTerminalHostUI& host) {
+int Create(const TBcktoolOptions &o, TTerminalHostUI &host) {
   TBackupFile engine;
   engine.SetBackupTitle(Utf8ToCp949(o.Title));
   engine.SetCompressionLevel(o.Level);
@@ -97,11 +98,11 @@ int Create(const TBcktoolOptions& o, TTerminalHostUI& host) {
   return run.Finish(engine, ok);
 }
 
-int List(const TBcktoolOptions& o) {
+int List(const TBcktoolOptions &o) {
   TArchiveWalk walk;
   int64_t total = 0;
   int members = 0;
-  walk.OnMember = [&](const TArchiveMember& m) {
+  walk.OnMember = [&](const TArchiveMember &m) {
     std::printf("%s %12lld  %s\n", FormatFileDate(m.FileDate).c_str(),
                 static_cast<long long>(m.Size), Cp949ToUtf8(m.Name).c_str());
     total += m.Size;
@@ -115,10 +116,10 @@ int List(const TBcktoolOptions& o) {
   return kExitFailure;
 }
 
-int Verify(const TBcktoolOptions& o) {
+int Verify(const TBcktoolOptions &o) {
   TArchiveWalk walk;
   int members = 0;
-  walk.OnMember = [&](const TArchiveMember&) { ++members; };
+  walk.OnMember = [&](const TArchiveMember &) { ++members; };
   if (!walk.Run(o.Operands[0])) {
     Complain(o.Operands[0] + ": damaged: " + walk.Failure());
     return kExitFailure;
@@ -129,7 +130,7 @@ int Verify(const TBcktoolOptions& o) {
   return kExitOk;
 }
 
-int Extract(const TBcktoolOptions& o, TTerminalHostUI& host) {
+int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
   const std::string archive = o.Operands[0];
   if (!FileExists(archive)) {
     Complain(archive + ": no such archive");
@@ -143,20 +144,20 @@ int Extract(const TBcktoolOptions& o, TTerminalHostUI& host) {
   bool ok = false;
   try {
     ok = engine.Restore(archive, o.Operands[1]);
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     host.EndProgress();
     Complain(archive + ": " + e.Message() + " (the archive is damaged or incomplete)");
     return kExitFailure;
   }
   int status = run.Finish(engine, ok);
-  for (const auto& name : engine.UnsafeNames()) {
+  for (const auto &name : engine.UnsafeNames()) {
     Complain("not extracted (the name would leave " + o.Operands[1] + "): " + name);
     status = kExitFailure;
   }
   return status;
 }
 
-int Run(const TBcktoolOptions& o, TTerminalHostUI& host) {
+int Run(const TBcktoolOptions &o, TTerminalHostUI &host) {
   if (o.Command == "help") {
     std::cout << BcktoolUsage();
     return kExitOk;
@@ -176,18 +177,18 @@ int Run(const TBcktoolOptions& o, TTerminalHostUI& host) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   TTerminalHostUI host(kProgram);
   SetHostUI(&host);
   int status = kExitFailure;
   try {
     const auto options = ParseBcktoolOptions(std::vector<std::string>(argv + 1, argv + argc));
     status = Run(options, host);
-  } catch (const EUsageError& e) {
+  } catch (const EUsageError &e) {
     Complain(e.Message());
     std::cerr << "Try 'bcktool --help' for more information." << std::endl;
     status = kExitUsage;
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     host.EndProgress();
     Complain(e.Message());
     status = kExitFailure;

@@ -16,15 +16,17 @@ ArchiveTest::ArchiveTest() {
   Dir = ::mkdtemp(pattern.data());
 }
 
-ArchiveTest::~ArchiveTest() { std::filesystem::remove_all(Dir); }
+ArchiveTest::~ArchiveTest() {
+  std::filesystem::remove_all(Dir);
+}
 
-void ArchiveTest::Write(const std::string& name, const std::string& bytes) const {
+void ArchiveTest::Write(const std::string &name, const std::string &bytes) const {
   const std::filesystem::path path(Path(name));
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string ArchiveTest::Read(const std::string& path) const {
+std::string ArchiveTest::Read(const std::string &path) const {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -34,65 +36,65 @@ std::string ArchiveTest::Read(const std::string& path) const {
 std::string ArchiveTest::Random(size_t count, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(count, '\0');
-  for (auto& byte : bytes)
+  for (auto &byte : bytes)
     byte = static_cast<char>(generator());
   return bytes;
 }
 
-std::string ArchiveTest::PackToBytes(TBackupFile& engine, const std::vector<std::string>& masks) {
+std::string ArchiveTest::PackToBytes(TBackupFile &engine, const std::vector<std::string> &masks) {
   TMemoryStream stream;
   engine.SetBackupStream(&stream);
   EXPECT_TRUE(engine.Backup(masks, ":STREAM"));
   return std::string(stream.Bytes().begin(), stream.Bytes().end());
 }
 
-bool ArchiveTest::RestoreBytes(TBackupFile& engine, const std::string& archive,
-                               const std::string& folder) {
+bool ArchiveTest::RestoreBytes(TBackupFile &engine, const std::string &archive,
+                               const std::string &folder) {
   TMemoryStream stream(std::vector<uint8_t>(archive.begin(), archive.end()));
   engine.SetRestoreStream(&stream);
   return engine.Restore(":STREAM", folder);
 }
 
-TArchiveBytes& TArchiveBytes::I32(int32_t value) {
+TArchiveBytes &TArchiveBytes::I32(int32_t value) {
   for (int i = 0; i < 4; ++i)
     Bytes.push_back(static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xFF));
   return *this;
 }
 
-TArchiveBytes& TArchiveBytes::Text(const std::string& text) {
+TArchiveBytes &TArchiveBytes::Text(const std::string &text) {
   I32(static_cast<int32_t>(text.size()));
   return Raw(text);
 }
 
-TArchiveBytes& TArchiveBytes::Raw(const std::string& bytes) {
+TArchiveBytes &TArchiveBytes::Raw(const std::string &bytes) {
   Bytes += bytes;
   return *this;
 }
 
-TArchiveBytes& TArchiveBytes::Header(const std::string& title, int32_t total, int32_t count) {
+TArchiveBytes &TArchiveBytes::Header(const std::string &title, int32_t total, int32_t count) {
   return Text(title).I32(total).I32(count);
 }
 
-TArchiveBytes& TArchiveBytes::Member(const std::string& name, int32_t date) {
+TArchiveBytes &TArchiveBytes::Member(const std::string &name, int32_t date) {
   return Text(name).I32(date);
 }
 
-TArchiveBytes& TArchiveBytes::Deflated(const std::string& content) {
+TArchiveBytes &TArchiveBytes::Deflated(const std::string &content) {
   const std::string stream = Deflate(content);
   return I32(static_cast<int32_t>(stream.size())).Raw(stream);
 }
 
-TArchiveBytes& TArchiveBytes::Stored(const std::string& content) {
+TArchiveBytes &TArchiveBytes::Stored(const std::string &content) {
   return I32(-static_cast<int32_t>(content.size())).Raw(content);
 }
 
-std::string Deflate(const std::string& content, int level) {
+std::string Deflate(const std::string &content, int level) {
   std::string out(compressBound(content.size()) + 64, '\0');
   z_stream s{};
   deflateInit2(&s, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+  s.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(content.data()));
   s.avail_in = static_cast<uInt>(content.size());
-  s.next_out = reinterpret_cast<Bytef*>(out.data());
+  s.next_out = reinterpret_cast<Bytef *>(out.data());
   s.avail_out = static_cast<uInt>(out.size());
   deflate(&s, Z_FINISH);
   out.resize(s.total_out);

@@ -17,14 +17,14 @@ protected:
   ArchiveTest();
   ~ArchiveTest() override;
 
-  std::string Path(const std::string& name) const { return Dir + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const;
-  std::string Read(const std::string& path) const;
+  std::string Path(const std::string &name) const { return Dir + "/" + name; }
+  void Write(const std::string &name, const std::string &bytes) const;
+  std::string Read(const std::string &path) const;
   static std::string Random(size_t count, unsigned seed);
   // Backs up masks into a :STREAM archive and returns its bytes.
-  std::string PackToBytes(TBackupFile& engine, const std::vector<std::string>& masks);
+  std::string PackToBytes(TBackupFile &engine, const std::vector<std::string> &masks);
   // Restores archive bytes through :STREAM into folder; false on failure, exceptions pass.
-  bool RestoreBytes(TBackupFile& engine, const std::string& archive, const std::string& folder);
+  bool RestoreBytes(TBackupFile &engine, const std::string &archive, const std::string &folder);
 
   std::string Dir;
   THostUIRecorder Host;
@@ -33,18 +33,18 @@ protected:
 // Builds archive bytes field by field.
 class TArchiveBytes {
 public:
-  TArchiveBytes& I32(int32_t value);
-  TArchiveBytes& Text(const std::string& text);
-  TArchiveBytes& Raw(const std::string& bytes);
-  TArchiveBytes& Header(const std::string& title = "t", int32_t total = 3, int32_t count = 1);
-  TArchiveBytes& Member(const std::string& name, int32_t date = 0x5A216000);
-  TArchiveBytes& Magic() { return Raw(std::string("EC2\0", 4)); }
+  TArchiveBytes &I32(int32_t value);
+  TArchiveBytes &Text(const std::string &text);
+  TArchiveBytes &Raw(const std::string &bytes);
+  TArchiveBytes &Header(const std::string &title = "t", int32_t total = 3, int32_t count = 1);
+  TArchiveBytes &Member(const std::string &name, int32_t date = 0x5A216000);
+  TArchiveBytes &Magic() { return Raw(std::string("EC2\0", 4)); }
   // A compressed block (positive length) holding content.
-  TArchiveBytes& Deflated(const std::string& content);
-  TArchiveBytes& Stored(const std::string& content);
+  TArchiveBytes &Deflated(const std::string &content);
+  TArchiveBytes &Stored(const std::string &content);
   std::string Bytes;
 };
 
-std::string Deflate(const std::string& content, int level = 1);
+std::string Deflate(const std::string &content, int level = 1);
 
 } // namespace vantari::test

@@ -13,17 +13,17 @@ class BackupDamage : public ArchiveTest {
 protected:
   // Restore result, or the message of the failure raised.
   // rmExisting into an empty folder steps over every member.
-  std::string Outcome(const std::string& archive, TRestoreMode mode = rmAll) {
+  std::string Outcome(const std::string &archive, TRestoreMode mode = rmAll) {
     TBackupFile engine;
     engine.SetRestoreMode(mode);
     try {
       const bool ok = RestoreBytes(engine, archive, Path(mode == rmAll ? "out" : "empty"));
       return (ok ? "true " : "false ") + std::to_string(engine.ErrorCode());
-    } catch (const Exception& e) {
+    } catch (const Exception &e) {
       return e.Message();
     }
   }
-  bool Sound(const std::string& archive) {
+  bool Sound(const std::string &archive) {
     TMemoryStream stream(std::vector<uint8_t>(archive.begin(), archive.end()));
     TBackupFile engine;
     engine.SetRestoreStream(&stream);
@@ -38,7 +38,7 @@ protected:
 };
 
 TEST_F(BackupDamage, UnreadableHeaderRaisesCannotReadArchive) {
-  for (const std::string& archive :
+  for (const std::string &archive :
        {std::string("\x01\x00", 2), TArchiveBytes().I32(-1).I32(0).I32(0).I32(0).Bytes,
         TArchiveBytes().I32(0x7FFFFFFF).I32(0).Bytes, TArchiveBytes().Text("t").I32(3).Bytes}) {
     TBackupFile engine;
@@ -66,10 +66,16 @@ TEST_F(BackupDamage, BlocksThatDoNotInflateCleanlyAreCompressionErrors) {
   const std::string big = Deflate(std::string(16385, 'z'));
   const std::string cut = Deflate("hello there").substr(0, 6);
   const std::string trailing = Deflate("abc") + "junk";
-  for (const std::string& stream : {big, cut, trailing, std::string("\x78\x01\xff\xff", 4)}) {
-    const std::string archive =
-        TArchiveBytes().Header().Member("z:\\a").Magic().I32(int32_t(stream.size())).Raw(stream)
-            .I32(0).I32(0).Bytes;
+  for (const std::string &stream : {big, cut, trailing, std::string("\x78\x01\xff\xff", 4)}) {
+    const std::string archive = TArchiveBytes()
+                                    .Header()
+                                    .Member("z:\\a")
+                                    .Magic()
+                                    .I32(int32_t(stream.size()))
+                                    .Raw(stream)
+                                    .I32(0)
+                                    .I32(0)
+                                    .Bytes;
     EXPECT_EQ(Outcome(archive), "false 6");
     EXPECT_FALSE(Sound(archive));
   }
@@ -82,10 +88,17 @@ TEST_F(BackupDamage, WrongMagicAndMissingEndMarker) {
   EXPECT_EQ(Outcome(bad), "false 1");
   EXPECT_EQ(Outcome(bad, rmExisting), "Invalid archive type");
   // "EC2" followed by anything after its zero byte is accepted.
-  const std::string loose =
-      TArchiveBytes().Header().Member("z:\\a").Raw(std::string("EC2\0", 4)).Stored("ab").I32(0).I32(0).Bytes;
+  const std::string loose = TArchiveBytes()
+                                .Header()
+                                .Member("z:\\a")
+                                .Raw(std::string("EC2\0", 4))
+                                .Stored("ab")
+                                .I32(0)
+                                .I32(0)
+                                .Bytes;
   EXPECT_EQ(Outcome(loose), "true 0");
-  const std::string open = TArchiveBytes().Header().Member("z:\\a").Magic().Stored("ab").I32(0).Bytes;
+  const std::string open =
+      TArchiveBytes().Header().Member("z:\\a").Magic().Stored("ab").I32(0).Bytes;
   EXPECT_EQ(Outcome(open), "Stream read error");
   EXPECT_FALSE(Sound(open));
 }
@@ -113,18 +126,18 @@ TEST_F(BackupDamage, VerifyAgreesWithRestoreUnderSingleByteFlips) {
 
 TEST_F(BackupDamage, NamesThatWouldLeaveTheFolderAreSteppedOver) {
   const std::vector<std::string> flat = {"z:\\dir\\", "z:\\dir\\..", "z:\\dir\\.", "c:", ".."};
-  const std::vector<std::string> full = {"z:\\..\\..\\evil", "z:\\a/../../evil", "z:\\a\\..",
-                                         "ab", std::string("z:\\a\\ok\0evil", 12)};
+  const std::vector<std::string> full = {"z:\\..\\..\\evil", "z:\\a/../../evil", "z:\\a\\..", "ab",
+                                         std::string("z:\\a\\ok\0evil", 12)};
   for (bool fullPath : {false, true}) {
     TArchiveBytes bytes;
     bytes.Header();
-    for (const auto& name : fullPath ? full : flat)
+    for (const auto &name : fullPath ? full : flat)
       bytes.Member(name).Magic().Stored("bad").I32(0);
     bytes.Member("z:\\a\\..\\..\\fine").Magic().Stored("fine").I32(0).I32(0);
     TBackupFile engine;
     engine.SetRestoreFullPath(fullPath);
     int offered = 0;
-    engine.OnRestoreFile = [&](TBackupFile&, std::string&, int32_t, bool&) { ++offered; };
+    engine.OnRestoreFile = [&](TBackupFile &, std::string &, int32_t, bool &) { ++offered; };
     ASSERT_TRUE(RestoreBytes(engine, bytes.Bytes, Path("out/in")));
     EXPECT_EQ(engine.UnsafeNames().size(), fullPath ? 6u : 5u);
     EXPECT_EQ(offered, fullPath ? 0 : 1);
@@ -132,17 +145,24 @@ TEST_F(BackupDamage, NamesThatWouldLeaveTheFolderAreSteppedOver) {
   }
   EXPECT_EQ(Read(Path("out/in/fine")), "fine");
   size_t entries = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(Dir))
+  for (const auto &entry : std::filesystem::recursive_directory_iterator(Dir))
     entries += entry.is_regular_file() ? 1 : 0;
   EXPECT_EQ(entries, 1u);
 }
 
 TEST_F(BackupDamage, FinalProgressComesBeforeTheErrorBox) {
-  const std::string archive = TArchiveBytes().Header("t", 0, 1).Member("z:\\a").Magic()
-                                  .I32(5).Raw("\x78\x01\xff\xff\xff").I32(0).I32(0).Bytes;
+  const std::string archive = TArchiveBytes()
+                                  .Header("t", 0, 1)
+                                  .Member("z:\\a")
+                                  .Magic()
+                                  .I32(5)
+                                  .Raw("\x78\x01\xff\xff\xff")
+                                  .I32(0)
+                                  .I32(0)
+                                  .Bytes;
   TBackupFile engine;
   std::vector<std::string> order;
-  engine.OnProgress = [&](TBackupFile&, const std::string& file, TPercentage percent, bool&) {
+  engine.OnProgress = [&](TBackupFile &, const std::string &file, TPercentage percent, bool &) {
     order.push_back(file + ":" + std::to_string(percent) + "/" + std::to_string(Host.Shown.size()));
   };
   EXPECT_FALSE(RestoreBytes(engine, archive, Path("out")));

@@ -20,7 +20,7 @@ TEST_F(BackupRestore, RoundTripsNestedFilesAtEveryLevel) {
       {"src/random", Random(70000, 2)},
       {"src/a/b/c/deep.dbf", "deep"},
       {"src/a/twin.dbf", Random(20000, 4) + std::string(30000, 't')}};
-  for (const auto& [name, content] : files)
+  for (const auto &[name, content] : files)
     Write(name, content);
   for (TCompressionLevel level : {clFastest, clNone, clDefault, clMax}) {
     TBackupFile engine;
@@ -31,7 +31,7 @@ TEST_F(BackupRestore, RoundTripsNestedFilesAtEveryLevel) {
     ASSERT_TRUE(RestoreBytes(engine, archive, out));
     EXPECT_EQ(engine.FilesProcessed(), 6);
     EXPECT_EQ(engine.BytesProcessed(), engine.TotalSize());
-    for (const auto& [name, content] : files) {
+    for (const auto &[name, content] : files) {
       const std::string restored = out + Path(name);
       EXPECT_EQ(Read(restored), content) << name;
       EXPECT_EQ(FileGetDate(restored), FileGetDate(Path(name)));
@@ -68,10 +68,10 @@ TEST_F(BackupRestore, RestoreModesDecideByExistenceAndStoredDate) {
                         {rmNewer, true, true, false, false},
                         {rmExisting, false, true, true, true},
                         {rmExistingNewer, false, true, false, false}};
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     const std::pair<bool, int32_t> situations[] = {
         {c.Missing, 0}, {c.Older, older}, {c.Equal, stored}, {c.Newer, newer}};
-    for (const auto& [expected, date] : situations) {
+    for (const auto &[expected, date] : situations) {
       const std::string out = Path("o" + std::to_string(c.Mode) + "-" + std::to_string(date));
       if (date != 0) {
         Write(out.substr(Dir.size() + 1) + "/f", "local");
@@ -95,7 +95,7 @@ TEST_F(BackupRestore, FileIdListIsNeverRestoredNorOffered) {
   engine.SetSaveFileID(true);
   const std::string archive = PackToBytes(engine, {Path("src/a")});
   std::vector<std::string> offered;
-  engine.OnRestoreFile = [&](TBackupFile&, std::string& file, int32_t, bool&) {
+  engine.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t, bool &) {
     offered.push_back(file);
   };
   ASSERT_TRUE(RestoreBytes(engine, archive, Path("out")));
@@ -108,12 +108,12 @@ TEST_F(BackupRestore, EventsRedirectDeclineAndReplaceTheOutput) {
   Write("src/skip", "skip");
   TBackupFile engine;
   const std::string archive = PackToBytes(engine, {Path("src/*")});
-  engine.OnRestoreFile = [&](TBackupFile&, std::string& file, int32_t, bool& restore) {
+  engine.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t, bool &restore) {
     restore = ExtractFileName(file) == "keep";
     file = Path("elsewhere/kept");
   };
   std::vector<std::string> restored;
-  engine.OnFileRestored = [&](TBackupFile&, std::string& file, std::unique_ptr<TStream>& s) {
+  engine.OnFileRestored = [&](TBackupFile &, std::string &file, std::unique_ptr<TStream> &s) {
     restored.push_back(file + "=" + std::to_string(s->Size()));
   };
   ASSERT_TRUE(RestoreBytes(engine, archive, Path("out")));
@@ -125,7 +125,9 @@ TEST_F(BackupRestore, EventsRedirectDeclineAndReplaceTheOutput) {
 TEST_F(BackupRestore, MissingArchiveGivesFalseWithoutAWord) {
   TBackupFile engine;
   bool raised = false;
-  engine.OnProgress = [&](TBackupFile&, const std::string&, TPercentage, bool&) { raised = true; };
+  engine.OnProgress = [&](TBackupFile &, const std::string &, TPercentage, bool &) {
+    raised = true;
+  };
   EXPECT_FALSE(engine.Restore(Path("none.bck"), Path("out")));
   EXPECT_FALSE(raised);
   EXPECT_TRUE(Host.Shown.empty());
@@ -138,9 +140,9 @@ TEST_F(BackupRestore, MemberSplitOverVolumesComesBackWhole) {
   engine.SetMaxSize(1400000);
   ASSERT_TRUE(engine.Backup({Path("big"), Path("big")}, Path("v.bck")));
   std::vector<int> disks;
-  engine.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool&) { disks.push_back(disk); };
+  engine.OnNeedDisk = [&](TBackupFile &, uint16_t disk, bool &) { disks.push_back(disk); };
   std::vector<std::string> parts;
-  engine.OnFileRestored = [&](TBackupFile&, std::string& file, std::unique_ptr<TStream>&) {
+  engine.OnFileRestored = [&](TBackupFile &, std::string &file, std::unique_ptr<TStream> &) {
     parts.push_back(file);
   };
   ASSERT_TRUE(engine.Restore(Path("v.bck"), Path("out")));

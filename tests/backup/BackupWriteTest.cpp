@@ -14,7 +14,7 @@ namespace {
 using Bytes = std::string;
 
 // Block lengths of the first member's first segment.
-std::vector<int32_t> FirstMemberBlocks(const Bytes& archive) {
+std::vector<int32_t> FirstMemberBlocks(const Bytes &archive) {
   auto i32 = [&](size_t at) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i)
@@ -31,10 +31,10 @@ std::vector<int32_t> FirstMemberBlocks(const Bytes& archive) {
   return blocks;
 }
 
-std::vector<std::string> MemberNames(const std::string& path) {
+std::vector<std::string> MemberNames(const std::string &path) {
   std::vector<std::string> names;
   TArchiveWalk walk;
-  walk.OnMember = [&](const TArchiveMember& m) { names.push_back(m.Name); };
+  walk.OnMember = [&](const TArchiveMember &m) { names.push_back(m.Name); };
   EXPECT_TRUE(walk.Run(path)) << walk.Failure();
   return names;
 }
@@ -130,10 +130,11 @@ TEST_F(BackupWrite, RecursiveMaskListsSubfoldersFirstAndPacksEachFileOnce) {
   Write("tree/X.DBF.txt", "other");
   TBackupFile engine;
   const std::string archive = Path("tree/x.bck");
-  ASSERT_TRUE(engine.Backup({Path("tree/*.dbf /S"), Path("tree/x.dbf"), Path("tree/*.*")}, archive));
+  ASSERT_TRUE(
+      engine.Backup({Path("tree/*.dbf /S"), Path("tree/x.dbf"), Path("tree/*.*")}, archive));
   std::vector<std::string> expected;
-  for (const char* name : {"a/deep/x.dbf", "a/x.dbf", "b/x.dbf", ".hidden.dbf", "x.dbf",
-                           "X.DBF.txt"})
+  for (const char *name :
+       {"a/deep/x.dbf", "a/x.dbf", "b/x.dbf", ".hidden.dbf", "x.dbf", "X.DBF.txt"})
     expected.push_back(archive::MemberName(Path("tree/") + name));
   EXPECT_EQ(MemberNames(archive), expected); // the archive itself is never packed
   EXPECT_EQ(engine.FileCount(), 6);
@@ -168,7 +169,7 @@ TEST_F(BackupWrite, FileIdListComesFirstAndItsTemporaryFileIsRemoved) {
   engine.SetSaveFileID(true);
   std::vector<std::string> names;
   TArchiveWalk walk;
-  walk.OnMember = [&](const TArchiveMember& m) { names.push_back(m.Name); };
+  walk.OnMember = [&](const TArchiveMember &m) { names.push_back(m.Name); };
   ASSERT_TRUE(engine.Backup({Path("d/*"), Path("d/missing")}, Path("f.bck")));
   ASSERT_TRUE(walk.Run(Path("f.bck")));
   const std::string line = archive::MemberName(Path("d/a")) + "\t1512136704=5\r\n";
@@ -190,7 +191,7 @@ TEST_F(BackupWrite, ProgressRunsFromZeroToHundredRoundingTiesToEven) {
   Write("p/2", Bytes(199, 'y'));
   TBackupFile engine;
   std::vector<std::pair<std::string, int>> seen;
-  engine.OnProgress = [&](TBackupFile&, const std::string& file, TPercentage percent, bool&) {
+  engine.OnProgress = [&](TBackupFile &, const std::string &file, TPercentage percent, bool &) {
     seen.emplace_back(file, percent);
   };
   PackToBytes(engine, {Path("p/*")});
@@ -204,7 +205,7 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   Write("s/2", Bytes(40000, 'g'));
   Write("s/3", "next");
   TBackupFile engine;
-  engine.OnProgress = [&](TBackupFile& e, const std::string& file, TPercentage, bool&) {
+  engine.OnProgress = [&](TBackupFile &e, const std::string &file, TPercentage, bool &) {
     if (file == Path("s/1"))
       std::filesystem::resize_file(file, 16384);
     if (file == Path("s/2"))
@@ -214,7 +215,7 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   ASSERT_TRUE(engine.Backup({Path("s/*")}, Path("s.bck")));
   std::vector<int64_t> sizes;
   TArchiveWalk walk;
-  walk.OnMember = [&](const TArchiveMember& m) { sizes.push_back(m.Size); };
+  walk.OnMember = [&](const TArchiveMember &m) { sizes.push_back(m.Size); };
   ASSERT_TRUE(walk.Run(Path("s.bck"))) << walk.Failure();
   EXPECT_EQ(sizes, (std::vector<int64_t>{16384, 40000, 4}));
 }
@@ -224,10 +225,10 @@ TEST_F(BackupWrite, SplitsIntoVolumesBelowMaxSize) {
   TBackupFile engine;
   engine.SetMaxSize(1400000);
   std::vector<int> disks;
-  engine.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool&) { disks.push_back(disk); };
+  engine.OnNeedDisk = [&](TBackupFile &, uint16_t disk, bool &) { disks.push_back(disk); };
   ASSERT_TRUE(engine.Backup({Path("big")}, Path("v.bck")));
   EXPECT_EQ(disks, (std::vector<int>{2, 3}));
-  for (const char* name : {"v.bck", "v.002", "v.003"}) {
+  for (const char *name : {"v.bck", "v.002", "v.003"}) {
     EXPECT_GT(FileSize(Path(name)), 0) << name;
     EXPECT_LT(FileSize(Path(name)), 1400000) << name;
   }
@@ -261,7 +262,7 @@ TEST_F(BackupWrite, ArchiveThatCannotBeCreatedReportsAfterTheLastProgress) {
   TBackupFile engine;
   std::vector<int> percents;
   size_t shownAtHundred = 99;
-  engine.OnProgress = [&](TBackupFile&, const std::string&, TPercentage percent, bool&) {
+  engine.OnProgress = [&](TBackupFile &, const std::string &, TPercentage percent, bool &) {
     percents.push_back(percent);
     if (percent == 100)
       shownAtHundred = Host.Shown.size();
@@ -272,7 +273,7 @@ TEST_F(BackupWrite, ArchiveThatCannotBeCreatedReportsAfterTheLastProgress) {
   EXPECT_EQ(Host.Texts("engine-error"), std::vector<std::string>{"Cannot write to archive"});
   EXPECT_FALSE(engine.Busy());
   std::string reported;
-  engine.OnError = [&](TBackupFile&, int32_t code, const std::string& text) {
+  engine.OnError = [&](TBackupFile &, int32_t code, const std::string &text) {
     reported = std::to_string(code) + text;
   };
   EXPECT_FALSE(engine.Backup({Path("a")}, Path("no/such/folder/x.bck")));

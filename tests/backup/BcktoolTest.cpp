@@ -15,7 +15,7 @@ class Bcktool : public ArchiveTest {
 protected:
   // Runs bcktool with standard input from /dev/null; returns the exit status and keeps
   // standard error in Errors.
-  int Run(const std::string& arguments) {
+  int Run(const std::string &arguments) {
     const std::string command = std::string(BCKTOOL_PATH) + " " + arguments + " </dev/null 2>" +
                                 Path("stderr") + " >" + Path("stdout");
     const int status = std::system(command.c_str());
@@ -30,7 +30,8 @@ protected:
 TEST_F(Bcktool, CreatesListsVerifiesAndExtracts) {
   Write("src/a.dbf", "alpha");
   Write("src/sub/b.dbf", Random(40000, 1));
-  ASSERT_EQ(Run("create -t title -l max -i " + Path("x.bck") + " '" + Path("src/*.dbf /s") + "'"), 0)
+  ASSERT_EQ(Run("create -t title -l max -i " + Path("x.bck") + " '" + Path("src/*.dbf /s") + "'"),
+            0)
       << Errors;
   ASSERT_EQ(Run("list " + Path("x.bck")), 0);
   EXPECT_NE(Output.find("FILE:LIST"), std::string::npos);

@@ -1,6 +1,6 @@
 // The file system stand-in: Windows wildcard rules, attributes, MS-DOS dates and paths.
-#include "DosDate.h"
 #include "FileSystem.h"
+#include "DosDate.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +20,13 @@ protected:
     Dir = std::string(::mkdtemp(pattern.data())) + "/";
   }
   ~FileSystem() override { std::filesystem::remove_all(Dir); }
-  void Touch(const std::string& name, const std::string& content = "x") {
+  void Touch(const std::string &name, const std::string &content = "x") {
     std::filesystem::create_directories(std::filesystem::path(Dir + name).parent_path());
     std::ofstream(Dir + name) << content;
   }
-  std::vector<std::string> Names(const std::string& mask, int attr) {
+  std::vector<std::string> Names(const std::string &mask, int attr) {
     std::vector<std::string> names;
-    for (const auto& rec : FindFiles(Dir + mask, attr))
+    for (const auto &rec : FindFiles(Dir + mask, attr))
       names.push_back(rec.Name);
     return names;
   }
