@@ -340,8 +340,10 @@ void TBackupFile::ChangeBackupVolume() {
   FWriter->Flush();
   FVolume.reset();
   AskForDisk(FVolumeNumber);
-  if (!FContinue)
+  if (!FContinue) {
+    FWriter.reset(); // its volume is closed and no other follows
     return;
+  }
   FArchivePath = VolumePath(FArchivePath, digits);
   FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
   FWriter->Attach(*FVolume);
