@@ -1,0 +1,83 @@
+// The transfer handlers on a clock the test moves: speed text, progress bar, repaint pacing.
+#include "AppTestEnvironment.h"
+#include "HostUIRecorder.h"
+#include "StatusBar.h"
+#include "Unit1.h"
+
+#include <QProgressBar>
+#include <gtest/gtest.h>
+
+namespace vantari::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TransferProgressTest : public ::testing::Test {
+protected:
+  TransferProgressTest() {
+    TForm1::TConfig config = TForm1::TConfig::BuiltIn();
+    config.Clock = [this] { return std::chrono::steady_clock::time_point(Elapsed); };
+    Form = std::make_unique<TForm1>(config);
+    Status = Form->findChild<TStatusBar *>("StatusBar");
+    Bar = Form->findChild<QProgressBar *>("ProgressBar");
+  }
+  std::string Text() const { return Status->PanelText(1).toStdString(); }
+
+  TUserHome Home;
+  THostUIRecorder Recorder;
+  std::chrono::milliseconds Elapsed{1000};
+  std::unique_ptr<TForm1> Form;
+  TStatusBar *Status = nullptr;
+  QProgressBar *Bar = nullptr;
+};
+
+TEST_F(TransferProgressTest, UploadSpeedIsTheAverageSinceTheStart) {
+  Form->IdFTP1WorkBegin(nullptr, wmWrite, 4096000);
+  EXPECT_EQ(Bar->maximum(), 4096000);
+  Form->IdFTP1Work(nullptr, wmWrite, 1024);
+  EXPECT_EQ(Text(), "Uploade speed 0.00 KB/s") << "no time has passed yet";
+  Elapsed += 10s;
+  Form->IdFTP1Work(nullptr, wmWrite, 2048000);
+  EXPECT_EQ(Text(), "Uploade speed 200.00 KB/s");
+  EXPECT_EQ(Bar->value(), 2048000);
+  Form->IdFTP1WorkEnd(nullptr, wmWrite);
+  EXPECT_EQ(Text(), "전송을 완료했습니다.");
+  EXPECT_TRUE(Bar->isHidden());
+  EXPECT_EQ(Bar->value(), 0);
+}
+
+TEST_F(TransferProgressTest, DownloadSpeedRoundsToTwoDecimals) {
+  Form->IdFTP1WorkBegin(nullptr, wmRead, 0);
+  Elapsed += 1s;
+  Form->IdFTP1Work(nullptr, wmRead, 12642); // 12.3457 KB in one second
+  EXPECT_EQ(Text(), "Download speed 12.35 KB/s");
+}
+
+TEST_F(TransferProgressTest, RepaintsAtMostEveryTenthOfASecondButCountsEverything) {
+  Form->IdFTP1WorkBegin(nullptr, wmWrite, 100000);
+  Elapsed += 1s;
+  Form->IdFTP1Work(nullptr, wmWrite, 1024);
+  const int pumps = Recorder.PaintPumps;
+  Elapsed += 50ms;
+  Form->IdFTP1Work(nullptr, wmWrite, 2048);
+  EXPECT_EQ(Text(), "Uploade speed 1.00 KB/s") << "too soon to redraw";
+  EXPECT_EQ(Bar->value(), 1024);
+  EXPECT_EQ(Recorder.PaintPumps, pumps);
+  Elapsed += 50ms;
+  Form->IdFTP1Work(nullptr, wmWrite, 11264); // 11 KB in 1.1 s
+  EXPECT_EQ(Text(), "Uploade speed 10.00 KB/s");
+  EXPECT_EQ(Bar->value(), 11264);
+  EXPECT_EQ(Recorder.PaintPumps, pumps + 1);
+}
+
+TEST_F(TransferProgressTest, DownloadOfUnknownLengthShowsABusyBar) {
+  Form->IdFTP1WorkBegin(nullptr, wmRead, 0); // the size query gave no size
+  EXPECT_EQ(Bar->minimum(), 0);
+  EXPECT_EQ(Bar->maximum(), 0);
+  Elapsed += 1s;
+  Form->IdFTP1Work(nullptr, wmRead, 5000);
+  EXPECT_EQ(Text(), "Download speed 4.88 KB/s");
+}
+
+} // namespace
+} // namespace vantari::test

@@ -1,0 +1,232 @@
+// Both workflows end to end: a real FTP server on loopback, pings to 127.0.0.1, a data
+// folder in a temporary home, and every box answered by the recorder.
+#include "Application.h"
+#include "FileSystem.h"
+#include "NetNamespace.h"
+#include "WorkflowFixture.h"
+
+#include <QToolButton>
+#include <cstdlib>
+#include <regex>
+
+namespace vantari::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
+const std::string RestoreFailed = "failure: 복원에 실패하였습니다.";
+const std::string NoDataFolder =
+    "message: 루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
+
+// The log with each run of speed texts folded into one "status: <kind> speed" entry; the
+// speeds themselves must have the "0.00 KB/s" form.
+std::vector<std::string> Folded(const std::vector<std::string> &log) {
+  static const std::regex speed(R"(status: (Uploade|Download) speed \d+\.\d\d KB/s)");
+  std::vector<std::string> folded;
+  for (const std::string &entry : log) {
+    std::smatch match;
+    const std::string item =
+        std::regex_match(entry, match, speed) ? "status: " + match[1].str() + " speed" : entry;
+    if (folded.empty() || folded.back() != item || item.find(" speed") == std::string::npos)
+      folded.push_back(item);
+  }
+  return folded;
+}
+
+const std::vector<std::string> UploadLog = {"status: 인터넷 사용가능",
+                                            "status: 서버 접속 완료",
+                                            "status: 백업을 완료했습니다.",
+                                            "status: 파일을 올리는 중...",
+                                            "status: Uploade speed",
+                                            "status: 전송을 완료했습니다.",
+                                            AllDone,
+                                            "status: 서버 단절"};
+
+const std::vector<std::string> DownloadLog = {"status: 인터넷 사용가능",
+                                              "status: 서버 접속 완료",
+                                              "status: 파일을 받는 중...",
+                                              "status: Download speed",
+                                              "status: 전송을 완료했습니다.",
+                                              "status: 복원을 완료했습니다.",
+                                              "status: 서버 단절",
+                                              AllDone};
+
+TEST_F(WorkflowTest, UploadThenDownloadCarriesTheDataAndRemembersTheLogin) {
+  Upload();
+  EXPECT_EQ(Folded(Recorder.Log), UploadLog);
+  EXPECT_EQ(Recorder.Cursors, (std::vector<TCursor>{TCursor::crAppStart, TCursor::crDefault}));
+  const std::string stored = Server->PathOf("vantari.bck");
+  ASSERT_TRUE(fs::exists(stored));
+  EXPECT_EQ(VerifyWithTool(stored), 0);
+  EXPECT_EQ(ReadFile(Home.SettingsFile()),
+            "[Server]\nFTPHOST=127.0.0.1\nHOSTID=vantari\nHOSTPASS=s3cret-pass\n");
+
+  // Work at home goes on: one table changed, one lost, one stray file added.
+  WriteFile(DataFolder / "Sale.DB", "changed at home");
+  fs::remove(DataFolder / "UserInfo.DB");
+  WriteFile(DataFolder / "scratch.tmp", "not a table");
+  Recorder.Log.clear();
+  Recorder.Cursors.clear();
+  Download();
+  EXPECT_EQ(Folded(Recorder.Log), DownloadLog);
+  EXPECT_EQ(Recorder.Cursors, (std::vector<TCursor>{TCursor::crHourGlass, TCursor::crDefault}));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  EXPECT_TRUE(fs::exists(DataFolder / "Backup" / "vantari.bck")) << "the local copy stays";
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_TRUE(Form().findChild<QToolButton *>("btnBackupWizard")->isEnabled());
+}
+
+TEST_F(WorkflowTest, WrongPasswordFailsTheLoginAndLeavesTheSettingsAlone) {
+  fs::create_directories(Home.ConfigFolder());
+  WriteFile(Home.SettingsFile(), "[Server]\nFTPHOST=old\nHOSTID=vantari\nHOSTPASS=old\n");
+  SetLogin("vantari", "wrong");
+  Upload();
+  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{"status: 인터넷 사용가능",
+                                                    "message: 서버 접속에 실패하였습니다."}));
+  EXPECT_EQ(ReadFile(Home.SettingsFile()), "[Server]\nFTPHOST=old\nHOSTID=vantari\nHOSTPASS=old\n");
+  EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck")));
+}
+
+TEST_F(WorkflowTest, UnansweredEchoStopsBeforeAnyLogin) {
+  const std::string reason = RootSkipReason();
+  if (!reason.empty())
+    GTEST_SKIP() << reason;
+  Config.PingWaitCeiling = 300; // instead of 10 seconds per echo
+  Form();
+  TNetNamespace isolated;
+  isolated.IgnoreEchoRequests();
+  Upload();
+  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{"message: 인터넷 연결이 되어있지 않습니다."}));
+  EXPECT_FALSE(fs::exists(Home.SettingsFile())) << "no login was tried";
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(WorkflowTest, MissingRemoteArchiveLeavesTheDataUntouched) {
+  fs::create_directories(DataFolder / "Backup");
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"message: 파일 받기에 실패하였습니다."}));
+  EXPECT_FALSE(Logged("status: 복원을 완료했습니다."));
+  EXPECT_TRUE(Logged("status: 서버 단절"));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+}
+
+TEST_F(WorkflowTest, DamagedRemoteArchiveDeletesNothing) {
+  Upload();
+  const std::string stored = Server->ReadFile("vantari.bck");
+  Server->WriteFile("vantari.bck", stored.substr(0, stored.size() - 40));
+  WriteFile(DataFolder / "Note.DB", "written since the upload");
+  TFolderContents before = Contents(DataFolder);
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{RestoreFailed}));
+  EXPECT_EQ(Contents(DataFolder), before);
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(WorkflowTest, DataFolderWithoutTablesSendsNothing) {
+  for (const auto &[name, bytes] : Sample)
+    fs::remove(DataFolder / name);
+  WriteFile(DataFolder / "readme.txt", "not a table");
+  Server->WriteFile("vantari.bck", "the good archive of yesterday");
+  Upload();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"failure: 백업에 실패하였습니다."}));
+  EXPECT_EQ(Server->ReadFile("vantari.bck"), "the good archive of yesterday");
+  EXPECT_TRUE(Logged("status: 서버 단절"));
+}
+
+TEST_F(WorkflowTest, MissingDataFolderRefusesBeforeAnyNetworkStep) {
+  for (const std::string &value :
+       {std::string("\"\""), '"' + (Home.Root() / "gone").string() + '"'}) {
+    SCOPED_TRACE(value);
+    Home.WriteRegistry("\"DefaultDatabase\"=" + value);
+    TForm1 form(Config);
+    for (const char *button : {"btnBackupWizard", "btnRestoreWizard"}) {
+      Recorder.Log.clear();
+      form.findChild<QToolButton *>(button)->click();
+      EXPECT_EQ(Recorder.Log, (std::vector<std::string>{NoDataFolder}));
+    }
+    EXPECT_FALSE(form.DeleteDataFiles());
+  }
+  EXPECT_FALSE(fs::exists(Home.SettingsFile()));
+}
+
+TEST_F(WorkflowTest, SecondClickDuringARunStartsNothing) {
+  Form();
+  bool disabledMidRun = false;
+  Recorder.DuringRun = [&] {
+    auto *upload = Form().findChild<QToolButton *>("btnBackupWizard");
+    auto *download = Form().findChild<QToolButton *>("btnRestoreWizard");
+    disabledMidRun = !upload->isEnabled() && !download->isEnabled();
+    download->click();
+    upload->click();
+    Form().btnRestoreWizardClick();
+  };
+  Upload();
+  EXPECT_TRUE(disabledMidRun);
+  EXPECT_EQ(Folded(Recorder.Log), UploadLog);
+  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
+  EXPECT_FALSE(Form().WorkflowRunning());
+}
+
+TEST_F(WorkflowTest, ServerKeepingFewerBytesIsAFailedUpload) {
+  // A server that answers 226 but keeps only half of what it was sent: its own hook for
+  // received files cuts them short before it reads the next command.
+  const fs::path hook = Home.Root() / "python-hook";
+  fs::create_directories(hook);
+  WriteFile(hook / "sitecustomize.py", "import os\n"
+                                       "from pyftpdlib.handlers import FTPHandler\n"
+                                       "def on_file_received(self, file):\n"
+                                       "    os.truncate(file, os.path.getsize(file) // 2)\n"
+                                       "FTPHandler.on_file_received = on_file_received\n");
+  setenv("PYTHONPATH", hook.c_str(), 1);
+  Server = std::make_unique<TFtpServer>();
+  unsetenv("PYTHONPATH");
+  Config.FtpPort = Server->Port();
+  Upload();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{"message: 파일 올리기를 실패하였습니다."}));
+  EXPECT_LT(fs::file_size(Server->PathOf("vantari.bck")),
+            fs::file_size(DataFolder / "Backup" / "vantari.bck"));
+  EXPECT_TRUE(Logged("status: 서버 단절"));
+}
+
+TEST_F(WorkflowTest, ReadOnlyDataFileStopsTheDeletion) {
+  Upload();
+  ASSERT_TRUE(FileSetReadOnly((DataFolder / "Sale.DB").string(), true));
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{RestoreFailed}));
+  // Deleted in name order up to the read-only file; nothing was restored after it.
+  EXPECT_FALSE(fs::exists(DataFolder / "AssemblyItem.DB"));
+  EXPECT_FALSE(fs::exists(DataFolder / "Item.dat"));
+  EXPECT_TRUE(fs::exists(DataFolder / "Sale.DB"));
+  EXPECT_TRUE(fs::exists(DataFolder / "UserInfo.DB"));
+}
+
+TEST_F(WorkflowTest, MissingSecondArchiveRestoresTheDataThenReportsFailure) {
+  Config.SecondArchive = (Home.Root() / "no-zipcode.bck").string();
+  Upload();
+  fs::remove(DataFolder / "Item.idx");
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{RestoreFailed}));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+}
+
+TEST_F(WorkflowTest, ExceptionInAStepClosesTheSessionAndFreesTheButtons) {
+  Config.SecondArchive = (Home.Root() / "garbage.bck").string();
+  WriteFile(Config.SecondArchive, "xyz");
+  Upload();
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Errors, std::vector<std::string>{"Cannot read archive"});
+  EXPECT_EQ(Recorder.Log.back(), "status: 서버 단절");
+  EXPECT_FALSE(Logged(AllDone));
+  // The session was closed, so the next login works.
+  Recorder.Log.clear();
+  Upload();
+  EXPECT_EQ(Folded(Recorder.Log), UploadLog);
+}
+
+} // namespace
+} // namespace vantari::test
