@@ -39,5 +39,9 @@ if [ "${DEMO_HEADLESS:-0}" != 1 ] && find_desktop; then
   demo_start_client
 else
   echo "No desktop: running the demo under Xvfb"
-  dbus-run-session -- bash "$root/scripts/demo/headless.sh" 2> >(grep -v -e '^dbus-daemon\[' -e '^SpiRegistry daemon' >&2)
+  # A private session bus carries the accessibility bus the window's texts are read from.
+  set +e
+  dbus-run-session -- bash "$root/scripts/demo/headless.sh" 2>&1 |
+    grep --line-buffered -v -e '^dbus-daemon\[' -e '^SpiRegistry daemon'
+  exit "${PIPESTATUS[0]}"
 fi

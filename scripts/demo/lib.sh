@@ -30,6 +30,7 @@ demo_stop_all() {
 # A fresh data folder, registry stand-in and settings file; the server's folder emptied.
 demo_prepare() {
   rm -rf "$demo_ftp_home" "$demo_config"
+  rm -f "$demo_dir"/{ftp.log,events.log,server.out,client.out,watch.err,*.png}
   mkdir -p "$demo_ftp_home" "$demo_config" "$demo_dir/runtime"
   chmod 700 "$demo_dir/runtime"
   /usr/bin/python3 "$demo_root/scripts/demo/make_data.py" "$demo_data" "$demo_config" "$demo_user"
