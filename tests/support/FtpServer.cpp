@@ -54,6 +54,7 @@ class Handler(FTPHandler):
 
 Handler.authorizer = authorizer
 Handler.encoding = encoding
+Handler.auth_failed_timeout = 0.05
 if int(idle) > 0:
     Handler.timeout = int(idle)
 server = FTPServer(("127.0.0.1", 0), Handler)
