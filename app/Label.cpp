@@ -1,9 +1,21 @@
 #include "Label.h"
 
+#include "WindowFont.h"
+
 #include <QPainter>
 #include <QTextLayout>
 
 namespace vantari {
+
+void TLabel::Place(const char *name, QRect geometry, const QString &text, const QColor &colour) {
+  setObjectName(QString::fromLatin1(name));
+  setGeometry(geometry);
+  setTextFormat(Qt::PlainText);
+  setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  setText(text);
+  if (colour.isValid())
+    SetTextColor(*this, colour);
+}
 
 QStringList TLabel::Lines() const {
   QStringList lines;

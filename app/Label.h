@@ -11,6 +11,10 @@ class TLabel : public QLabel {
 public:
   using QLabel::QLabel;
 
+  // Names, places and fills the label: plain text at the top left, in colour when one is
+  // given (else the window-text colour).
+  void Place(const char *name, QRect geometry, const QString &text, const QColor &colour = {});
+
   // The lines as drawn: the text broken at '\n' and, with word wrap on, at the blanks
   // where a line reaches the right edge.
   QStringList Lines() const;

@@ -24,6 +24,9 @@ void TStatusBar::SetPanelText(int index, const QString &text) {
   if (panel.Text == text)
     return;
   panel.Text = text;
+  // Screen readers (and the demo's watcher) read the status from the bar's name.
+  if (index + 1 == PanelCount())
+    setAccessibleName(text);
   update(PanelRect(index));
   emit PanelTextChanged(index, text);
 }

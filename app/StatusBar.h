@@ -7,7 +7,8 @@
 namespace vantari {
 
 // A status bar of sunken panels laid side by side; the last panel runs to the right
-// edge. Child widgets keep the geometry they are given (a progress bar in panel 0).
+// edge and its text is the bar's accessible name. Child widgets keep the geometry they
+// are given (a progress bar in panel 0).
 class TStatusBar : public QWidget {
   Q_OBJECT
 public:

@@ -86,14 +86,6 @@ private:
   F FAction;
 };
 
-void PlaceLabel(TLabel &label, const char *name, QRect geometry, const QString &text) {
-  label.setObjectName(QString::fromLatin1(name));
-  label.setGeometry(geometry);
-  label.setTextFormat(Qt::PlainText);
-  label.setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label.setText(text);
-}
-
 void PlaceRule(QFrame &shape, const char *name, QRect geometry) {
   shape.setObjectName(QString::fromLatin1(name));
   shape.setGeometry(geometry);
@@ -209,9 +201,9 @@ void TForm1::BuildControls() {
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
   bold.setBold(true);
-  PlaceLabel(Label6, "Label6", {35, 6, 83, 12}, QStringLiteral("사용자 아이디"));
+  Label6.Place("Label6", {35, 6, 83, 12}, QStringLiteral("사용자 아이디"));
   Label6.setFont(bold);
-  PlaceLabel(Label7, "Label7", {35, 31, 52, 12}, QStringLiteral("비밀번호"));
+  Label7.Place("Label7", {35, 31, 52, 12}, QStringLiteral("비밀번호"));
   Label7.setFont(bold);
   PlaceEdit(UserIDEdit, "UserIDEdit", {124, 1, 113, 20});
   PlaceEdit(PasswordEdit, "PasswordEdit", {124, 26, 113, 20});
@@ -220,11 +212,11 @@ void TForm1::BuildControls() {
   setTabOrder(&UserIDEdit, &PasswordEdit);
   PlaceRule(Shape2, "Shape2", {8, 53, 261, 1});
 
-  PlaceLabel(Label4, "Label4", {20, 292, 222, 36},
-             QStringLiteral("반타리의 이용자아이디와 비밀번호는\n"
-                            "인터넷 유지보수회원 아이디/비밀번호와 \n"
-                            "동일합니다."));
-  SetTextColor(Label4, Qt::red);
+  Label4.Place("Label4", {20, 292, 222, 36},
+               QStringLiteral("반타리의 이용자아이디와 비밀번호는\n"
+                              "인터넷 유지보수회원 아이디/비밀번호와 \n"
+                              "동일합니다."),
+               Qt::red);
 
   StatusBar.setObjectName(QStringLiteral("StatusBar"));
   StatusBar.setGeometry(0, 336, 275, 22);

