@@ -39,6 +39,7 @@ if [ "${DEMO_HEADLESS:-0}" != 1 ] && find_desktop; then
   demo_start_client
 else
   echo "No desktop: running the demo under Xvfb"
+  demo_build_status_plugin
   # A private session bus carries the accessibility bus the window's texts are read from.
   set +e
   dbus-run-session -- bash "$root/scripts/demo/headless.sh" 2>&1 |

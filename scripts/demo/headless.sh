@@ -35,7 +35,6 @@ print_server_log() {
 # Prints the window's new texts; true when a message box line has come.
 print_events() {
   local total line got=1
-  print_server_log
   total=$(wc -l <"$events")
   while ((shown < total)); do
     shown=$((shown + 1))
@@ -44,6 +43,7 @@ print_events() {
     echo "  $line"
     [[ $line == message* ]] && { last_message=$line; got=0; }
   done
+  print_server_log
   return $got
 }
 

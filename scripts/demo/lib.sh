@@ -65,13 +65,23 @@ demo_start_xvfb() {
   export DISPLAY=:$number
 }
 
+# Builds the demo's accessibility plugin that makes the status bar's text readable; a failed
+# build only costs the status lines of the headless demo.
+demo_status_plugin=$demo_dir/status-a11y/plugins
+demo_build_status_plugin() {
+  cmake -S "$demo_root/scripts/demo/status-a11y" -B "$demo_dir/status-a11y" -G Ninja >/dev/null &&
+    cmake --build "$demo_dir/status-a11y" >/dev/null ||
+    echo "(the status texts will not be shown: the accessibility plugin did not build)"
+}
+
 # Runs the client against the demo (in the background when the first argument is --background).
 demo_start_client() {
   local -a env=(XDG_CONFIG_HOME="$demo_config" XDG_RUNTIME_DIR="$demo_dir/runtime"
                 WINEPREFIX="$demo_dir/no-wine" QT_QPA_PLATFORM=xcb)
   if [ "${1:-}" = --background ]; then
     # On a session bus the window's texts are readable through the accessibility bus.
-    [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || env+=(QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+    [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] ||
+      env+=(QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_PLUGIN_PATH="$demo_status_plugin")
     env "${env[@]}" "$demo_program" >"$demo_dir/client.out" 2>&1 &
     demo_pids+=($!)
   else
