@@ -11,11 +11,11 @@
 
 namespace {
 
-constexpr const char* TextsProperty = "accessibleStatusTexts";
+constexpr const char *TextsProperty = "accessibleStatusTexts";
 
 class TStatusBarAccessible : public QAccessibleWidget {
 public:
-  explicit TStatusBarAccessible(QWidget* widget)
+  explicit TStatusBarAccessible(QWidget *widget)
       : QAccessibleWidget(widget, QAccessible::StatusBar) {}
 
   QString text(QAccessible::Text kind) const override {
@@ -38,8 +38,8 @@ public:
   using QObject::QObject;
 
 public slots:
-  void PanelTextChanged(int, const QString& text) {
-    QObject* bar = sender();
+  void PanelTextChanged(int, const QString &text) {
+    QObject *bar = sender();
     if (bar == nullptr || text.isEmpty())
       return;
     bar->setProperty(TextsProperty, bar->property(TextsProperty).toStringList() << text);
@@ -55,11 +55,11 @@ class TStatusAccessiblePlugin : public QAccessiblePlugin {
   Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QAccessibleFactoryInterface" FILE
                         "StatusAccessible.json")
 public:
-  QAccessibleInterface* create(const QString& key, QObject* object) override {
-    auto* widget = qobject_cast<QWidget*>(object);
+  QAccessibleInterface *create(const QString &key, QObject *object) override {
+    auto *widget = qobject_cast<QWidget *>(object);
     if (key != QLatin1String("vantari::TStatusBar") || widget == nullptr)
       return nullptr;
-    auto* relay = new TStatusRelay(widget); // owned by the status bar
+    auto *relay = new TStatusRelay(widget); // owned by the status bar
     QObject::connect(widget, SIGNAL(PanelTextChanged(int, QString)), relay,
                      SLOT(PanelTextChanged(int, QString)));
     return new TStatusBarAccessible(widget);
