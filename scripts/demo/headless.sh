@@ -60,7 +60,7 @@ answer_message() {
   [ -n "$last_message" ] || fail "no message box within $1 seconds"
   box=$(demo_find_window '^(Vantari|자료백업/복원)$' 10) || fail "the message box is not on the screen"
   demo_screenshot "$demo_dir/$2.png" || true
-  xdotool windowfocus --sync "$box" key Return
+  timeout 10 xdotool windowfocus --sync "$box" key Return || xdotool key Return
   local i
   for i in $(seq 50); do
     xdotool search --onlyvisible --name '^(Vantari|자료백업/복원)$' >/dev/null 2>&1 || return 0
