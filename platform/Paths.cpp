@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -76,6 +77,14 @@ std::string WriteTemporary(const std::string &target, const std::string &content
 
 } // namespace
 
+std::string HomeFolder() {
+  if (const char *home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+    return WithSlash(home);
+  // No HOME (a service, a stripped environment): the account's own home.
+  const passwd *account = ::getpwuid(::getuid());
+  return WithSlash(account != nullptr && account->pw_dir != nullptr ? account->pw_dir : "/");
+}
+
 std::string ProgramFolder() {
   std::error_code error;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -88,10 +97,8 @@ std::string ConfigFolder() {
   std::string base;
   if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
     base = xdg;
-  else if (const char *home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
-    base = std::string(home) + "/.config";
   else
-    base = "/tmp";
+    base = HomeFolder() + ".config";
   const std::string folder = WithSlash(base) + "vantari/";
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) {

@@ -9,6 +9,9 @@ namespace vantari {
 // The current directory plays no part.
 std::string ProgramFolder();
 
+// The user's home folder ($HOME, else the account's), ending in '/'.
+std::string HomeFolder();
+
 // The per-user configuration folder, $XDG_CONFIG_HOME/vantari/ (default ~/.config/vantari/),
 // ending in '/'. Created (mode 0700, with its parents) when missing; a failed creation is not
 // reported here: the first write into it fails instead.

@@ -306,9 +306,7 @@ std::string MapDrivePath(const std::string &prefix, const std::string &value) {
 std::string DefaultWinePrefix() {
   if (const char *prefix = std::getenv("WINEPREFIX"); prefix != nullptr && prefix[0] != '\0')
     return prefix;
-  if (const char *home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
-    return std::string(home) + "/.wine";
-  return {};
+  return HomeFolder() + ".wine";
 }
 
 } // namespace
