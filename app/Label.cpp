@@ -1,6 +1,6 @@
 #include "Label.h"
 
-#include "WindowFont.h"
+#include "WindowLook.h"
 
 #include <QPainter>
 #include <QTextLayout>

@@ -10,12 +10,12 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "UserRegistry.h"
-#include "WindowFont.h"
+#include "WindowLook.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QMouseEvent>
-#include <QScreen>
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <sys/stat.h>
@@ -578,8 +578,8 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void TForm1::showEvent(QShowEvent *event) {
-  if (!FCentred && screen()) {
-    move(screen()->availableGeometry().center() - rect().center());
+  if (!FCentred) {
+    CentreOnScreen(*this);
     FCentred = true;
   }
   QWidget::showEvent(event);

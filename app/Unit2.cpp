@@ -1,6 +1,6 @@
 #include "Unit2.h"
 
-#include "WindowFont.h"
+#include "WindowLook.h"
 
 namespace vantari {
 
@@ -52,6 +52,11 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent) {
                               "2. 사무실과  집에 같은 버전의 루모라재고 세금계산서\n"
                               "    관리 프로그램이 설치되어 있어야 합니다."),
                Qt::red);
+}
+
+void TForm2::showEvent(QShowEvent *event) {
+  CentreOnScreen(*this);
+  QDialog::showEvent(event);
 }
 
 } // namespace vantari

@@ -12,6 +12,9 @@ class TForm2 : public QDialog {
 public:
   explicit TForm2(QWidget *parent = nullptr);
 
+protected:
+  void showEvent(QShowEvent *event) override;
+
 private:
   QFrame Panel2{this};
   QFrame Panel3{this};

@@ -1,7 +1,8 @@
-#include "WindowFont.h"
+#include "WindowLook.h"
 
 #include <QFontInfo>
 #include <QPalette>
+#include <QScreen>
 #include <QWidget>
 
 namespace vantari {
@@ -32,6 +33,11 @@ void SetBackground(QWidget &widget, const QColor &colour) {
   palette.setColor(QPalette::Window, colour);
   widget.setPalette(palette);
   widget.setAutoFillBackground(true);
+}
+
+void CentreOnScreen(QWidget &window) {
+  if (QScreen *screen = window.screen())
+    window.move(screen->availableGeometry().center() - window.rect().center());
 }
 
 } // namespace vantari
