@@ -1,1 +1,291 @@
+#include "FtpServer.h"
+#include "FtpTestKit.h"
+#include "IdFTP.h"
+#include "IdSimpleServer.h"
+#include "ScriptedPeer.h"
+
 #include <gtest/gtest.h>
+
+namespace vantari {
+namespace {
+
+using test::FileBytes;
+using test::PatternBytes;
+using test::PutFile;
+using test::TFtpServer;
+using test::TScratchDir;
+using test::TScriptedPeer;
+
+// A logged-in client of a real server, with the application's buffer sizes.
+class IdFTPTransfer : public ::testing::Test {
+protected:
+  void Open(bool passive) {
+    Ftp.SetHost(Server.Host());
+    Ftp.SetPort(Server.Port());
+    Ftp.SetUsername(Server.User());
+    Ftp.SetPassword(Server.Password());
+    Ftp.SetRecvBufferSize(8192);
+    Ftp.SetSendBufferSize(1024);
+    Ftp.SetPassive(passive);
+    Ftp.OpenSession(true, -1);
+  }
+  void TearDown() override { Ftp.CloseSession(); }
+
+  test::TWorkLog Log;
+  std::vector<std::string> Statuses;
+  TFtpServer Server;
+  TScratchDir Local;
+  TIdFTP Ftp;
+};
+
+struct TRoundTrip {
+  bool Passive;
+  size_t Size;
+};
+
+class IdFTPRoundTrip : public IdFTPTransfer, public ::testing::WithParamInterface<TRoundTrip> {};
+
+TEST_P(IdFTPRoundTrip, UploadThenDownloadGivesTheSameBytes) {
+  const std::string data = PatternBytes(GetParam().Size, 7);
+  PutFile(Local.PathOf("out.bck"), data);
+  Open(GetParam().Passive);
+  Ftp.UploadFile(Local.PathOf("out.bck"), "member.bck", false);
+  EXPECT_TRUE(Server.ReadFile("member.bck") == data) << "server copy differs";
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), static_cast<int32_t>(data.size()));
+  Ftp.DownloadFile("member.bck", Local.PathOf("in.bck"), true, false);
+  EXPECT_TRUE(FileBytes(Local.PathOf("in.bck")) == data) << "downloaded copy differs";
+  EXPECT_EQ(Ftp.DataChannel(), nullptr);
+  EXPECT_TRUE(Ftp.IsConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndSizes, IdFTPRoundTrip,
+                         ::testing::Values(TRoundTrip{false, 0}, TRoundTrip{false, 1000},
+                                           TRoundTrip{false, 50u << 20}, TRoundTrip{true, 0},
+                                           TRoundTrip{true, 1000}, TRoundTrip{true, 50u << 20}),
+                         [](const auto &info) {
+                           return std::string(info.param.Passive ? "Passive" : "Active") +
+                                  std::to_string(info.param.Size);
+                         });
+
+TEST_F(IdFTPTransfer, OverwriteReplacesALongerLocalFile) {
+  Server.WriteFile("member.bck", "12345");
+  PutFile(Local.PathOf("member.bck"), "old content");
+  Open(false);
+  Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
+  EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "12345");
+  EXPECT_FALSE(Ftp.RestartTested()) << "no restart probe without resume";
+}
+
+TEST_F(IdFTPTransfer, ResumeAppendsTheMissingPartAfterProbingOnce) {
+  const std::string data = PatternBytes(3000, 3);
+  Server.WriteFile("member.bck", data);
+  PutFile(Local.PathOf("member.bck"), data.substr(0, 1000));
+  Open(false);
+  Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), false, true);
+  EXPECT_TRUE(Ftp.RestartSupported());
+  EXPECT_TRUE(FileBytes(Local.PathOf("member.bck")) == data);
+
+  PutFile(Local.PathOf("part.bck"), data.substr(0, 2999));
+  Ftp.SetPassive(true);
+  Ftp.DownloadFile("member.bck", Local.PathOf("part.bck"), false, true);
+  EXPECT_TRUE(FileBytes(Local.PathOf("part.bck")) == data);
+}
+
+TEST_F(IdFTPTransfer, RefusedDownloadLeavesTheSessionUsable) {
+  Open(false);
+  try {
+    Ftp.DownloadFile("absent.bck", Local.PathOf("absent.bck"), true, false);
+    FAIL() << "no exception";
+  } catch (const EIdProtocolReplyError &e) {
+    EXPECT_EQ(e.ReplyErrorCode(), 550);
+  }
+  EXPECT_EQ(FileBytes(Local.PathOf("absent.bck")), "");
+  Server.WriteFile("member.bck", "abc");
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 3);
+}
+
+TEST_F(IdFTPTransfer, DownloadWorkIsCountedPerChunkConsumedByTheDataConnection) {
+  Server.WriteFile("member.bck", PatternBytes(100000));
+  Open(false);
+  Log.Attach(Ftp);
+  Ftp.OnStatus = [this](TIdComponent *, TIdStatus, const std::string &text) {
+    Statuses.push_back(text);
+  };
+  Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
+  ASSERT_GE(Log.Entries.size(), 2u);
+  EXPECT_EQ(Log.Entries.front().Kind, "begin");
+  EXPECT_EQ(Log.Entries.front().Mode, wmRead);
+  EXPECT_EQ(Log.Entries.front().Value, 0);
+  EXPECT_NE(Log.Entries.front().Sender, &Ftp) << "the data connection raises the events";
+  std::vector<int32_t> expected;
+  for (int32_t n = 8192; n <= 100000; n += 8192)
+    expected.push_back(n);
+  EXPECT_EQ(Log.Counts(), expected);
+  EXPECT_EQ(Log.Entries.back().Kind, "end");
+  EXPECT_EQ(Statuses, (std::vector<std::string>{"Starting FTP transfer", "Transfer complete"}));
+}
+
+TEST_F(IdFTPTransfer, UploadWorkIsCountedAfterEverySend) {
+  PutFile(Local.PathOf("member.bck"), PatternBytes(100000));
+  Open(false);
+  Log.Attach(Ftp);
+  Ftp.UploadFile(Local.PathOf("member.bck"), "member.bck", false);
+  EXPECT_EQ(Log.Entries.front().Kind, "begin");
+  EXPECT_EQ(Log.Entries.front().Mode, wmWrite);
+  EXPECT_EQ(Log.Entries.front().Value, 100000);
+  const std::vector<int32_t> counts = Log.Counts();
+  ASSERT_GE(counts.size(), 98u) << "one count per send of at most 1024 bytes";
+  int32_t previous = 0;
+  for (int32_t count : counts) {
+    EXPECT_GT(count, previous);
+    EXPECT_LE(count - previous, 1024);
+    previous = count;
+  }
+  EXPECT_EQ(counts.back(), 100000);
+  EXPECT_EQ(Log.Entries.back().Kind, "end");
+}
+
+TEST(IdFTPTransferNames, KoreanRemoteNamesTravelAsCp949) {
+  test::TFtpServerOptions options;
+  options.Encoding = "cp949";
+  TFtpServer server(options);
+  TScratchDir local;
+  PutFile(local.PathOf("out.bck"), "data");
+  TIdFTP ftp;
+  ftp.SetHost(server.Host());
+  ftp.SetPort(server.Port());
+  ftp.SetUsername(server.User());
+  ftp.SetPassword(server.Password());
+  ftp.OpenSession(true, -1);
+  ftp.UploadFile(local.PathOf("out.bck"), "홍길동.bck", false);
+  EXPECT_EQ(server.ReadFile("홍길동.bck"), "data");
+  EXPECT_EQ(ftp.RemoteFileSize("홍길동.bck"), 4);
+  ftp.CloseSession();
+}
+
+// Replies a real server will not give.
+class IdFTPScriptedTransfer : public ::testing::Test {
+protected:
+  void Open() {
+    Peer.Start();
+    Ftp.SetHost("127.0.0.1");
+    Ftp.SetPort(Peer.Port());
+    Ftp.SetUsername("member");
+    Ftp.SetPassword("pw");
+    Ftp.OpenSession(true, -1);
+  }
+  // What the client sent after logging in.
+  std::vector<std::string> Finish() {
+    Ftp.CloseSession();
+    const std::vector<std::string> lines = Peer.Finish();
+    EXPECT_EQ(Peer.Failure(), "");
+    return std::vector<std::string>(lines.begin() + std::min<size_t>(lines.size(), 4), lines.end());
+  }
+
+  TScriptedPeer Peer;
+  TIdFTP Ftp;
+  TScratchDir Local;
+};
+
+TEST_F(IdFTPScriptedTransfer, AbortedTransferReturnsNormallyAndReportsIt) {
+  Peer.Login()
+      .Expect("PORT 127,0,0,1,")
+      .Reply("200 PORT ok")
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .ConnectData("partial")
+      .Reply("426 Connection closed; transfer aborted.")
+      .Reply("226 Closing data connection.");
+  Open();
+  std::vector<TIdStatus> statuses;
+  Ftp.OnStatus = [&](TIdComponent *, TIdStatus status, const std::string &) {
+    statuses.push_back(status);
+  };
+  Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
+  EXPECT_EQ(statuses.back(), ftpAborted);
+  EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "partial");
+  EXPECT_EQ(Finish().back(), "QUIT");
+}
+
+TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedGivesUpAndKeepsTheSession) {
+  Peer.Login()
+      .Expect("PORT ")
+      .Reply("200 PORT ok")
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .Expect("SIZE member.bck")
+      .Reply("213 5");
+  Open();
+  Ftp.SetDataConnectionTimeout(300);
+  TMemoryStream stream;
+  try {
+    Ftp.DownloadToStream("member.bck", stream, false);
+    FAIL() << "no exception";
+  } catch (const EIdAcceptTimeout &e) {
+    EXPECT_EQ(e.Message(), "The data connection was not opened by the server.");
+  }
+  EXPECT_EQ(Ftp.DataChannel(), nullptr);
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 5);
+  Finish();
+}
+
+TEST_F(IdFTPScriptedTransfer, RefusalAfter150EndsTheWaitWithThatReply) {
+  Peer.Login()
+      .Expect("PORT ")
+      .Reply("200 PORT ok")
+      .Expect("STOR member.bck")
+      .Reply("150 Opening")
+      .Pause(200)
+      .Reply("425 Can't open data connection.")
+      .Expect("SIZE member.bck")
+      .Reply("550 No such file");
+  Open();
+  TMemoryStream stream(std::vector<uint8_t>(10, 'x'));
+  try {
+    Ftp.UploadFromStream(stream, "member.bck", false);
+    FAIL() << "no exception";
+  } catch (const EIdProtocolReplyError &e) {
+    EXPECT_EQ(e.ReplyErrorCode(), 425);
+    EXPECT_EQ(e.Message(), "Can't open data connection.\r\n");
+  }
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), -1);
+  Finish();
+}
+
+TEST_F(IdFTPScriptedTransfer, ExistingLocalFileWithoutOverwriteOrResumeSendsNothing) {
+  Peer.Login();
+  Open();
+  PutFile(Local.PathOf("member.bck"), "keep me");
+  try {
+    Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), false, false);
+    FAIL() << "no exception";
+  } catch (const EIdFTPFileAlreadyExists &e) {
+    EXPECT_EQ(e.Message(), "Destination file already exists.");
+  }
+  EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "keep me");
+  EXPECT_EQ(Finish(), std::vector<std::string>{"QUIT"});
+}
+
+TEST_F(IdFTPScriptedTransfer, EmptyUploadUnderAServerChosenName) {
+  Peer.Login()
+      .Expect("PORT ")
+      .Reply("200 PORT ok")
+      .Expect("STOU")
+      .Reply("150 FILE: unique.1")
+      .ConnectData("")
+      .Reply("226 Transfer complete.");
+  Open();
+  test::TWorkLog log;
+  log.Attach(Ftp);
+  TMemoryStream empty;
+  Ftp.UploadFromStream(empty, "", false);
+  const std::vector<std::string> lines = Finish();
+  EXPECT_EQ(lines.at(1), "STOU ");
+  ASSERT_EQ(log.Entries.size(), 2u);
+  EXPECT_EQ(log.Entries[0].Kind, "begin");
+  EXPECT_EQ(log.Entries[0].Value, 0);
+  EXPECT_EQ(log.Entries[1].Kind, "end");
+}
+
+} // namespace
+} // namespace vantari

@@ -43,20 +43,18 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-user, password, home, perm, idle, encoding = sys.argv[1:7]
+user, password, home, perm, encoding = sys.argv[1:6]
 logging.basicConfig(level=logging.ERROR)
 logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, home, perm=perm)
 
 class Handler(FTPHandler):
-    pass
+    def decode(self, data):
+        return data.decode(encoding, self.unicode_errors)
 
 Handler.authorizer = authorizer
-Handler.encoding = encoding
 Handler.auth_failed_timeout = 0.05
-if int(idle) > 0:
-    Handler.timeout = int(idle)
 server = FTPServer(("127.0.0.1", 0), Handler)
 print(server.socket.getsockname()[1], flush=True)
 server.serve_forever()
@@ -121,16 +119,10 @@ void TFtpServer::Launch() {
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (FRoot + "/server.log").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const std::string script = FRoot + "/server.py";
-  const std::string idle = std::to_string(FOptions.IdleTimeout);
-  std::vector<const char *> argv{"/usr/bin/python3",
-                                 script.c_str(),
-                                 FOptions.User.c_str(),
-                                 FOptions.Password.c_str(),
-                                 FHome.c_str(),
-                                 FOptions.Permissions.c_str(),
-                                 idle.c_str(),
-                                 FOptions.Encoding.c_str(),
-                                 nullptr};
+  std::vector<const char *> argv{
+      "/usr/bin/python3",        script.c_str(), FOptions.User.c_str(),
+      FOptions.Password.c_str(), FHome.c_str(),  FOptions.Permissions.c_str(),
+      FOptions.Encoding.c_str(), nullptr};
   const int rc = ::posix_spawn(&FPid, argv[0], &actions, nullptr,
                                const_cast<char *const *>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -9,8 +9,6 @@ struct TFtpServerOptions {
   std::string User = "vantari";
   std::string Password = "s3cret-pass";
   std::string Permissions = "elradfmwMT";
-  // Seconds of silence after which the server closes the control connection (0: its default).
-  int IdleTimeout = 0;
   // How the server decodes command arguments ("utf8" or "cp949").
   std::string Encoding = "utf8";
 };
