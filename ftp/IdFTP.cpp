@@ -4,36 +4,15 @@
 #include "IdIOHandlerSocket.h"
 #include "IdSimpleServer.h"
 
-#include <charconv>
 #include <filesystem>
 
 namespace vantari {
 
 namespace {
 
-std::string Trim(const std::string &text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-    ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-    --last;
-  return text.substr(first, last - first);
-}
-
-// A decimal 32-bit signed integer filling the whole text.
-bool ParseInt32(const std::string &text, int32_t &value) {
-  const char *begin = text.data();
-  const char *end = begin + text.size();
-  if (begin != end && *begin == '+')
-    ++begin;
-  const auto [ptr, ec] = std::from_chars(begin, end, value);
-  return begin != end && ec == std::errc() && ptr == end;
-}
-
 int32_t StrToInt(const std::string &text) {
   int32_t value = 0;
-  if (!ParseInt32(Trim(text), value))
+  if (!ParseInt32(TrimBlanks(text), value))
     throw EConvertError(Format("'%s' is not a valid integer value", text.c_str()));
   return value;
 }
@@ -113,7 +92,7 @@ int32_t TIdFTP::RemoteFileSize(const std::string &name) {
   std::string joined;
   for (const std::string &line : LastReply().Text())
     joined += (joined.empty() ? "" : "\r\n") + line;
-  joined = Trim(joined);
+  joined = TrimBlanks(joined);
   const size_t space = joined.find(' ');
   if (space != std::string::npos)
     joined.erase(0, space + 1);
@@ -185,8 +164,7 @@ void TIdFTP::DisconnectDataChannel() {
 }
 
 void TIdFTP::RunDownload(const std::string &command, TStream &stream, bool resume) {
-  ReportStatus(ftpTransfer, "Starting FTP transfer");
-  try {
+  RunTransfer([&] {
     if (!FPassive) {
       ListenForData();
       if (resume)
@@ -194,55 +172,58 @@ void TIdFTP::RunDownload(const std::string &command, TStream &stream, bool resum
       SendCommand(command, {125, 150, 154});
       WaitForData();
       FDataChannel->ReadToStream(stream, -1, true);
-    } else {
-      std::string host;
-      int32_t port = 0;
-      RequestPassiveAddress(host, port);
-      ConnectForData(host, port);
-      if (resume)
-        SendRestart(stream);
-      WriteLine(command);
-      ExpectReply({125, 150, 154});
-      try {
-        FDataChannel->ReadToStream(stream, -1, true);
-      } catch (...) {
-        FDataChannel->CloseConnection();
-        throw;
-      }
-      FDataChannel->CloseConnection();
+      return;
     }
-  } catch (...) {
-    FinishDataChannel();
-    throw;
-  }
-  FinishDataChannel();
-  ExpectTransferReply();
+    std::string host;
+    int32_t port = 0;
+    RequestPassiveAddress(host, port);
+    ConnectForData(host, port);
+    if (resume)
+      SendRestart(stream);
+    WriteLine(command);
+    ExpectReply({125, 150, 154});
+    try {
+      FDataChannel->ReadToStream(stream, -1, true);
+    } catch (...) {
+      FDataChannel->CloseConnection();
+      throw;
+    }
+    FDataChannel->CloseConnection();
+  });
 }
 
 void TIdFTP::RunUpload(const std::string &command, TStream &stream) {
-  ReportStatus(ftpTransfer, "Starting FTP transfer");
-  try {
+  RunTransfer([&] {
     if (!FPassive) {
       ListenForData();
       SendCommand(command, {125, 150});
       WaitForData();
       FDataChannel->WriteFromStream(stream, true);
-    } else {
-      std::string host;
-      int32_t port = 0;
-      RequestPassiveAddress(host, port);
-      WriteLine(command);
-      ConnectForData(host, port);
-      ExpectReply({110, 125, 150});
-      try {
-        FDataChannel->WriteFromStream(stream, false);
-      } catch (const EIdSocketError &e) {
-        // The server already closed the data connection: it has what it wanted.
-        if (e.SocketErrorCode() != Id_WSAENOTSOCK)
-          throw;
-      }
-      FDataChannel->CloseConnection();
+      return;
     }
+    std::string host;
+    int32_t port = 0;
+    RequestPassiveAddress(host, port);
+    WriteLine(command);
+    ConnectForData(host, port);
+    ExpectReply({110, 125, 150});
+    try {
+      FDataChannel->WriteFromStream(stream, false);
+    } catch (const EIdSocketError &e) {
+      // The server already closed the data connection: it has what it wanted.
+      if (e.SocketErrorCode() != Id_WSAENOTSOCK)
+        throw;
+    }
+    FDataChannel->CloseConnection();
+  });
+}
+
+// The data connection is freed and "Transfer complete" reported whatever happens;
+// the final reply is read only when the data moved.
+void TIdFTP::RunTransfer(const std::function<void()> &moveData) {
+  ReportStatus(ftpTransfer, "Starting FTP transfer");
+  try {
+    moveData();
   } catch (...) {
     FinishDataChannel();
     throw;
@@ -271,7 +252,7 @@ void TIdFTP::SendPortCommand(const TIdSocketHandle &handle) {
 
 void TIdFTP::RequestPassiveAddress(std::string &host, int32_t &port) {
   SendCommand("PASV", {227});
-  const std::string part = PassiveAddressPart(Trim(FirstLine(LastReply())));
+  const std::string part = PassiveAddressPart(TrimBlanks(FirstLine(LastReply())));
   std::vector<std::string> fields(1);
   for (char c : part) {
     if (c == ',')

@@ -94,6 +94,7 @@ public:
 private:
   void RunDownload(const std::string &command, TStream &stream, bool resume);
   void RunUpload(const std::string &command, TStream &stream);
+  void RunTransfer(const std::function<void()> &moveData);
   void PrepareDataChannel();
   void SendPortCommand(const TIdSocketHandle &handle);
   void RequestPassiveAddress(std::string &host, int32_t &port);

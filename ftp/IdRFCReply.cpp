@@ -5,9 +5,7 @@
 
 namespace vantari {
 
-namespace {
-
-std::string TrimWhite(const std::string &text) {
+std::string TrimBlanks(const std::string &text) {
   size_t first = 0;
   size_t last = text.size();
   while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
@@ -17,18 +15,14 @@ std::string TrimWhite(const std::string &text) {
   return text.substr(first, last - first);
 }
 
-// The code as a number, 0 when the text is not entirely a decimal integer.
-int32_t CodeValue(const std::string &text) {
+bool ParseInt32(const std::string &text, int32_t &value) {
   const char *begin = text.data();
   const char *end = begin + text.size();
   if (begin != end && *begin == '+')
     ++begin;
-  int32_t value = 0;
   const auto [ptr, ec] = std::from_chars(begin, end, value);
-  return (ec == std::errc() && ptr == end && begin != end) ? value : 0;
+  return begin != end && ec == std::errc() && ptr == end;
 }
-
-} // namespace
 
 void TIdRFCReply::SetNumericCode(int32_t value) {
   FNumericCode = value;
@@ -39,7 +33,7 @@ void TIdRFCReply::SetNumericCode(int32_t value) {
 void TIdRFCReply::SetTextCode(const std::string &value) {
   FTextCode = value;
   if (!value.empty())
-    FNumericCode = CodeValue(value);
+    FNumericCode = ParseInt32(value, FNumericCode) ? FNumericCode : 0;
 }
 
 void TIdRFCReply::Clear() {
@@ -52,7 +46,7 @@ void TIdRFCReply::ParseLines(const std::vector<std::string> &lines) {
   Clear();
   if (lines.empty())
     return;
-  std::string code = TrimWhite(lines.front().substr(0, 4));
+  std::string code = TrimBlanks(lines.front().substr(0, 4));
   if (code.size() == 4 && code[3] == '-')
     code.resize(3);
   SetTextCode(code);

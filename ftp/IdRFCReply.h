@@ -36,4 +36,9 @@ private:
   std::vector<std::string> FText;
 };
 
+// Text helpers of the reply readers: trims spaces and control characters at both
+// ends; reads a whole text as a decimal 32-bit signed integer (false otherwise).
+std::string TrimBlanks(const std::string &text);
+bool ParseInt32(const std::string &text, int32_t &value);
+
 } // namespace vantari

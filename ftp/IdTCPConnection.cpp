@@ -116,16 +116,6 @@ std::string ReplyMessage(const TIdRFCReply &reply) {
   return message;
 }
 
-std::string TrimControl(const std::string &text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-    ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-    --last;
-  return text.substr(first, last - first);
-}
-
 } // namespace
 
 TIdTCPConnection::TIdTCPConnection() {
@@ -326,7 +316,7 @@ std::string TIdTCPConnection::ReadLine(const std::string &terminator, int32_t ti
 std::string TIdTCPConnection::ReadNonBlankLine(int32_t maxTries) {
   std::string result;
   for (int32_t i = 0; i < maxTries && result.empty(); ++i)
-    result = TrimControl(ReadLine("\n", -1, -1));
+    result = TrimBlanks(ReadLine("\n", -1, -1));
   return result;
 }
 

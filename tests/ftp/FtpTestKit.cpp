@@ -2,9 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace vantari::test {
@@ -21,16 +19,27 @@ TScratchDir::~TScratchDir() {
   std::filesystem::remove_all(FPath, ignored);
 }
 
-std::string FileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+void PointAt(TIdFTP &ftp, const TFtpServer &server) {
+  ftp.SetHost(server.Host());
+  ftp.SetPort(server.Port());
+  ftp.SetUsername(server.User());
+  ftp.SetPassword(server.Password());
 }
 
-void PutFile(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+void TScriptedFtpTest::Open() {
+  Peer.Start();
+  Ftp.SetHost("127.0.0.1");
+  Ftp.SetPort(Peer.Port());
+  Ftp.SetUsername("member");
+  Ftp.SetPassword("pw");
+  Ftp.OpenSession(true, -1);
+}
+
+std::vector<std::string> TScriptedFtpTest::Finish() {
+  Ftp.CloseSession();
+  std::vector<std::string> lines = Peer.Finish();
+  EXPECT_EQ(Peer.Failure(), "");
+  return lines;
 }
 
 std::string PatternBytes(size_t count, unsigned seed) {

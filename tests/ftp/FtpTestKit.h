@@ -1,6 +1,11 @@
 #pragma once
 
+#include "FtpServer.h"
 #include "IdComponent.h"
+#include "IdFTP.h"
+#include "ScriptedPeer.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -20,8 +25,14 @@ private:
   std::string FPath;
 };
 
-std::string FileBytes(const std::string &path);
-void PutFile(const std::string &path, const std::string &bytes);
+inline std::string FileBytes(const std::string &path) {
+  return TFtpServer::FileBytes(path);
+}
+inline void PutFile(const std::string &path, const std::string &bytes) {
+  TFtpServer::PutFile(path, bytes);
+}
+// Host, port and the server's user.
+void PointAt(TIdFTP &ftp, const TFtpServer &server);
 // Deterministic bytes that differ at every offset of interest.
 std::string PatternBytes(size_t count, unsigned seed = 1);
 
@@ -37,6 +48,17 @@ struct TWorkLog {
 
   void Attach(TIdComponent &component);
   std::vector<int32_t> Counts() const;
+};
+
+// A client and a scripted peer; Open() starts the script and logs in.
+class TScriptedFtpTest : public ::testing::Test {
+protected:
+  void Open();
+  // Closes the session and returns every line the client sent.
+  std::vector<std::string> Finish();
+
+  TScriptedPeer Peer;
+  TIdFTP Ftp;
 };
 
 } // namespace vantari::test

@@ -8,16 +8,9 @@
 namespace vantari {
 namespace {
 
+using test::PointAt;
 using test::TFtpServer;
 using test::TFtpServerOptions;
-using test::TScriptedPeer;
-
-void PointAt(TIdFTP &ftp, const TFtpServer &server) {
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
-}
 
 TEST(IdFTPSession, LoginReadsGreetingAndSystemAndQuitCloses) {
   TFtpServer server;
@@ -95,26 +88,7 @@ TEST(IdFTPSession, ServerClosingTheControlConnectionIsNoticedByTheNextCall) {
   EXPECT_NO_THROW(ftp.CloseSession());
 }
 
-class IdFTPScripted : public ::testing::Test {
-protected:
-  void Open() {
-    Peer.Start();
-    Ftp.SetHost("127.0.0.1");
-    Ftp.SetPort(Peer.Port());
-    Ftp.SetUsername("member");
-    Ftp.SetPassword("pw");
-    Ftp.OpenSession(true, -1);
-  }
-  std::vector<std::string> Finish() {
-    Ftp.CloseSession();
-    std::vector<std::string> lines = Peer.Finish();
-    EXPECT_EQ(Peer.Failure(), "");
-    return lines;
-  }
-
-  TScriptedPeer Peer;
-  TIdFTP Ftp;
-};
+using IdFTPScripted = test::TScriptedFtpTest;
 
 TEST_F(IdFTPScripted, OnlyA220GreetingIsAccepted) {
   Peer.Reply("120 Service ready in 10 minutes");

@@ -14,16 +14,12 @@ using test::PatternBytes;
 using test::PutFile;
 using test::TFtpServer;
 using test::TScratchDir;
-using test::TScriptedPeer;
 
 // A logged-in client of a real server, with the application's buffer sizes.
 class IdFTPTransfer : public ::testing::Test {
 protected:
   void Open(bool passive) {
-    Ftp.SetHost(Server.Host());
-    Ftp.SetPort(Server.Port());
-    Ftp.SetUsername(Server.User());
-    Ftp.SetPassword(Server.Password());
+    test::PointAt(Ftp, Server);
     Ftp.SetRecvBufferSize(8192);
     Ftp.SetSendBufferSize(1024);
     Ftp.SetPassive(passive);
@@ -152,10 +148,7 @@ TEST(IdFTPTransferNames, KoreanRemoteNamesTravelAsCp949) {
   TScratchDir local;
   PutFile(local.PathOf("out.bck"), "data");
   TIdFTP ftp;
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
+  test::PointAt(ftp, server);
   ftp.OpenSession(true, -1);
   ftp.UploadFile(local.PathOf("out.bck"), "홍길동.bck", false);
   EXPECT_EQ(server.ReadFile("홍길동.bck"), "data");
@@ -164,26 +157,14 @@ TEST(IdFTPTransferNames, KoreanRemoteNamesTravelAsCp949) {
 }
 
 // Replies a real server will not give.
-class IdFTPScriptedTransfer : public ::testing::Test {
+class IdFTPScriptedTransfer : public test::TScriptedFtpTest {
 protected:
-  void Open() {
-    Peer.Start();
-    Ftp.SetHost("127.0.0.1");
-    Ftp.SetPort(Peer.Port());
-    Ftp.SetUsername("member");
-    Ftp.SetPassword("pw");
-    Ftp.OpenSession(true, -1);
-  }
   // What the client sent after logging in.
   std::vector<std::string> Finish() {
-    Ftp.CloseSession();
-    const std::vector<std::string> lines = Peer.Finish();
-    EXPECT_EQ(Peer.Failure(), "");
+    const std::vector<std::string> lines = TScriptedFtpTest::Finish();
     return std::vector<std::string>(lines.begin() + std::min<size_t>(lines.size(), 4), lines.end());
   }
 
-  TScriptedPeer Peer;
-  TIdFTP Ftp;
   TScratchDir Local;
 };
 

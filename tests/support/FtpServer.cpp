@@ -22,20 +22,6 @@ namespace vantari::test {
 
 namespace {
 
-std::string ReadFileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFileBytes(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out)
-    throw std::runtime_error("cannot write " + path);
-}
-
 // Listens on 127.0.0.1 with a system-chosen port and prints that port once ready.
 constexpr const char *kServerScript = R"PY(
 import logging, sys
@@ -109,7 +95,7 @@ TFtpServer::~TFtpServer() {
 }
 
 void TFtpServer::Launch() {
-  WriteFileBytes(FRoot + "/server.py", kServerScript);
+  PutFile(FRoot + "/server.py", kServerScript);
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
@@ -150,15 +136,29 @@ void TFtpServer::Stop() {
 }
 
 std::string TFtpServer::ServerLog() const {
-  return ReadFileBytes(FRoot + "/server.log");
+  return FileBytes(FRoot + "/server.log");
 }
 
 void TFtpServer::WriteFile(const std::string &name, const std::string &bytes) const {
-  WriteFileBytes(PathOf(name), bytes);
+  PutFile(PathOf(name), bytes);
 }
 
 std::string TFtpServer::ReadFile(const std::string &name) const {
-  return ReadFileBytes(PathOf(name));
+  return FileBytes(PathOf(name));
+}
+
+std::string TFtpServer::FileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void TFtpServer::PutFile(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out)
+    throw std::runtime_error("cannot write " + path);
 }
 
 } // namespace vantari::test

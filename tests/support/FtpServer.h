@@ -35,6 +35,10 @@ public:
   // Kills the server at once; its connections close.
   void Stop();
 
+  // Whole-file helpers for tests (binary, no conversion).
+  static std::string FileBytes(const std::string &path);
+  static void PutFile(const std::string &path, const std::string &bytes);
+
 private:
   void Launch();
   std::string ServerLog() const;
