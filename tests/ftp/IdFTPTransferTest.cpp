@@ -188,6 +188,25 @@ TEST_F(IdFTPScriptedTransfer, AbortedTransferReturnsNormallyAndReportsIt) {
   EXPECT_EQ(Finish().back(), "QUIT");
 }
 
+TEST_F(IdFTPScriptedTransfer, PassiveAddressWithOrWithoutParentheses) {
+  Peer.Login();
+  for (bool parentheses : {true, false})
+    Peer.Expect("PASV")
+        .ReplyPassive(parentheses)
+        .Expect("RETR member.bck")
+        .Reply("150 Opening")
+        .AcceptData(parentheses ? "first" : "second")
+        .Reply("226 Done");
+  Open();
+  Ftp.SetPassive(true);
+  for (const char *expected : {"first", "second"}) {
+    TMemoryStream stream;
+    Ftp.DownloadToStream("member.bck", stream, false);
+    EXPECT_EQ(std::string(stream.Bytes().begin(), stream.Bytes().end()), expected);
+  }
+  Finish();
+}
+
 TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedGivesUpAndKeepsTheSession) {
   Peer.Login()
       .Expect("PORT ")

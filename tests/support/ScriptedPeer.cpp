@@ -29,19 +29,25 @@ void CloseFd(int &fd) {
   fd = -1;
 }
 
+// A listening socket on 127.0.0.1 with a system-chosen port.
+int ListenOnLoopback(int &port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+      ::listen(fd, 1) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    CloseFd(fd);
+    throw std::runtime_error("scripted peer cannot listen on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
 } // namespace
 
 TScriptedPeer::TScriptedPeer() {
-  FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (FListenFd < 0 || ::bind(FListenFd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-      ::listen(FListenFd, 1) != 0 ||
-      ::getsockname(FListenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-    CloseFd(FListenFd);
-    throw std::runtime_error("scripted peer cannot listen on 127.0.0.1");
-  }
-  FPort = ntohs(address.sin_port);
+  FListenFd = ListenOnLoopback(FPort);
 }
 
 TScriptedPeer::~TScriptedPeer() {
@@ -50,6 +56,7 @@ TScriptedPeer::~TScriptedPeer() {
     FThread.join();
   CloseFd(FClientFd);
   CloseFd(FListenFd);
+  CloseFd(FDataListenFd);
 }
 
 TScriptedPeer &TScriptedPeer::Send(const std::string &bytes) {
@@ -85,6 +92,38 @@ TScriptedPeer &TScriptedPeer::Expect(const std::string &start) {
 TScriptedPeer &TScriptedPeer::ConnectData(const std::string &bytes) {
   FSteps.push_back([this, bytes] {
     OpenDataConnection(bytes);
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::ReplyPassive(bool parentheses) {
+  FSteps.push_back([this, parentheses] {
+    int port = 0;
+    CloseFd(FDataListenFd);
+    FDataListenFd = ListenOnLoopback(port);
+    const std::string address =
+        "127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+    SendAll(FClientFd, parentheses ? "227 Entering Passive Mode (" + address + ").\r\n"
+                                   : "227 Entering Passive Mode " + address + "\r\n");
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::AcceptData(const std::string &bytes) {
+  FSteps.push_back([this, bytes] {
+    pollfd p{FDataListenFd, POLLIN, 0};
+    int fd = ::poll(&p, 1, kStepTimeoutMs) > 0
+                 ? ::accept4(FDataListenFd, nullptr, nullptr, SOCK_CLOEXEC)
+                 : -1;
+    CloseFd(FDataListenFd);
+    if (fd < 0) {
+      Fail("the client did not open the passive data connection");
+      return false;
+    }
+    SendAll(fd, bytes);
+    CloseFd(fd);
     return true;
   });
   return *this;

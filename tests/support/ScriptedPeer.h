@@ -31,6 +31,11 @@ public:
   // Connects to the address of the client's last PORT command, sends the bytes
   // and closes that connection.
   TScriptedPeer &ConnectData(const std::string &bytes);
+  // Listens for a passive data connection and announces it with 227, the address
+  // in parentheses or, without them, as the last word of the line.
+  TScriptedPeer &ReplyPassive(bool parentheses);
+  // Accepts the client's passive data connection, sends the bytes and closes it.
+  TScriptedPeer &AcceptData(const std::string &bytes);
   TScriptedPeer &Pause(int ms);
   // Closes the control connection (ends the script).
   TScriptedPeer &Close();
@@ -53,6 +58,7 @@ private:
   void OpenDataConnection(const std::string &bytes);
 
   int FListenFd = -1;
+  int FDataListenFd = -1;
   int FClientFd = -1;
   int FPort = 0;
   std::vector<std::function<bool()>> FSteps;
