@@ -25,19 +25,6 @@ TEST(IdRFCReply, CodeOnlyLineAndLinesWithoutNumbers) {
   EXPECT_EQ(reply.Text(), std::vector<std::string>{"o there"});
 }
 
-TEST(IdRFCReply, CodeAndTextStayInStep) {
-  TIdRFCReply reply;
-  reply.SetNumericCode(331);
-  EXPECT_EQ(reply.TextCode(), "331");
-  reply.SetTextCode("2x0");
-  EXPECT_EQ(reply.NumericCode(), 0);
-  reply.SetNumericCode(-5);
-  EXPECT_EQ(reply.TextCode(), "2x0");
-  reply.Clear();
-  EXPECT_EQ(reply.NumericCode(), 0);
-  EXPECT_TRUE(reply.TextCode().empty());
-}
-
 TEST(IdRFCReply, MultiLineReplyEndsOnSameCodeAndSpaceOrShortLine) {
   const std::string term = TIdRFCReply::MultiLineTerminator("211-Features:");
   EXPECT_EQ(term, "211 ");
@@ -48,20 +35,6 @@ TEST(IdRFCReply, MultiLineReplyEndsOnSameCodeAndSpaceOrShortLine) {
   EXPECT_TRUE(TIdRFCReply::EndsMultiLineReply("END", term));
   const std::string letters = TIdRFCReply::MultiLineTerminator("abc-x");
   EXPECT_TRUE(TIdRFCReply::EndsMultiLineReply("ABC done", letters));
-}
-
-TEST(IdSimpleBuffer, RemovingMovesTheRestToTheFrontAndReportsTheCount) {
-  TIdSimpleBuffer buffer;
-  int64_t reported = 0;
-  buffer.OnBytesRemoved = [&](TIdSimpleBuffer *, int64_t n) { reported += n; };
-  buffer.Write("abcdef", 6);
-  EXPECT_EQ(buffer.Extract(2), "ab");
-  EXPECT_EQ(buffer.Size(), 4);
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer.Memory()), 4), "cdef");
-  EXPECT_THROW(buffer.Remove(5), EIdNotEnoughDataInBuffer);
-  buffer.Remove(4);
-  EXPECT_EQ(buffer.Size(), 0);
-  EXPECT_EQ(reported, 6);
 }
 
 TEST(IdManagedBuffer, ConsumedPrefixIsCompactedOnlyPastTheThreshold) {
@@ -87,15 +60,6 @@ TEST(IdManagedBuffer, ConsumedPrefixIsCompactedOnlyPastTheThreshold) {
   EXPECT_EQ(queue.Size(), 0);
   EXPECT_EQ(queue.ConsumedBytes(), 0);
   EXPECT_EQ(reported, 40005);
-}
-
-TEST(IdManagedBuffer, AppendingAfterAConsumedPrefixKeepsOrder) {
-  TIdManagedBuffer queue;
-  queue.Write("12345", 5);
-  queue.Remove(2);
-  queue.Seek(0, TSeekOrigin::soEnd);
-  queue.Write("678", 3);
-  EXPECT_EQ(queue.Extract(queue.Size()), "345678");
 }
 
 } // namespace

@@ -151,18 +151,6 @@ TEST_F(IdTCPConnection, StreamWritesReportEverySend) {
   EXPECT_EQ(received[49], std::string(99, 'x'));
 }
 
-TEST_F(IdTCPConnection, OpeningAnOpenConnectionRaisesAndKeepsIt) {
-  Peer.Expect("NOOP").Reply("200 ok");
-  Connect();
-  try {
-    Client.OpenConnection(-1);
-    FAIL() << "no exception";
-  } catch (const EIdAlreadyConnected &e) {
-    EXPECT_EQ(e.Message(), "Already connected.");
-  }
-  EXPECT_EQ(Client.SendCommand("NOOP", 200), 200);
-}
-
 // A port on 127.0.0.1 that nobody listens on.
 int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
