@@ -461,14 +461,14 @@ void TIdTCPConnection::WriteFromStream(TStream &stream, bool fromStart, bool wit
   StartWork(wmWrite, static_cast<int32_t>(total));
   try {
     std::vector<uint8_t> buffer(static_cast<size_t>(std::max(FSendBufferSize, 1)));
-    for (;;) {
-      const int64_t n = std::min<int64_t>(end - stream.Position(), buffer.size());
-      if (n <= 0)
-        break;
+    // The position is tracked here: asking a file for it costs a system call per piece.
+    for (int64_t left = total; left > 0;) {
+      const int64_t n = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
       const int64_t got = stream.Read(buffer.data(), n);
       if (got <= 0)
         throw EIdNoDataToRead();
       WriteBytes(buffer.data(), static_cast<int32_t>(got));
+      left -= got;
     }
   } catch (...) {
     FinishWork(wmWrite);
