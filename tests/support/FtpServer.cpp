@@ -24,7 +24,7 @@ namespace {
 
 // Listens on 127.0.0.1 with a system-chosen port and prints that port once ready.
 constexpr const char *kServerScript = R"PY(
-import logging, sys
+import logging, os, sys, threading
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
@@ -41,6 +41,12 @@ class Handler(FTPHandler):
 
 Handler.authorizer = authorizer
 Handler.auth_failed_timeout = 0.05
+# Standard input is a pipe from the test process: its end (even a crash) ends the server.
+def watch_parent():
+    sys.stdin.buffer.read()
+    os._exit(0)
+
+threading.Thread(target=watch_parent, daemon=True).start()
 server = FTPServer(("127.0.0.1", 0), Handler)
 print(server.socket.getsockname()[1], flush=True)
 server.serve_forever()
@@ -97,10 +103,18 @@ TFtpServer::~TFtpServer() {
 void TFtpServer::Launch() {
   PutFile(FRoot + "/server.py", kServerScript);
   int out[2];
+  int in[2];
   if (::pipe2(out, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+  if (::pipe2(in, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+  }
+  FLifeline = in[1];
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (FRoot + "/server.log").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -113,6 +127,7 @@ void TFtpServer::Launch() {
                                const_cast<char *const *>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
+  ::close(in[0]);
   if (rc != 0) {
     ::close(out[0]);
     FPid = -1;
@@ -126,6 +141,9 @@ void TFtpServer::Launch() {
 }
 
 void TFtpServer::Stop() {
+  if (FLifeline >= 0)
+    ::close(FLifeline);
+  FLifeline = -1;
   if (FPid <= 0)
     return;
   ::kill(FPid, SIGKILL);

@@ -47,6 +47,7 @@ private:
   std::string FRoot; // temporary folder: script, log and home
   std::string FHome;
   pid_t FPid = -1;
+  int FLifeline = -1; // write end of the server's standard input
   int FPort = 0;
 };
 
