@@ -63,13 +63,17 @@ INSTANTIATE_TEST_SUITE_P(ModesAndSizes, IdFTPRoundTrip,
                                   std::to_string(info.param.Size);
                          });
 
-TEST_F(IdFTPTransfer, OverwriteReplacesALongerLocalFile) {
+TEST_F(IdFTPTransfer, OverwriteReplacesALongerLocalFileAndNoFlagKeepsIt) {
   Server.WriteFile("member.bck", "12345");
   PutFile(Local.PathOf("member.bck"), "old content");
   Open(false);
   Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
   EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "12345");
   EXPECT_FALSE(Ftp.RestartTested()) << "no restart probe without resume";
+  PutFile(Local.PathOf("member.bck"), "kept");
+  EXPECT_THROW(Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), false, false),
+               EIdFTPFileAlreadyExists);
+  EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "kept");
 }
 
 TEST_F(IdFTPTransfer, ResumeAppendsTheMissingPartAfterProbingOnce) {
