@@ -37,6 +37,9 @@ protected:
 struct TRoundTrip {
   bool Passive;
   size_t Size;
+  friend void PrintTo(const TRoundTrip &trip, std::ostream *out) {
+    *out << (trip.Passive ? "passive, " : "active, ") << trip.Size << " bytes";
+  }
 };
 
 class IdFTPRoundTrip : public IdFTPTransfer, public ::testing::WithParamInterface<TRoundTrip> {};
