@@ -47,13 +47,22 @@ report() {
     'NR == int((n + 1) / 2) { printf "%-40s %7.1f MB/s  wall %6.3f s  cpu user %5.2f s sys %5.2f s\n", label, mb / $1, $1, $2, $3 }'
 }
 
+# Runs a command; prints "wall user sys" (wall to the microsecond, CPU from /usr/bin/time).
+timed() {
+  local start end cpu
+  start=$(date +%s.%N)
+  cpu=$( { /usr/bin/time -f "%U %S" "$@" > /dev/null; } 2>&1 | tail -1)
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" -v c="$cpu" 'BEGIN { printf "%.6f %s\n", b - a, c }'
+}
+
 run_curl() { # direction mode
   local args=(-s -S --globoff)
   [ "$2" = active ] && args+=(-P 127.0.0.1)
   if [ "$1" = up ]; then
-    { /usr/bin/time -f "%e %U %S" curl "${args[@]}" -T "$work/source.bin" "$url/curl.bin"; } 2>&1
+    timed curl "${args[@]}" -T "$work/source.bin" "$url/curl.bin"
   else
-    { /usr/bin/time -f "%e %U %S" curl "${args[@]}" -o "$work/curl-down.bin" "$url/source.bin"; } 2>&1
+    timed curl "${args[@]}" -o "$work/curl-down.bin" "$url/source.bin"
   fi
 }
 
@@ -61,8 +70,7 @@ run_curl() { # direction mode
 run_ours() { # direction mode recv send
   local local_file=$work/source.bin remote=ours.bin
   [ "$1" = down ] && { local_file=$work/ours-down.bin; remote=source.bin; }
-  { /usr/bin/time -f "%e %U %S" "$bench" "$1" "$2" 127.0.0.1 "$port" bench bench \
-    "$local_file" "$remote" "$3" "$4" > /dev/null; } 2>&1
+  timed "$bench" "$1" "$2" 127.0.0.1 "$port" bench bench "$local_file" "$remote" "$3" "$4"
 }
 
 cp "$work/source.bin" "$work/home/source.bin"
