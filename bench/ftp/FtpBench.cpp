@@ -12,11 +12,13 @@
 
 namespace {
 
-double CpuSeconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+double CpuSeconds(const timeval &t) {
+  return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+}
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc != 11) {
     std::fprintf(stderr,
                  "usage: %s up|down active|passive HOST PORT USER PASS LOCAL REMOTE RECV SEND\n",
@@ -35,8 +37,8 @@ int main(int argc, char** argv) {
   if (std::atoi(argv[10]) > 0)
     ftp.SetSendBufferSize(std::atoi(argv[10]));
   long long bytes = 0;
-  ftp.OnWorkBegin = [&](vantari::TIdComponent*, vantari::TWorkMode, int32_t) { bytes = 0; };
-  ftp.OnWork = [&](vantari::TIdComponent*, vantari::TWorkMode, int32_t count) { bytes = count; };
+  ftp.OnWorkBegin = [&](vantari::TIdComponent *, vantari::TWorkMode, int32_t) { bytes = 0; };
+  ftp.OnWork = [&](vantari::TIdComponent *, vantari::TWorkMode, int32_t count) { bytes = count; };
   try {
     ftp.OpenSession(true, -1);
     rusage before{};
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
     const double sys = CpuSeconds(after.ru_stime) - CpuSeconds(before.ru_stime);
     std::printf("seconds=%.3f user=%.3f sys=%.3f last_work_count=%lld\n", seconds, user, sys,
                 bytes);
-  } catch (const vantari::Exception& e) {
+  } catch (const vantari::Exception &e) {
     std::fprintf(stderr, "failed: %s\n", e.Message().c_str());
     return 1;
   }
