@@ -428,7 +428,8 @@ void TIdTCPConnection::ReadToStream(TStream &stream, int64_t byteCount, bool unt
           throw;
         // The last bytes before the close; taken without counting them as work.
         n = static_cast<int32_t>(FInputQueue.Size());
-        std::memcpy(chunk.data(), FInputQueue.Memory(), static_cast<size_t>(n));
+        if (n > 0)
+          std::memcpy(chunk.data(), FInputQueue.Memory(), static_cast<size_t>(n));
         FInputQueue.Clear();
       }
       if (n > 0) {
