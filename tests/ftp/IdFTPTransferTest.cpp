@@ -94,6 +94,14 @@ TEST_F(IdFTPTransfer, ResumeAppendsTheMissingPartAfterProbingOnce) {
   EXPECT_TRUE(FileBytes(Local.PathOf("part.bck")) == data);
 }
 
+TEST_F(IdFTPTransfer, AppendAddsToTheServerFile) {
+  Server.WriteFile("member.bck", "abc");
+  Open(true);
+  TMemoryStream tail(std::vector<uint8_t>{'d', 'e', 'f'});
+  Ftp.UploadFromStream(tail, "member.bck", true);
+  EXPECT_EQ(Server.ReadFile("member.bck"), "abcdef");
+}
+
 TEST_F(IdFTPTransfer, RefusedDownloadLeavesTheSessionUsable) {
   Open(false);
   try {
