@@ -1,5 +1,6 @@
 #include "IdSimpleServer.h"
 
+#include "HostUI.h"
 #include "IdIOHandlerSocket.h"
 
 #include <algorithm>
@@ -95,6 +96,8 @@ bool TIdSimpleServer::AcceptPeer() {
     }
     if (OnAcceptWait)
       OnAcceptWait(this);
+    // The window stays painted while the server takes its time, as in every other wait.
+    HostUI().ProcessPaintEvents();
   }
   return false;
 }

@@ -1,5 +1,6 @@
 #include "FtpServer.h"
 #include "FtpTestKit.h"
+#include "HostUIRecorder.h"
 #include "IdFTP.h"
 #include "IdSimpleServer.h"
 #include "ScriptedPeer.h"
@@ -232,6 +233,7 @@ TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedGivesUpAndKeepsTheSession
       .Reply("213 5");
   Open();
   Ftp.SetDataConnectionTimeout(300);
+  test::THostUIRecorder window;
   TMemoryStream stream;
   try {
     Ftp.DownloadToStream("member.bck", stream, false);
@@ -239,6 +241,7 @@ TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedGivesUpAndKeepsTheSession
   } catch (const EIdAcceptTimeout &e) {
     EXPECT_EQ(e.Message(), "The data connection was not opened by the server.");
   }
+  EXPECT_GE(window.PaintPumps, 2) << "the window is repainted while waiting";
   EXPECT_EQ(Ftp.DataChannel(), nullptr);
   EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 5);
   Finish();
