@@ -4,6 +4,8 @@
 # component defaults, against curl, in active and passive mode.
 # Each case runs REPEAT times (default 5); the line shows the run with the median wall time.
 # MODES="active passive" and DIRECTIONS="up down" pick the cases.
+# PROFILE=1 adds, for the application's sizes, the system calls (strace -c) and the
+# share of kernel and user time (perf) of one active upload and one download.
 # Usage: bench/ftp/run.sh [build-dir] [size-MB]
 set -euo pipefail
 repeat=${REPEAT:-5}
@@ -91,6 +93,19 @@ for mode in ${MODES:-active passive}; do
       'BEGIN { printf "  ratio to curl: app sizes %.0f%%, defaults %.0f%%\n", 100 * c / a, 100 * c / d }'
   done
 done
+if [ "${PROFILE:-0}" = 1 ]; then
+  for direction in up down; do
+    local_file=$work/source.bin remote=ours.bin
+    [ "$direction" = down ] && { local_file=$work/ours-down.bin; remote=source.bin; }
+    args=("$direction" active 127.0.0.1 "$port" bench bench "$local_file" "$remote" 8192 1024)
+    echo "== system calls, $direction, app sizes"
+    strace -c -o "$work/strace.txt" "$bench" "${args[@]}" > /dev/null
+    head -7 "$work/strace.txt"
+    echo "== where the CPU goes, $direction, app sizes"
+    perf record -q -o "$work/perf.data" "$bench" "${args[@]}" > /dev/null 2>&1
+    perf report -q -i "$work/perf.data" --sort dso 2>/dev/null | head -4
+  done
+fi
 for copy in "$work/home/ours.bin" "$work/ours-down.bin"; do
   [ ! -e "$copy" ] || cmp -s "$work/source.bin" "$copy" || { echo "COPY MISMATCH: $copy"; exit 1; }
 done
