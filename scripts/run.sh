@@ -9,6 +9,7 @@
 # downloads, prints what the window shows and exits 0 only when the data came back unchanged.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/demo/lib.sh
 source "$root/scripts/demo/lib.sh"
 
 "$root/scripts/deps.sh"
@@ -36,7 +37,7 @@ if [ "${DEMO_HEADLESS:-0}" != 1 ] && find_desktop; then
   demo_start_server
   echo "Demo service on 127.0.0.1:$demo_port. Log in as '$demo_user' with the password '$demo_password'."
   echo "Data folder: $demo_data"
-  demo_start_client
+  demo_start_client --foreground
 else
   echo "No desktop: running the demo under Xvfb"
   demo_build_status_plugin

@@ -3,6 +3,7 @@
 # with the fonts the scripts install. Needs a built program (scripts/run.sh or scripts/build.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/demo/lib.sh
 source "$root/scripts/demo/lib.sh"
 
 [ -x "$demo_program" ] || { echo "No program at $demo_program: build it first." >&2; exit 1; }

@@ -4,6 +4,7 @@
 # Run by scripts/run.sh inside a private session bus (the window's texts are read from the
 # accessibility bus). Exits 0 only when the downloaded data equals the uploaded data.
 set -euo pipefail
+# shellcheck source=scripts/demo/lib.sh
 source "$(dirname "$0")/lib.sh"
 trap demo_stop_all EXIT
 
@@ -61,8 +62,7 @@ answer_message() {
   box=$(demo_find_window '^(Vantari|자료백업/복원)$' 10) || fail "the message box is not on the screen"
   demo_screenshot "$demo_dir/$2.png" || true
   timeout 10 xdotool windowfocus --sync "$box" key Return || xdotool key Return
-  local i
-  for i in $(seq 50); do
+  for _ in $(seq 50); do
     xdotool search --onlyvisible --name '^(Vantari|자료백업/복원)$' >/dev/null 2>&1 || return 0
     sleep 0.2
   done

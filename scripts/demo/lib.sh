@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the names are used by the scripts that source this
 # Shared by scripts/run.sh, scripts/demo/headless.sh and scripts/screenshot.sh: the demo's
 # places, the demo FTP service, a virtual display and the client. Source it; it sets no options.
 
