@@ -12,6 +12,26 @@ namespace {
 
 class BackupRestore : public ArchiveTest {};
 
+// The documented example, as the other computer writes it: a Windows path with a drive.
+TEST_F(BackupRestore, ReadsTheDocumentedExampleWrittenElsewhere) {
+  const std::string example("\x01\x00\x00\x00t\x03\x00\x00\x00\x01\x00\x00\x00"
+                            "\x08\x00\x00\x00"
+                            "c:\\a.txt"
+                            "\x00\x60\x21\x5a"
+                            "EC2\x00\x0b\x00\x00\x00\x78\x01\x4b\x4c\x4a\x06\x00\x02\x4d\x01\x27"
+                            "\x00\x00\x00\x00\x00\x00\x00\x00",
+                            56);
+  TBackupFile engine;
+  TMemoryStream stream(std::vector<uint8_t>(example.begin(), example.end()));
+  engine.SetRestoreStream(&stream);
+  EXPECT_TRUE(engine.Verify(":STREAM"));
+  ASSERT_TRUE(RestoreBytes(engine, example, Path("out")));
+  EXPECT_EQ(Read(Path("out/a.txt")), "abc");
+  EXPECT_EQ(FileGetDate(Path("out/a.txt")), 0x5A216000);
+  EXPECT_EQ(engine.TotalSize(), 3);
+  EXPECT_EQ(engine.FilesProcessed(), 1);
+}
+
 TEST_F(BackupRestore, RoundTripsNestedFilesAtEveryLevel) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"src/empty", ""},
