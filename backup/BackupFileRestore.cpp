@@ -99,6 +99,7 @@ void TBackupFile::ReadHeader(TStream &source) {
 
 void TBackupFile::RestoreRecords() {
   FDoRestore = true;
+  bool memberBegun = false;
   while (FContinue) {
     const int32_t length = FReader->ReadInt32();
     if (length == 0)
@@ -106,10 +107,16 @@ void TBackupFile::RestoreRecords() {
     if (length < 0)
       continue;
     const std::string name = FReader->ReadText(length);
-    if (IsContinuation(name))
-      ChangeRestoreVolume(name);
-    else
+    if (!IsContinuation(name)) {
+      memberBegun = true;
       RestoreMember(name);
+    } else if (memberBegun) {
+      ChangeRestoreVolume(name);
+    } else {
+      // A continuation continues no member of this run: writing it would append to
+      // whatever file an earlier run left in CurrentFile.
+      throw EBackupError("Cannot read archive");
+    }
   }
 }
 

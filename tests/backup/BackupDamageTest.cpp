@@ -177,5 +177,18 @@ TEST_F(BackupDamage, ContinuationInsideAStreamIsDamage) {
   EXPECT_FALSE(Sound(archive));
 }
 
+// The engine that packed src/a before must not append the orphan segment to it.
+TEST_F(BackupDamage, ContinuationBeforeAnyMemberIsDamage) {
+  Write("src/a", "data");
+  TBackupFile engine;
+  PackToBytes(engine, {Path("src/a")});
+  Write("v.bck", TArchiveBytes().Header().Text("NEXT:DISK002").Bytes);
+  Write("v.002", TArchiveBytes().Magic().Stored("junk").I32(0).I32(0).Bytes);
+  engine.OnNeedDisk = [](TBackupFile &, uint16_t, bool &) {};
+  EXPECT_THROW(engine.Restore(Path("v.bck"), Path("out")), EBackupError);
+  EXPECT_EQ(Read(Path("src/a")), "data");
+  EXPECT_FALSE(engine.Verify(Path("v.bck")));
+}
+
 } // namespace
 } // namespace vantari::test
