@@ -266,12 +266,16 @@ void TBackupFile::PackEntry(size_t index) {
   bool packed = false;
   try {
     TFileStream source(entry, fmOpenRead);
-    FWriter->WriteInt32(FileGetDate(source.Handle()));
+    const int32_t date = FileGetDate(source.Handle());
+    FWriter->WriteInt32(date);
     int64_t remaining = source.Size();
     do
       WriteMemberData(source, remaining);
     while (remaining > 0 && FContinue);
-    packed = remaining == 0 && FErrorCode == 0;
+    // A source written to while it was packed (grown, cut, touched) is in the archive
+    // only in part: it keeps its flag for the next incremental run.
+    packed = remaining == 0 && FErrorCode == 0 && source.Position() == source.Size() &&
+             FileGetDate(source.Handle()) == date;
     if (!listEntry)
       ++FFilesProcessed;
   } catch (const Exception &) {

@@ -205,6 +205,7 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   Write("s/2", Bytes(40000, 'g'));
   Write("s/3", "next");
   TBackupFile engine;
+  engine.SetSetArchiveFlag(true);
   engine.OnProgress = [&](TBackupFile &e, const std::string &file, TPercentage, bool &) {
     if (file == Path("s/1"))
       std::filesystem::resize_file(file, 16384);
@@ -218,6 +219,9 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   walk.OnMember = [&](const TArchiveMember &m) { sizes.push_back(m.Size); };
   ASSERT_TRUE(walk.Run(Path("s.bck"))) << walk.Failure();
   EXPECT_EQ(sizes, (std::vector<int64_t>{16384, 40000, 4}));
+  // Only the file packed whole loses its flag; the grown one goes into the next run.
+  EXPECT_TRUE(FileHasArchiveAttr(Path("s/2")));
+  EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));
 }
 
 TEST_F(BackupWrite, SplitsIntoVolumesBelowMaxSize) {
