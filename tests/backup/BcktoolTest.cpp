@@ -55,6 +55,9 @@ TEST_F(Bcktool, DamageAndMisuseGiveDistinctStatuses) {
   EXPECT_EQ(Errors, "bcktool: " + Path("cut.bck") +
                         ": Stream read error (the archive is damaged or incomplete)\n");
   EXPECT_EQ(Run("extract " + Path("none.bck") + " " + Path("out")), 1);
+  EXPECT_EQ(Run("extract " + Path("x.bck") + " " + Path("src/a/out")), 1); // a file is in the way
+  EXPECT_EQ(Errors, "bcktool: not extracted (cannot create it or its folder): " +
+                        Path("src/a/out/a") + "\n");
   EXPECT_EQ(Run("frobnicate x"), 2);
   EXPECT_EQ(Run("create -v 100 " + Path("y.bck") + " x"), 2);
   EXPECT_EQ(Run("extract " + Path("x.bck")), 2);
