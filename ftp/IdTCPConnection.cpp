@@ -249,12 +249,14 @@ int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfDisconnected) {
     throw EIdNotConnected();
   }
   FPeerClosed = n == 0;
-  // A reset is a close too: the socket is dropped so that IsConnected tells the truth.
+  // A reset drops the socket too, so that IsConnected tells the truth; but unlike a
+  // shutdown it always raises: with bytes queued it would pass for the orderly end of a
+  // download and a cut-off file for a complete one.
   if (n == Id_SOCKET_ERROR &&
       SharedStack().CheckResult(n, {Id_WSAESHUTDOWN, Id_WSAECONNABORTED, Id_WSAECONNRESET})) {
     n = 0;
     DropSocket();
-    if (FInputQueue.Size() == 0)
+    if (FInputQueue.Size() == 0 || SharedStack().LastErrorCode() == Id_WSAECONNRESET)
       SharedStack().RaiseError(SharedStack().LastErrorCode());
   }
   if (n > 0) {

@@ -131,6 +131,19 @@ TEST_F(IdTCPConnection, CountedReadStopsAtTheCountAndRaisesOnEarlyClose) {
   EXPECT_EQ(rest.Size(), 3) << "reserved room beyond the bytes received is cut off";
 }
 
+TEST_F(IdTCPConnection, ResetDuringAReadUntilClosedIsAnErrorNotTheEnd) {
+  Peer.Send("abc").Pause(100).Reset();
+  Connect();
+  TMemoryStream stream;
+  try {
+    Client.ReadToStream(stream, -1, true);
+    FAIL() << "a reset passed for an orderly close";
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), 10054);
+  }
+  EXPECT_FALSE(Client.IsConnected());
+}
+
 TEST_F(IdTCPConnection, StreamWritesReportEverySend) {
   std::string lines;
   for (int i = 0; i < 50; ++i)

@@ -145,6 +145,16 @@ TScriptedPeer &TScriptedPeer::Close() {
   return *this;
 }
 
+TScriptedPeer &TScriptedPeer::Reset() {
+  FSteps.push_back([this] {
+    const linger abort{1, 0};
+    ::setsockopt(FClientFd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    CloseFd(FClientFd);
+    return false;
+  });
+  return *this;
+}
+
 TScriptedPeer &TScriptedPeer::Login() {
   return Reply("220 Scripted peer ready")
       .Expect("USER ")

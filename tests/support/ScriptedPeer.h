@@ -39,6 +39,8 @@ public:
   TScriptedPeer &Pause(int ms);
   // Closes the control connection (ends the script).
   TScriptedPeer &Close();
+  // Aborts the control connection with a reset instead of an orderly close (ends the script).
+  TScriptedPeer &Reset();
 
   // The usual greeting and login: 220, USER/331, PASS/230, TYPE I/200, SYST/215.
   TScriptedPeer &Login();
