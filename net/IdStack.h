@@ -105,7 +105,8 @@ public:
   virtual int32_t RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
                                uint8_t &ttl) = 0;
   // Waits until s is readable: 1 readable, 0 time-out, -1 error. ms -2 = no limit, 0 = poll.
-  // Waits in slices of at most 100 ms and lets the host UI repaint between them.
+  // Waits in slices of at most 100 ms and lets the host UI repaint between them and
+  // when the socket turns readable.
   virtual int32_t Select(TIdStackSocketHandle s, int32_t ms) = 0;
   // Never raises SIGPIPE: a closed peer gives -1 with 10058 or 10054.
   virtual int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags) = 0;

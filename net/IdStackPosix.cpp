@@ -379,6 +379,9 @@ int32_t TIdStackPosix::Select(TIdStackSocketHandle s, int32_t ms) {
       return Checked(result);
     }
     if (result > 0) {
+      // A line or chunk made of many short waits blocks as long as one long wait: the
+      // window gets its turn at the end of each (the host paces itself).
+      HostUI().ProcessPaintEvents();
       // Readable, or an error or hang-up that the next receive reports, as select has it.
       return (entry.revents & POLLNVAL) ? Fail(Id_WSAENOTSOCK) : 1;
     }

@@ -1,4 +1,5 @@
 #include "FtpTestKit.h"
+#include "HostUIRecorder.h"
 #include "IdTCPClient.h"
 #include "ScriptedPeer.h"
 
@@ -58,6 +59,16 @@ TEST_F(IdTCPConnection, OverlongLineRaisesBeforeItsEndArrives) {
   } catch (const EIdReadLnMaxLineLengthExceeded &e) {
     EXPECT_EQ(e.Message(), "Max line length exceeded.");
   }
+}
+
+TEST_F(IdTCPConnection, ALineTricklingInLetsTheWindowRepaint) {
+  for (int i = 0; i < 12; ++i)
+    Peer.Send("x").Pause(30); // each wait is shorter than a repaint slice, the line is not
+  Peer.Send("\r\n");
+  test::THostUIRecorder window;
+  Connect();
+  EXPECT_EQ(Client.ReadLine(), std::string(12, 'x'));
+  EXPECT_GE(window.PaintPumps, 2);
 }
 
 TEST_F(IdTCPConnection, SplitModeReturnsTheLineInPieces) {
