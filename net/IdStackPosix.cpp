@@ -7,13 +7,16 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantari {
@@ -260,20 +263,74 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, in
   return error == 0 ? 0 : Fail(WSACodeOfErrno(error));
 }
 
+namespace {
+
+// A name lookup run on a thread of its own while the caller waits in slices, so that
+// an unanswering name server does not freeze the window for its whole time-out. The
+// thread is made by the caller (it resolves in the caller's network namespace) and is
+// always joined before the lookup is left.
+class TPendingLookup {
+public:
+  explicit TPendingLookup(const std::string &name)
+      : FWorker([this, name] {
+          addrinfo hints{};
+          hints.ai_family = AF_INET;
+          addrinfo *answer = nullptr;
+          const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &answer);
+          const int error = errno;
+          std::lock_guard<std::mutex> guard(FLock);
+          FResult = rc;
+          FError = error;
+          FAnswer = answer;
+          FDone = true;
+          FEnded.notify_one();
+        }) {}
+  ~TPendingLookup() {
+    FWorker.join();
+    if (FAnswer) {
+      freeaddrinfo(FAnswer);
+    }
+  }
+  TPendingLookup(const TPendingLookup &) = delete;
+  TPendingLookup &operator=(const TPendingLookup &) = delete;
+
+  // The getaddrinfo result code once the lookup ended.
+  int Await() {
+    std::unique_lock<std::mutex> lock(FLock);
+    while (
+        !FEnded.wait_for(lock, std::chrono::milliseconds(WaitSliceMs), [this] { return FDone; })) {
+      lock.unlock();
+      HostUI().ProcessPaintEvents();
+      lock.lock();
+    }
+    return FResult;
+  }
+  const addrinfo *Answer() const { return FAnswer; }
+  int Error() const { return FError; }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FEnded;
+  bool FDone = false;
+  int FResult = 0;
+  int FError = 0;
+  addrinfo *FAnswer = nullptr;
+  std::thread FWorker; // last: starts once the fields above exist
+};
+
+} // namespace
+
 std::string TIdStackPosix::GetHostByName(const std::string &name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo *answer = nullptr;
-  const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &answer);
-  const int error = errno;
+  TPendingLookup lookup(name);
+  const int rc = lookup.Await();
+  const addrinfo *answer = lookup.Answer();
   if (rc != 0 || answer == nullptr) {
-    Fail(WSACodeOfResolverError(rc, error));
+    Fail(WSACodeOfResolverError(rc, lookup.Error()));
     CheckResult(Id_SOCKET_ERROR);
   }
   std::string ip;
   int32_t port = 0;
   ReadAddress(*reinterpret_cast<const sockaddr_in *>(answer->ai_addr), ip, port);
-  freeaddrinfo(answer);
   return ip;
 }
 

@@ -1,3 +1,4 @@
+#include "HostUIRecorder.h"
 #include "IdComponent.h"
 #include "IdException.h"
 #include "IdSocketHandle.h"
@@ -7,7 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cstring>
+#include <fstream>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantari {
@@ -127,6 +138,87 @@ TEST(IdStackErrors, UnknownHostRaises11001) {
     EXPECT_EQ(e.SocketErrorCode(), 11001);
     EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
   }
+}
+
+// Inside the calling thread's namespace, a socket on the resolver's first name server
+// address; -1 when that is no IPv4 address.
+int NameServerSocket() {
+  std::ifstream conf("/etc/resolv.conf");
+  std::string word;
+  std::string server = "127.0.0.1";
+  while (conf >> word) {
+    if (word == "nameserver" && conf >> word) {
+      server = word;
+      break;
+    }
+  }
+  in_addr address{};
+  if (inet_pton(AF_INET, server.c_str(), &address) != 1)
+    return -1;
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if ((ntohl(address.s_addr) >> 24) != 127) {
+    ifreq alias{};
+    std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
+    auto *at = reinterpret_cast<sockaddr_in *>(&alias.ifr_addr);
+    at->sin_family = AF_INET;
+    at->sin_addr = address;
+    ::ioctl(fd, SIOCSIFADDR, &alias);
+  }
+  sockaddr_in bound{};
+  bound.sin_family = AF_INET;
+  bound.sin_port = htons(53);
+  bound.sin_addr = address;
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(IdStackErrors, ASlowNameServerLetsTheWindowRepaint) {
+  const std::string reason = test::RootSkipReason();
+  if (!reason.empty()) {
+    GTEST_SKIP() << reason;
+  }
+  test::TNetNamespace isolated;
+  const int server = NameServerSocket();
+  if (server < 0) {
+    GTEST_SKIP() << "no IPv4 name server to stand in for";
+  }
+  // Every query is answered "no such name", 400 ms late.
+  std::thread answering([server] {
+    for (int i = 0; i < 8; ++i) {
+      pollfd ready{server, POLLIN, 0};
+      if (::poll(&ready, 1, 3000) <= 0)
+        return;
+      char query[512];
+      sockaddr_in from{};
+      socklen_t length = sizeof from;
+      const ssize_t n =
+          ::recvfrom(server, query, sizeof query, 0, reinterpret_cast<sockaddr *>(&from), &length);
+      if (n < 12)
+        return;
+      query[2] = static_cast<char>(query[2] | 0x80);       // a response
+      query[3] = static_cast<char>((query[3] & 0xF0) | 3); // NXDOMAIN
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      ::sendto(server, query, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr *>(&from),
+               length);
+    }
+  });
+  test::THostUIRecorder window;
+  {
+    TIdComponent component;
+    try {
+      SharedStack().LookupHost("no-such-host.invalid");
+      FAIL();
+    } catch (const EIdSocketError &e) {
+      EXPECT_EQ(e.SocketErrorCode(), 11001);
+    }
+  }
+  ::shutdown(server, SHUT_RDWR);
+  answering.join();
+  ::close(server);
+  EXPECT_GE(window.PaintPumps, 3);
 }
 
 } // namespace
