@@ -16,6 +16,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -271,22 +272,17 @@ namespace {
 // always joined before the lookup is left.
 class TPendingLookup {
 public:
-  explicit TPendingLookup(const std::string &name)
-      : FWorker([this, name] {
-          addrinfo hints{};
-          hints.ai_family = AF_INET;
-          addrinfo *answer = nullptr;
-          const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &answer);
-          const int error = errno;
-          std::lock_guard<std::mutex> guard(FLock);
-          FResult = rc;
-          FError = error;
-          FAnswer = answer;
-          FDone = true;
-          FEnded.notify_one();
-        }) {}
+  explicit TPendingLookup(const std::string &name) : FName(name) {
+    try {
+      FWorker = std::thread([this] { Run(); });
+    } catch (const std::system_error &) {
+      Run(); // no thread to spare: look up in place, as a plain blocking call
+    }
+  }
   ~TPendingLookup() {
-    FWorker.join();
+    if (FWorker.joinable()) {
+      FWorker.join();
+    }
     if (FAnswer) {
       freeaddrinfo(FAnswer);
     }
@@ -309,13 +305,28 @@ public:
   int Error() const { return FError; }
 
 private:
+  void Run() {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo *answer = nullptr;
+    const int rc = getaddrinfo(FName.c_str(), nullptr, &hints, &answer);
+    const int error = errno;
+    std::lock_guard<std::mutex> guard(FLock);
+    FResult = rc;
+    FError = error;
+    FAnswer = answer;
+    FDone = true;
+    FEnded.notify_one();
+  }
+
+  std::string FName;
   std::mutex FLock;
   std::condition_variable FEnded;
   bool FDone = false;
   int FResult = 0;
   int FError = 0;
   addrinfo *FAnswer = nullptr;
-  std::thread FWorker; // last: starts once the fields above exist
+  std::thread FWorker;
 };
 
 } // namespace
