@@ -260,6 +260,9 @@ void TForm1::CreateComponents() {
 
   Ping = std::make_unique<TIdIcmpClient>();
   Ping->SetWaitCeiling(FConfig.PingWaitCeiling);
+
+  FTransferShowTimer.setSingleShot(true);
+  connect(&FTransferShowTimer, &QTimer::timeout, this, [this] { ShowTransfer(); });
 }
 
 void TForm1::FormCreate() {
@@ -502,6 +505,7 @@ void TForm1::BackupFileProgress(TBackupFile &, const std::string &, uint8_t Perc
 void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
   FTransferStart = Now();
   FShownSinceBegin = false;
+  FTransferShowTimer.stop();
   // A download of unknown length (no size from the server) shows a busy bar.
   const int32_t maximum = AWorkCountMax > 0 ? AWorkCountMax : FRemoteSize;
   ProgressBar.setRange(0, std::max(maximum, 0));
@@ -516,18 +520,31 @@ void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount)
     FTransferSpeed = AWorkCount / 1024.0 / seconds;
   // Every piece is counted; the window is redrawn at most every 100 ms, so that a status
   // text for each 1024-byte send does not cost the transfer its speed.
-  if (FShownSinceBegin && now - FLastShown < RepaintInterval)
+  FWorkMode = AWorkMode;
+  FWorkCount = AWorkCount;
+  if (FShownSinceBegin && now - FLastShown < RepaintInterval) {
+    // The last count of a burst is shown once the interval is over, even when the next
+    // piece is slow to come.
+    if (!FTransferShowTimer.isActive())
+      FTransferShowTimer.start(RepaintInterval);
     return;
-  FShownSinceBegin = true;
-  FLastShown = now;
-  const QString label =
-      AWorkMode == wmRead ? QStringLiteral("Download speed ") : QStringLiteral("Uploade speed ");
-  SetStatus(label + SpeedText(FTransferSpeed));
-  ProgressBar.setValue(AWorkCount);
+  }
+  ShowTransfer();
   HostUI().ProcessPaintEvents();
 }
 
+void TForm1::ShowTransfer() {
+  FTransferShowTimer.stop();
+  FShownSinceBegin = true;
+  FLastShown = Now();
+  const QString label =
+      FWorkMode == wmRead ? QStringLiteral("Download speed ") : QStringLiteral("Uploade speed ");
+  SetStatus(label + SpeedText(FTransferSpeed));
+  ProgressBar.setValue(FWorkCount);
+}
+
 void TForm1::IdFTP1WorkEnd(TIdComponent *, TWorkMode) {
+  FTransferShowTimer.stop();
   SetStatus(QStringLiteral("전송을 완료했습니다."));
   FRemoteSize = 0;
   ProgressBar.setValue(0);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QWidget>
 #include <chrono>
@@ -91,6 +92,7 @@ private:
   void DownloadWorkflow();
   bool HasDataFolder() const;
   void SetStatus(const QString &text);
+  void ShowTransfer();
   std::string UserID() const;
   std::string LocalArchivePath() const;
   std::string RemoteArchiveName() const;
@@ -125,6 +127,9 @@ private:
   std::chrono::steady_clock::time_point FTransferStart{};
   std::chrono::steady_clock::time_point FLastShown{};
   bool FShownSinceBegin = false;
+  TWorkMode FWorkMode = wmRead;
+  int32_t FWorkCount = 0;
+  QTimer FTransferShowTimer;
   double FTransferSpeed = 0;
   bool FWorkflowRunning = false;
   bool FCentred = false;

@@ -4,8 +4,10 @@
 #include "StatusBar.h"
 #include "Unit1.h"
 
+#include <QCoreApplication>
 #include <QProgressBar>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace vantari::test {
 namespace {
@@ -67,6 +69,15 @@ TEST_F(TransferProgressTest, RedrawsAtMostEveryTenthOfASecondButCountsEverything
   EXPECT_EQ(Text(), "Uploade speed 10.00 KB/s");
   EXPECT_EQ(Bar->value(), 11264);
   EXPECT_EQ(Recorder.PaintPumps, pumps + 1);
+
+  // The end of a burst followed by a pause: the last count reaches the window all the same.
+  Elapsed += 50ms;
+  Form->IdFTP1Work(nullptr, wmWrite, 12288); // 12 KB in 1.15 s
+  EXPECT_EQ(Text(), "Uploade speed 10.00 KB/s");
+  std::this_thread::sleep_for(150ms);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Text(), "Uploade speed 10.43 KB/s");
+  EXPECT_EQ(Bar->value(), 12288);
 }
 
 } // namespace
