@@ -139,39 +139,19 @@ TEST(IdStackErrors, UnknownHostRaises11001) {
   if (!reason.empty()) {
     GTEST_SKIP() << reason;
   }
-  // Inside an isolated namespace the resolver cannot reach any name server.
+  // Inside an isolated namespace, asking only loopback, where no name server listens.
   test::TNetNamespace isolated;
+  test::TLoopbackResolver resolver;
   ExpectHostNotFound();
 }
 
-// Inside the calling thread's namespace, a socket on the resolver's first name server
-// address; -1 when that is no IPv4 address.
+// A name server on 127.0.0.1:53 of the calling thread's namespace; -1 when it cannot bind.
 int NameServerSocket() {
-  std::ifstream conf("/etc/resolv.conf");
-  std::string word;
-  std::string server = "127.0.0.1";
-  while (conf >> word) {
-    if (word == "nameserver" && conf >> word) {
-      server = word;
-      break;
-    }
-  }
-  in_addr address{};
-  if (inet_pton(AF_INET, server.c_str(), &address) != 1)
-    return -1;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if ((ntohl(address.s_addr) >> 24) != 127) {
-    ifreq alias{};
-    std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
-    auto *at = reinterpret_cast<sockaddr_in *>(&alias.ifr_addr);
-    at->sin_family = AF_INET;
-    at->sin_addr = address;
-    ::ioctl(fd, SIOCSIFADDR, &alias);
-  }
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
   bound.sin_port = htons(53);
-  bound.sin_addr = address;
+  bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(fd, reinterpret_cast<sockaddr *>(&bound), sizeof bound) != 0) {
     ::close(fd);
     return -1;
@@ -185,10 +165,9 @@ TEST(IdStackErrors, ASlowNameServerLetsTheWindowRepaint) {
     GTEST_SKIP() << reason;
   }
   test::TNetNamespace isolated;
+  test::TLoopbackResolver resolver;
   const int server = NameServerSocket();
-  if (server < 0) {
-    GTEST_SKIP() << "no IPv4 name server to stand in for";
-  }
+  ASSERT_GE(server, 0) << std::strerror(errno);
   // Every query is answered "no such name", 400 ms late.
   std::thread answering([server] {
     for (int i = 0; i < 8; ++i) {

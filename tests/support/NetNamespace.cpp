@@ -1,6 +1,7 @@
 #include "NetNamespace.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sched.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -79,6 +81,37 @@ void TNetNamespace::SetSysctl(const std::string &key, const std::string &value) 
 
 void TNetNamespace::AllowPingGroups(unsigned low, unsigned high) {
   SetSysctl("net/ipv4/ping_group_range", std::to_string(low) + " " + std::to_string(high));
+}
+
+TLoopbackResolver::TLoopbackResolver() {
+  char name[] = "/tmp/vantari-resolv-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) {
+    Fail("creating the stand-in resolver configuration");
+  }
+  FConf = name;
+  const std::string text = "nameserver 127.0.0.1\noptions timeout:2 attempts:1\n";
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  FOriginal = open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+  if (!written || FOriginal < 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount(FConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+    const int error = errno;
+    if (FOriginal >= 0) {
+      setns(FOriginal, CLONE_NEWNS);
+      close(FOriginal);
+    }
+    unlink(FConf.c_str());
+    errno = error;
+    Fail("replacing /etc/resolv.conf for the test");
+  }
+}
+
+TLoopbackResolver::~TLoopbackResolver() {
+  setns(FOriginal, CLONE_NEWNS);
+  close(FOriginal);
+  unlink(FConf.c_str());
 }
 
 unsigned TUnprivilegedUser::NobodyGid() {

@@ -28,6 +28,21 @@ private:
   int FOriginal = -1; // the namespace to return to
 };
 
+// For its lifetime the calling thread (and the threads it starts) sees an /etc/resolv.conf
+// that names only 127.0.0.1, in a mount namespace of its own, so that host lookups under
+// test never send a query anywhere but to loopback. Needs root.
+class TLoopbackResolver {
+public:
+  TLoopbackResolver();
+  ~TLoopbackResolver();
+  TLoopbackResolver(const TLoopbackResolver &) = delete;
+  TLoopbackResolver &operator=(const TLoopbackResolver &) = delete;
+
+private:
+  int FOriginal = -1; // the mount namespace to return to
+  std::string FConf;  // the stand-in file
+};
+
 // For its lifetime the process acts as an ordinary user (effective uid and gid of
 // "nobody", no supplementary groups), without any capability; root is restored after.
 class TUnprivilegedUser {
