@@ -564,8 +564,12 @@ std::string TForm1::UserID() const {
   return UserIDEdit.text().toStdString();
 }
 
+// The user ID names a file, never a folder: an ID such as "../x" would put the archive into
+// the data folder, where the download's deletion would remove it before it is unpacked.
 std::string TForm1::LocalArchivePath() const {
-  return FBackupFolder + "/" + RemoteArchiveName();
+  std::string name = RemoteArchiveName();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return FBackupFolder + "/" + name;
 }
 
 std::string TForm1::RemoteArchiveName() const {

@@ -77,6 +77,18 @@ TEST_F(WorkflowTest, UploadThenDownloadCarriesTheDataAndRemembersTheLogin) {
   EXPECT_TRUE(Form().findChild<QToolButton *>("btnBackupWizard")->isEnabled());
 }
 
+TEST_F(WorkflowTest, UserIdWithAFolderPartKeepsTheArchiveInTheBackupFolder) {
+  Server = std::make_unique<TFtpServer>(TFtpServerOptions{.User = "../kim"});
+  Config.FtpPort = Server->Port();
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  Recorder.Log.clear();
+  WriteFile(DataFolder / "Sale.DB", "changed at home");
+  Download();
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+}
+
 TEST_F(WorkflowTest, WrongPasswordFailsTheLoginAndLeavesTheSettingsAlone) {
   fs::create_directories(Home.ConfigFolder());
   WriteFile(Home.SettingsFile(), "[Server]\nFTPHOST=old\nHOSTID=vantari\nHOSTPASS=old\n");
