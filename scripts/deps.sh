@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev libgl1-mesa-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib python3-openssl
+  libssl-dev openssl vsftpd
   fonts-baekmuk fonts-nanum
   xvfb xauth xdotool x11-utils imagemagick
   dbus at-spi2-core gir1.2-atspi-2.0 python3-gi python3-dbus
