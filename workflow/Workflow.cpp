@@ -9,6 +9,7 @@
 #include "IdIcmpClient.h"
 
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -162,7 +163,7 @@ bool TWorkflow::DownloadSteps() {
   if (!CheckInternet() || !ConnectServer())
     return false;
   const bool downloaded = DownloadArchive();
-  const bool restored = downloaded && RestoreData(LocalArchivePath());
+  const bool restored = downloaded && RestoreData(PartialArchivePath());
   DisconnectServer();
   if (downloaded && restored)
     HostUI().ShowMessage(TextAllDone);
@@ -260,29 +261,38 @@ bool TWorkflow::UploadArchive() {
   }
 }
 
+// The archive comes in beside the last good local copy, which stays until the new one has
+// been received whole and checked.
 bool TWorkflow::DownloadArchive() {
   if (!FIdFTP1->IsConnected())
     return false;
+  const std::string part = PartialArchivePath();
   try {
     ProgressShow(100);
     Status("파일을 받는 중...");
     HostUI().ProcessMessages();
+    // A first download on a new computer has no Backup folder yet.
+    ForceDirectories(FSettings.BackupFolder());
     FIdFTP1->SetTransferType(ftBinary);
     FRemoteSize = FIdFTP1->RemoteFileSize(RemoteArchiveName());
-    FIdFTP1->DownloadFile(RemoteArchiveName(), LocalArchivePath(), true, false);
+    FIdFTP1->DownloadFile(RemoteArchiveName(), part, true, false);
     return true;
   } catch (const std::exception &) {
+    DeleteFile(part);
     HostUI().ShowMessage(TextDownloadFailed);
     return false;
   }
 }
 
+// archivePath is a new download (".part") or the local archive itself. A download replaces
+// the local archive only once it has been checked whole.
 bool TWorkflow::RestoreData(const std::string &archivePath) {
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
   bool ok = true;
   const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
   const std::string &dataFolder = FSettings.DataFolder();
+  const std::string local = LocalArchivePath();
   FBackupFile->SetRestoreMode(rmAll);
   FBackupFile->SetRestoreFullPath(false);
   {
@@ -293,10 +303,12 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     // The data files go before the archive is unpacked, so a download that arrived cut
     // short or damaged must be found out first.
     ok = FBackupFile->Verify(archivePath);
+    if (ok && archivePath != local)
+      ok = std::rename(archivePath.c_str(), local.c_str()) == 0;
     if (ok)
       ok = DeleteDataFiles();
     if (ok)
-      ok = FBackupFile->Restore(archivePath, dataFolder);
+      ok = FBackupFile->Restore(local, dataFolder);
     if (ok)
       ok = FBackupFile->Restore(second, dataFolder);
   }

@@ -52,6 +52,8 @@ public:
   const TWorkflowConfig &Config() const { return FConfig; }
   std::string LocalArchivePath() const { return FSettings.LocalArchivePath(FUserID); }
   std::string RemoteArchiveName() const { return TSettingsStore::RemoteArchiveName(FUserID); }
+  // Where a download arrives before it replaces the local archive.
+  std::string PartialArchivePath() const { return LocalArchivePath() + ".part"; }
   TBackupFile &BackupFile() { return *FBackupFile; }
   TIdFTP &FTP() { return *FIdFTP1; }
 
