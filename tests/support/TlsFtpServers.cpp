@@ -59,8 +59,13 @@ class DTP(TLS_DTPHandler):
             events.write("data end close_notify=%d\n" % int(got))
         return data
 
+class Handler(TLS_FTPHandler if cfg["tls"] else FTPHandler):
+    def pre_process_command(self, line, cmd, arg):
+        events.write("cmd %s\n" % cmd)
+        return super().pre_process_command(line, cmd, arg)
+
+handler = Handler
 if cfg["tls"]:
-    handler = TLS_FTPHandler
     handler.certfile = cfg["cert"]
     handler.keyfile = cfg["key"]
     handler.dtp_handler = DTP
@@ -72,8 +77,6 @@ if cfg["tls"]:
     if cfg["max"]:
         context.set_max_proto_version(cfg["max"])
     handler.ssl_context = context
-else:
-    handler = FTPHandler
 handler.authorizer = authorizer
 handler.auth_failed_timeout = 0.05
 handler.permit_foreign_addresses = False
@@ -343,6 +346,29 @@ std::vector<std::string> TPyTlsFtpServer::Events() const {
   for (std::string line; std::getline(in, line);)
     lines.push_back(line);
   return lines;
+}
+
+std::vector<std::string> TPyTlsFtpServer::Commands() const {
+  std::vector<std::string> verbs;
+  for (const std::string &event : Events()) {
+    if (event.starts_with("cmd "))
+      verbs.push_back(event.substr(4));
+  }
+  return verbs;
+}
+
+int TPyTlsFtpServer::ResumedDataConnections() const {
+  int count = 0;
+  for (const std::string &event : Events())
+    count += event.starts_with("data tls ") && event.ends_with(" reused=1");
+  return count;
+}
+
+int TPyTlsFtpServer::UploadsEndedByCloseNotify() const {
+  int count = 0;
+  for (const std::string &event : Events())
+    count += event == "data end close_notify=1";
+  return count;
 }
 
 std::string TPyTlsFtpServer::ServerLog() const {

@@ -64,9 +64,10 @@ struct TTlsFtpServerOptions {
   int Port = 0; // 0: a free one
 };
 
-// pyftpdlib with TLS (pyOpenSSL) on 127.0.0.1, run by /usr/bin/python3. Every data
-// connection writes a line to the event log: "data tls version=TLSv1.3 reused=1" after its
-// handshake, "data end close_notify=1" at the end of an upload.
+// pyftpdlib with TLS (pyOpenSSL) on 127.0.0.1, run by /usr/bin/python3. The event log has a
+// line for every command received ("cmd USER", the verb only) and for every data connection:
+// "data tls version=TLSv1.3 reused=1" after its handshake, "data end close_notify=1" at the
+// end of an upload.
 class TPyTlsFtpServer {
 public:
   explicit TPyTlsFtpServer(TTlsFtpServerOptions options = {});
@@ -82,6 +83,11 @@ public:
   const TTestCertificate &Certificate() const { return FCertificate; }
   // Lines of the event log so far.
   std::vector<std::string> Events() const;
+  // The command verbs received so far, in order ("AUTH", "USER", ...).
+  std::vector<std::string> Commands() const;
+  // Data connections that resumed the session, and uploads ended by close_notify.
+  int ResumedDataConnections() const;
+  int UploadsEndedByCloseNotify() const;
   std::string ServerLog() const;
   void Stop() { FProcess.Stop(); }
 
