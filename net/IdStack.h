@@ -108,6 +108,11 @@ public:
   // (needs the receive-TTL option on the socket; ttl 0 when the OS gave none).
   virtual int32_t RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
                                uint8_t &ttl) = 0;
+  // Takes one queued ICMP error report (IP_RECVERR on the socket, never blocks): the
+  // bytes that were sent, the ICMP type and code, the reporting router and the TTL of
+  // its message (0 when not given). -1 with 10035 when nothing is queued.
+  virtual int32_t RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len, uint8_t &type,
+                                  uint8_t &code, std::string &reporter, uint8_t &ttl) = 0;
   // Waits until s is readable: 1 readable, 0 time-out, -1 error; through IdWait, so the
   // host UI repaints and a cancel request raises EIdCancelled.
   virtual int32_t Select(TIdStackSocketHandle s, TIdTimeout timeout) = 0;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/errqueue.h>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -436,6 +437,55 @@ int32_t TIdStackPosix::RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t l
         ttl = static_cast<uint8_t>(value);
       }
     }
+  }
+  return Checked(result, error);
+}
+
+int32_t TIdStackPosix::RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len,
+                                       uint8_t &type, uint8_t &code, std::string &reporter,
+                                       uint8_t &ttl) {
+  sockaddr_in address{};
+  iovec data{buf, static_cast<size_t>(len)};
+  alignas(cmsghdr) char control[512];
+  msghdr message{};
+  message.msg_name = &address;
+  message.msg_namelen = sizeof address;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const long result =
+      RetryOnInterrupt([&] { return recvmsg(s, &message, MSG_ERRQUEUE | MSG_DONTWAIT); });
+  const int error = errno;
+  type = code = ttl = 0;
+  reporter = "0.0.0.0";
+  bool reported = false;
+  for (cmsghdr *c = result >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; c;
+       c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != IPPROTO_IP) {
+      continue;
+    }
+    if (c->cmsg_type == IP_TTL) {
+      int value = 0;
+      std::memcpy(&value, CMSG_DATA(c), sizeof value);
+      ttl = static_cast<uint8_t>(value);
+    } else if (c->cmsg_type == IP_RECVERR) {
+      sock_extended_err report{};
+      std::memcpy(&report, CMSG_DATA(c), sizeof report);
+      if (report.ee_origin != SO_EE_ORIGIN_ICMP) {
+        continue;
+      }
+      reported = true;
+      type = report.ee_type;
+      code = report.ee_code;
+      sockaddr_in from{};
+      std::memcpy(&from, CMSG_DATA(c) + sizeof report, sizeof from);
+      int32_t port = 0;
+      ReadAddress(from, reporter, port);
+    }
+  }
+  if (result >= 0 && !reported) {
+    return Fail(Id_WSAEWOULDBLOCK); // a local error, not a router's report
   }
   return Checked(result, error);
 }

@@ -25,6 +25,8 @@ public:
                    int32_t &port) override;
   int32_t RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
                        uint8_t &ttl) override;
+  int32_t RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len, uint8_t &type,
+                          uint8_t &code, std::string &reporter, uint8_t &ttl) override;
   int32_t Select(TIdStackSocketHandle s, TIdTimeout timeout) override;
   int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
                TIdTimeout timeout) override;
