@@ -100,6 +100,30 @@ TEST_F(IdFTPLimits, LoneAbortReplyIsAFailureAndTheSessionGoesOn) {
   Finish();
 }
 
+TEST_F(IdFTPLimits, StalledDataConnectionFailsAndTheSessionIsBroughtBackInStep) {
+  Peer.Login()
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .AcceptDataAndStall("the first bytes")
+      .Expect("ABOR")
+      .Reply("426 Transfer aborted")
+      .Reply("226 Abort successful")
+      .Expect("PWD")
+      .Reply("257 \"/\"")
+      .Expect("SIZE member.bck")
+      .Reply("213 1000");
+  Open();
+  Ftp.SetPassive(true);
+  Ftp.SetTransferTimeout(300);
+  TMemoryStream stream;
+  EXPECT_THROW(Ftp.DownloadToStream("member.bck", stream, false), EIdReadTimeout);
+  EXPECT_TRUE(Ftp.IsConnected());
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 1000);
+  Finish();
+}
+
 // A window that asks to cancel after it has repainted a few times.
 class TCancellingWindow : public test::THostUIRecorder {
 public:

@@ -159,6 +159,28 @@ TScriptedPeer &TScriptedPeer::AcceptUpload() {
   return *this;
 }
 
+TScriptedPeer &TScriptedPeer::AcceptDataAndStall(const std::string &bytes) {
+  FSteps.push_back([this, bytes] {
+    int fd = AcceptPassive();
+    if (fd < 0) {
+      Fail("the client did not open the passive data connection");
+      return false;
+    }
+    SendAll(fd, bytes);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+    while (!FStop && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      char buffer[256];
+      if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0)
+        break;
+    }
+    CloseFd(fd);
+    return true;
+  });
+  return *this;
+}
+
 TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
                                               const std::string &bytes) {
   FSteps.push_back([this, sourceIp, bytes] {

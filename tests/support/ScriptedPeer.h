@@ -37,6 +37,9 @@ public:
   TScriptedPeer &ReplyPassive(bool parentheses, const std::string &named = "127,0,0,1");
   // Listens likewise and announces it with 229 (extended passive mode).
   TScriptedPeer &ReplyExtendedPassive();
+  // Accepts the client's passive data connection, sends the bytes and then nothing more,
+  // holding the connection open until the client drops it.
+  TScriptedPeer &AcceptDataAndStall(const std::string &bytes);
   // Accepts the client's passive data connection and keeps what arrives until the
   // client closes it (see Uploaded).
   TScriptedPeer &AcceptUpload();
