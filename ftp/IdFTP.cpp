@@ -36,6 +36,9 @@ std::string PassiveAddressPart(const std::string &line) {
 
 TIdFTP::TIdFTP() {
   SetPort(21);
+  SetConnectTimeout(30000);
+  SetReplyTimeout(60000);
+  SetWriteTimeout(60000);
 }
 
 TIdFTP::~TIdFTP() = default;
@@ -63,8 +66,10 @@ void TIdFTP::OpenSession(bool logIn, int32_t timeoutMs) {
 }
 
 void TIdFTP::SendCredentials() {
-  if (SendCommand("USER " + Utf8ToCp949(FUsername), {230, 331}) == 331)
-    SendCommand("PASS " + Utf8ToCp949(FPassword), {230});
+  const std::string user = Argument(FUsername);
+  const std::string password = Argument(FPassword);
+  if (SendCommand("USER " + user, {230, 331}) == 331)
+    SendCommand("PASS " + password, {230});
   FLoginReply = LastReply();
 }
 
@@ -87,7 +92,7 @@ void TIdFTP::CloseSession() {
 }
 
 int32_t TIdFTP::RemoteFileSize(const std::string &name) {
-  if (SendCommand("SIZE " + Utf8ToCp949(name), -1) != 213)
+  if (SendCommand("SIZE " + Argument(name), -1) != 213)
     return -1;
   std::string joined;
   for (const std::string &line : LastReply().Text())
@@ -97,7 +102,34 @@ int32_t TIdFTP::RemoteFileSize(const std::string &name) {
   if (space != std::string::npos)
     joined.erase(0, space + 1);
   int32_t size = -1;
-  return ParseInt32(joined, size) ? size : -1;
+  return ParseInt32(joined, size) && size >= 0 ? size : -1;
+}
+
+std::string TIdFTP::RemoteFileTime(const std::string &name) {
+  if (SendCommand("MDTM " + Argument(name), -1) != 213)
+    return std::string();
+  const std::string time = TrimBlanks(FirstLine(LastReply()));
+  // YYYYMMDDHHMMSS, perhaps with a fraction after it.
+  if (time.size() < 14 ||
+      !std::all_of(time.begin(), time.begin() + 14, [](char c) { return c >= '0' && c <= '9'; }))
+    return std::string();
+  return time.substr(0, 14);
+}
+
+void TIdFTP::Rename(const std::string &from, const std::string &to) {
+  const std::string target = Argument(to);
+  SendCommand("RNFR " + Argument(from), {350});
+  SendCommand("RNTO " + target, {250});
+}
+
+void TIdFTP::Delete(const std::string &name) {
+  SendCommand("DELE " + Argument(name), {200, 250});
+}
+
+void TIdFTP::VerifyUpload(const std::string &remoteName, int64_t expectedSize) {
+  const int32_t size = RemoteFileSize(remoteName);
+  if (size >= 0 ? size != expectedSize : FLastTransferCode != 226)
+    throw EIdFTPTransferIncomplete();
 }
 
 bool TIdFTP::ServerSupportsRestart() {
@@ -110,7 +142,7 @@ bool TIdFTP::ServerSupportsRestart() {
 }
 
 void TIdFTP::DownloadFile(const std::string &remoteName, const std::string &localPath,
-                          bool overwrite, bool resume) {
+                          bool overwrite, bool resume, int64_t expectedSize) {
   std::error_code error;
   std::unique_ptr<TFileStream> file;
   if (std::filesystem::exists(localPath, error)) {
@@ -126,12 +158,17 @@ void TIdFTP::DownloadFile(const std::string &remoteName, const std::string &loca
   } else {
     file = std::make_unique<TFileStream>(localPath, fmCreate);
   }
-  DownloadToStream(remoteName, *file, resume);
+  DownloadToStream(remoteName, *file, resume, expectedSize);
 }
 
-void TIdFTP::DownloadToStream(const std::string &remoteName, TStream &stream, bool resume) {
+void TIdFTP::DownloadToStream(const std::string &remoteName, TStream &stream, bool resume,
+                              int64_t expectedSize) {
+  const std::string command = "RETR " + Argument(remoteName);
   resume = resume && ServerSupportsRestart();
-  RunDownload("RETR " + Utf8ToCp949(remoteName), stream, resume);
+  RunDownload(command, stream, resume);
+  // A server that closes the data connection early looks like the end of the file.
+  if (expectedSize >= 0 && stream.Size() != expectedSize)
+    throw EIdFTPTransferIncomplete();
   DoAfterGet(stream);
 }
 
@@ -144,7 +181,7 @@ void TIdFTP::UploadFromStream(TStream &stream, const std::string &remoteName, bo
   if (remoteName.empty())
     RunUpload("STOU ", stream);
   else
-    RunUpload((append ? "APPE " : "STOR ") + Utf8ToCp949(remoteName), stream);
+    RunUpload((append ? "APPE " : "STOR ") + Argument(remoteName), stream);
 }
 
 void TIdFTP::DoAfterGet(TStream &stream) {
@@ -163,78 +200,236 @@ void TIdFTP::DisconnectDataChannel() {
     FDataChannel->DropSocket();
 }
 
+// What one transfer has done so far; decides what a failure leaves to clean up.
+struct TIdFTP::TTransfer {
+  std::string Command;
+  TStream &Stream;
+  bool Upload;
+  bool Resume;
+  bool CommandSent = false; // the transfer command went out: a final reply is due
+  bool Preliminary = false; // its 1xx reply was read
+  bool FinalRead = false;
+};
+
 void TIdFTP::RunDownload(const std::string &command, TStream &stream, bool resume) {
-  RunTransfer([&] {
-    if (!FPassive) {
-      ListenForData();
-      if (resume)
-        SendRestart(stream);
-      SendCommand(command, {125, 150, 154});
-      WaitForData();
-      FDataChannel->ReadToStream(stream, -1, true);
-      return;
-    }
-    std::string host;
-    int32_t port = 0;
-    RequestPassiveAddress(host, port);
-    ConnectForData(host, port);
-    if (resume)
-      SendRestart(stream);
-    WriteLine(command);
-    ExpectReply({125, 150, 154});
-    try {
-      FDataChannel->ReadToStream(stream, -1, true);
-    } catch (...) {
-      FDataChannel->CloseConnection();
-      throw;
-    }
-    FDataChannel->CloseConnection();
-  });
+  TTransfer transfer{command, stream, false, resume};
+  RunTransfer(transfer);
 }
 
 void TIdFTP::RunUpload(const std::string &command, TStream &stream) {
-  RunTransfer([&] {
-    if (!FPassive) {
-      ListenForData();
-      SendCommand(command, {125, 150});
-      WaitForData();
-      FDataChannel->WriteFromStream(stream, true);
-      return;
-    }
-    std::string host;
-    int32_t port = 0;
-    RequestPassiveAddress(host, port);
-    WriteLine(command);
-    ConnectForData(host, port);
-    ExpectReply({110, 125, 150});
-    try {
-      FDataChannel->WriteFromStream(stream, false);
-    } catch (const EIdSocketError &e) {
-      // The server already closed the data connection: it has what it wanted.
-      if (e.SocketErrorCode() != Id_WSAENOTSOCK)
-        throw;
-    }
-    FDataChannel->CloseConnection();
-  });
+  TTransfer transfer{command, stream, true, false};
+  RunTransfer(transfer);
 }
 
-// The data connection is freed and "Transfer complete" reported whatever happens;
-// the final reply is read only when the data moved.
-void TIdFTP::RunTransfer(const std::function<void()> &moveData) {
+void TIdFTP::RunTransfer(TTransfer &transfer) {
   ReportStatus(ftpTransfer, "Starting FTP transfer");
+  FLastTransferCode = 0;
+  if (!FPassive) {
+    if (TryActive(transfer))
+      return;
+    // Nothing moved and the session is in step: the same transfer once more, passively.
+    FPassive = true;
+    TTransfer again{transfer.Command, transfer.Stream, transfer.Upload, transfer.Resume};
+    RunPassive(again);
+    return;
+  }
+  RunPassive(transfer);
+}
+
+namespace {
+
+// How the wait for the server's active data connection ended.
+enum TActiveData { adAccepted, adRefused, adTimedOut };
+
+// The server cannot make a data connection of this kind.
+bool CannotOpenData(int16_t code) {
+  return code == 425;
+}
+
+bool IsPreliminary(int16_t code) {
+  return code == 110 || code == 125 || code == 150 || code == 154;
+}
+
+} // namespace
+
+// False when the data connection could not be made this way and nothing moved; the
+// session is then in step (or reconnected) for a passive try.
+bool TIdFTP::TryActive(TTransfer &transfer) {
   try {
-    moveData();
-  } catch (...) {
+    ListenForData();
+  } catch (const EIdProtocolReplyError &) {
+    FinishDataChannel(); // PORT refused
+    return false;
+  } catch (const EIdReadTimeout &) {
+    // Some servers connect before they answer PORT: no answer means no connection.
     FinishDataChannel();
+    if (!Resynchronise())
+      OpenSession(true, -1);
+    return false;
+  } catch (...) {
+    FinishDataChannel(true);
+    throw;
+  }
+  try {
+    if (transfer.Resume)
+      SendRestart(transfer.Stream);
+    WriteLine(transfer.Command);
+    transfer.CommandSent = true;
+    const int outcome = AwaitActiveData(transfer);
+    if (outcome != adAccepted) {
+      FinishDataChannel();
+      if (outcome == adTimedOut && !Resynchronise())
+        OpenSession(true, -1);
+      return false;
+    }
+    if (!transfer.Preliminary) {
+      const int16_t code = ExpectReply({110, 125, 150, 154, 425});
+      if (CannotOpenData(code)) {
+        FinishDataChannel();
+        return false;
+      }
+      transfer.Preliminary = true;
+    }
+    MoveData(transfer, true);
+  } catch (const EIdCancelled &) {
+    FailTransfer(transfer, true);
+    throw;
+  } catch (...) {
+    FailTransfer(transfer, false);
     throw;
   }
   FinishDataChannel();
-  ExpectTransferReply();
+  ExpectTransferReply(transfer);
+  return true;
+}
+
+// Waits for the server's connection from the PORT command on, reading any reply that
+// comes meanwhile: a preliminary one keeps the wait going, 425 ends it, others raise.
+int TIdFTP::AwaitActiveData(TTransfer &transfer) {
+  auto &listener = static_cast<TIdSimpleServer &>(*FDataChannel);
+  const TIdDeadline deadline(TIdTimeout::FromSetting(FDataConnectionTimeout));
+  for (;;) {
+    if (InputQueue().Size() == 0) {
+      try {
+        const TIdPeerWait waited = listener.AwaitPeer(IOHandler()->WaitSocket(), deadline);
+        if (waited == pwAccepted)
+          return adAccepted;
+        if (waited == pwAborted)
+          return adTimedOut;
+      } catch (const EIdAcceptTimeout &) {
+        return adTimedOut;
+      }
+    }
+    const int16_t code = ReadReply();
+    if (CannotOpenData(code))
+      return adRefused;
+    if (!IsPreliminary(code))
+      RaiseReplyError(); // a refusal (550, ...) is the final reply
+    transfer.Preliminary = true;
+  }
+}
+
+void TIdFTP::RunPassive(TTransfer &transfer) {
+  try {
+    const int32_t port = RequestPassivePort();
+    if (transfer.Upload) {
+      // The command goes first: some servers open the port only once they know it.
+      WriteLine(transfer.Command);
+      transfer.CommandSent = true;
+      ConnectForData(port);
+    } else {
+      ConnectForData(port);
+      if (transfer.Resume)
+        SendRestart(transfer.Stream);
+      WriteLine(transfer.Command);
+      transfer.CommandSent = true;
+    }
+    ExpectReply({110, 125, 150, 154});
+    transfer.Preliminary = true;
+    MoveData(transfer, false);
+  } catch (const EIdCancelled &) {
+    FailTransfer(transfer, true);
+    throw;
+  } catch (...) {
+    FailTransfer(transfer, false);
+    throw;
+  }
+  FinishDataChannel();
+  ExpectTransferReply(transfer);
+}
+
+void TIdFTP::MoveData(TTransfer &transfer, bool fromStart) {
+  if (!transfer.Upload) {
+    FDataChannel->ReadToStream(transfer.Stream, -1, true);
+  } else {
+    try {
+      FDataChannel->WriteFromStream(transfer.Stream, fromStart);
+    } catch (const EIdSocketError &e) {
+      // The server already closed the data connection: it has what it wanted, and the
+      // final reply says whether that was all of it.
+      if (e.SocketErrorCode() != Id_WSAENOTSOCK)
+        throw;
+    }
+  }
+  if (FPassive)
+    FDataChannel->CloseConnection();
+}
+
+// A transfer failed with its exception on the way out: the data connection is reset
+// (so the server cannot take a cut-off upload for a whole one) and the replies still due
+// are read, or the session is closed.
+void TIdFTP::FailTransfer(TTransfer &transfer, bool cancelled) {
+  FinishDataChannel(true);
+  if (cancelled || IdCancelRequested()) {
+    CloseAfterCancel();
+    return;
+  }
+  if (!transfer.CommandSent || transfer.FinalRead || !IsConnected())
+    return;
+  try {
+    std::rethrow_exception(std::current_exception());
+  } catch (const EIdProtocolReplyError &) {
+    return; // the refusal was the command's final reply
+  } catch (...) {
+  }
+  Resynchronise();
+}
+
+// Reads what is still due after ABOR and PWD, up to PWD's 257, within RecoveryTimeout;
+// when that fails the session is closed. True when the session is usable.
+bool TIdFTP::Resynchronise() {
+  try {
+    WriteLine("ABOR");
+    WriteLine("PWD");
+    const TIdDeadline deadline(TIdTimeout::FromSetting(FRecoveryTimeout));
+    for (int replies = 0; replies < 16; ++replies)
+      if (ReadReplyWithin(deadline.Remaining()) == 257)
+        return true;
+  } catch (const EIdCancelled &) {
+    CloseConnection();
+    throw;
+  } catch (const Exception &) {
+  }
+  CloseConnection();
+  return false;
+}
+
+// The user stopped the transfer: tell the server and end the session; nothing waits.
+void TIdFTP::CloseAfterCancel() {
+  try {
+    if (IsConnected())
+      WriteLine("ABOR");
+  } catch (const Exception &) {
+  }
+  CloseConnection();
 }
 
 void TIdFTP::PrepareDataChannel() {
   FDataChannel->SetSendBufferSize(SendBufferSize());
   FDataChannel->SetRecvBufferSize(RecvBufferSize());
+  // A data connection on which nothing moves for TransferTimeout has failed.
+  FDataChannel->SetReadTimeout(FTransferTimeout);
+  FDataChannel->SetWriteTimeout(FTransferTimeout);
   FDataChannel->OnWork = OnWork;
   FDataChannel->OnWorkBegin = OnWorkBegin;
   FDataChannel->OnWorkEnd = OnWorkEnd;
@@ -245,9 +440,11 @@ void TIdFTP::SendPortCommand(const TIdSocketHandle &handle) {
   for (char &c : address)
     if (c == '.')
       c = ',';
-  SendCommand("PORT " + address + "," + std::to_string(handle.Port() / 256) + "," +
-                  std::to_string(handle.Port() % 256),
-              {200});
+  WriteLine("PORT " + address + "," + std::to_string(handle.Port() / 256) + "," +
+            std::to_string(handle.Port() % 256));
+  // Some servers connect before they answer: the answer comes within the data limit.
+  ReadReplyWithin(TIdTimeout::FromSetting(FDataConnectionTimeout));
+  CheckReplyCode(static_cast<int16_t>(LastReply().NumericCode()), {200});
 }
 
 void TIdFTP::RequestPassiveAddress(std::string &host, int32_t &port) {
@@ -261,46 +458,84 @@ void TIdFTP::RequestPassiveAddress(std::string &host, int32_t &port) {
       fields.back() += c;
   }
   fields.resize(std::max<size_t>(fields.size(), 6));
-  host = std::to_string(StrToInt(fields[0])) + "." + std::to_string(StrToInt(fields[1])) + "." +
-         std::to_string(StrToInt(fields[2])) + "." + std::to_string(StrToInt(fields[3]));
-  port = StrToInt(fields[4]) * 256 + StrToInt(fields[5]);
+  int32_t numbers[6];
+  for (int i = 0; i < 6; ++i) {
+    numbers[i] = StrToInt(fields[i]);
+    if (numbers[i] < 0 || numbers[i] > 255)
+      throw EIdFTPPassiveReply();
+  }
+  host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." +
+         std::to_string(numbers[2]) + "." + std::to_string(numbers[3]);
+  port = numbers[4] * 256 + numbers[5];
+  if (port == 0)
+    throw EIdFTPPassiveReply();
 }
 
-// Active mode: listen on the address the control connection uses and announce it.
+// EPSV, else PASV; only the port is taken: the data connection goes to the server the
+// control connection reached, never to an address a reply names.
+int32_t TIdFTP::RequestPassivePort() {
+  if (!FEpsvRefused) {
+    if (SendCommand("EPSV", -1) == 229) {
+      // "229 Entering Extended Passive Mode (|||6446|)": the delimiter is the first character.
+      const std::string line = FirstLine(LastReply());
+      const size_t open = line.find('(');
+      const size_t close = line.find(')', open == std::string::npos ? 0 : open);
+      if (open == std::string::npos || close == std::string::npos || close - open < 6)
+        throw EIdFTPPassiveReply();
+      const std::string inner = line.substr(open + 1, close - open - 1);
+      const char delimiter = inner.front();
+      const size_t third = inner.find(delimiter, inner.find(delimiter, 1) + 1);
+      const size_t last = inner.rfind(delimiter);
+      int32_t port = 0;
+      if (third == std::string::npos || last <= third + 1 ||
+          !ParseInt32(inner.substr(third + 1, last - third - 1), port) || port < 1 || port > 65535)
+        throw EIdFTPPassiveReply();
+      return port;
+    }
+    FEpsvRefused = true;
+  }
+  std::string named;
+  int32_t port = 0;
+  RequestPassiveAddress(named, port);
+  return port;
+}
+
+// The local (or remote) address of the control connection.
+std::string TIdFTP::ControlAddress(bool remote) const {
+  auto *transport = dynamic_cast<TIdIOHandlerSocket *>(IOHandler());
+  if (!transport || !transport->SocketHandle())
+    return std::string();
+  return remote ? transport->SocketHandle()->RemoteIP() : transport->SocketHandle()->IP();
+}
+
+// A command argument in the server's code page; CR, LF and NUL would end the command.
+std::string TIdFTP::Argument(const std::string &text) const {
+  if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    throw EIdFTPIllegalArgument();
+  return Utf8ToCp949(text);
+}
+
+// Active mode: listen on the address the control connection uses and announce it;
+// only the server may connect.
 void TIdFTP::ListenForData() {
   auto listener = std::make_unique<TIdSimpleServer>();
   TIdSimpleServer &server = *listener;
   FDataChannel = std::move(listener);
   PrepareDataChannel();
-  if (auto *transport = dynamic_cast<TIdIOHandlerSocket *>(IOHandler());
-      transport && transport->SocketHandle())
-    server.SetBoundIP(transport->SocketHandle()->IP());
-  server.SetAcceptTimeout(FDataConnectionTimeout);
-  server.OnAcceptWait = [this](TIdSimpleServer *) { WatchControlConnection(); };
+  server.SetBoundIP(ControlAddress(false));
+  server.SetAllowedPeerIP(ControlAddress(true));
   server.StartListening();
   SendPortCommand(*server.Binding());
 }
 
-void TIdFTP::WaitForData() {
-  static_cast<TIdSimpleServer &>(*FDataChannel).WaitForPeer();
-}
-
-// While the server's data connection is awaited, any reply on the control
-// connection is a refusal (425 after 150): it ends the wait with that reply.
-void TIdFTP::WatchControlConnection() {
-  if (InputQueue().Size() > 0 || (IOHandler() && IOHandler()->WaitReadable(0))) {
-    ReadReply();
-    RaiseReplyError();
-  }
-}
-
-// Passive mode: connect to the address the server gave.
-void TIdFTP::ConnectForData(const std::string &host, int32_t port) {
+// Passive mode: connect to the server's address and the port it gave.
+void TIdFTP::ConnectForData(int32_t port) {
   auto client = std::make_unique<TIdTCPClient>();
   TIdTCPClient &connection = *client;
   FDataChannel = std::move(client);
   PrepareDataChannel();
-  connection.SetHost(host);
+  connection.SetConnectTimeout(ConnectTimeout());
+  connection.SetHost(ControlAddress(true));
   connection.SetPort(port);
   connection.OpenConnection(-1);
 }
@@ -309,17 +544,32 @@ void TIdFTP::SendRestart(TStream &stream) {
   SendCommand("REST " + std::to_string(stream.Position()), {350});
 }
 
-void TIdFTP::FinishDataChannel() {
+void TIdFTP::FinishDataChannel(bool failed) {
+  if (failed && FDataChannel) {
+    if (auto *transport = dynamic_cast<TIdIOHandlerSocket *>(FDataChannel->IOHandler());
+        transport && transport->SocketHandle())
+      transport->SocketHandle()->ResetAndClose();
+  }
   FDataChannel.reset();
   ReportStatus(ftpReady, "Transfer complete");
 }
 
-void TIdFTP::ExpectTransferReply() {
+// 426 and 450 say the file did not arrive whole: a failure, after the 226 or 225 that may
+// follow them (a lone one is final too).
+void TIdFTP::ExpectTransferReply(TTransfer &transfer) {
   const int16_t code = ExpectReply({225, 226, 250, 426, 450});
-  if (code == 426 || code == 450) {
-    ExpectReply({226, 225});
-    ReportStatus(ftpAborted, "Transfer aborted");
+  transfer.FinalRead = true;
+  FLastTransferCode = code;
+  if (code != 426 && code != 450)
+    return;
+  const TIdRFCReply aborted = LastReply();
+  try {
+    ReadReplyWithin(TIdTimeout::FromSetting(FRecoveryTimeout));
+  } catch (const EIdReadTimeout &) {
   }
+  ReportStatus(ftpAborted, "Transfer aborted");
+  LastReply() = aborted;
+  RaiseReplyError();
 }
 
 } // namespace vantari

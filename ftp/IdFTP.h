@@ -18,6 +18,23 @@ public:
   EIdFTPFileAlreadyExists() : EIdException("Destination file already exists.") {}
 };
 
+// A transfer that did not move the whole file: fewer (or more) bytes than the server
+// announced, or, where the size cannot be asked, no 226 at its end.
+class EIdFTPTransferIncomplete : public EIdException {
+public:
+  EIdFTPTransferIncomplete() : EIdException("The file was not transferred completely.") {}
+};
+// A passive-mode reply whose numbers are out of range.
+class EIdFTPPassiveReply : public EIdException {
+public:
+  EIdFTPPassiveReply() : EIdException("The passive mode reply is not valid.") {}
+};
+// A user name, password or file name holding CR, LF or NUL, which would end the command.
+class EIdFTPIllegalArgument : public EIdException {
+public:
+  EIdFTPIllegalArgument() : EIdException("A command argument holds CR, LF or NUL.") {}
+};
+
 enum TIdFTPTransferType { ftASCII, ftBinary };
 enum TIdFtpProxyType { fpcmNone };
 
@@ -31,9 +48,28 @@ struct TIdFtpProxySettings {
 };
 
 // The FTP client: a session on the control connection and file transfers over
-// active (PORT) or passive (PASV) data connections. Every call blocks.
+// active (PORT) or passive (EPSV, PASV) data connections. Every call blocks, and
+// every wait has a limit:
+//   ConnectTimeout (30 s)         the TCP connect of the session and of passive data
+//                                 connections, host lookup included;
+//   ReplyTimeout (60 s)           each whole reply on the control connection;
+//   DataConnectionTimeout (10 s)  the server's data connection in active mode,
+//                                 counted from the PORT command;
+//   TransferTimeout (60 s)        a data connection on which no byte moves;
+//   RecoveryTimeout (5 s)         the replies still due after a failed transfer.
+// A limit passing raises EIdReadTimeout, EIdAcceptTimeout or EIdSocketError 10060.
+// A cancel (IdRequestCancel, from the window) ends the wait in progress with
+// EIdCancelled; during a transfer the data connection is reset, ABOR is sent and the
+// session is closed, so nothing half-done is kept by the server under the final name.
+// Active mode falls back once per transfer to passive mode when PORT is refused, the
+// server cannot open the data connection (425) or it does not come in time; Passive()
+// then stays true for the session, which tells the caller that passive mode works.
+// In active mode only the server's address may connect; in passive mode the data
+// connection goes to the server's address whatever the reply names.
+// After a failed transfer the session is brought back in step (ABOR, PWD) or, when that
+// fails within RecoveryTimeout, closed: IsConnected() tells which.
 // User names, passwords and remote file names are given in UTF-8 and go to the
-// server as CP949.
+// server as CP949; CR, LF and NUL in them raise EIdFTPIllegalArgument.
 class TIdFTP : public TIdTCPClient {
 public:
   TIdFTP();
@@ -47,15 +83,28 @@ public:
   void SendTypeCommand();
   // QUIT when connected, without reading the reply; then closes.
   void CloseSession();
-  // The size from a 213 reply to SIZE; -1 for any other reply or a size beyond 32 bits.
+  // The size from a 213 reply to SIZE; -1 for any other reply, a negative size or one
+  // beyond 32 bits.
   int32_t RemoteFileSize(const std::string &name);
+  // The modification time from a 213 reply to MDTM ("YYYYMMDDHHMMSS", UTC); empty for
+  // any other reply.
+  std::string RemoteFileTime(const std::string &name);
+  // RNFR then RNTO; raises EIdProtocolReplyError when either is refused.
+  void Rename(const std::string &from, const std::string &to);
+  // DELE; raises EIdProtocolReplyError when refused.
+  void Delete(const std::string &name);
+  // After an upload: SIZE must give expectedSize; where the server gives no size, the
+  // transfer must have ended with 226. Raises EIdFTPTransferIncomplete otherwise.
+  void VerifyUpload(const std::string &remoteName, int64_t expectedSize);
 
   // overwrite truncates an existing local file; resume appends to it after the
   // server confirmed REST. Raises EIdFTPFileAlreadyExists when the file exists
-  // and the flags ask for neither alone.
+  // and the flags ask for neither alone. With expectedSize (from SIZE) a file that
+  // ends up of another size raises EIdFTPTransferIncomplete.
   void DownloadFile(const std::string &remoteName, const std::string &localPath, bool overwrite,
-                    bool resume);
-  void DownloadToStream(const std::string &remoteName, TStream &stream, bool resume);
+                    bool resume, int64_t expectedSize = -1);
+  void DownloadToStream(const std::string &remoteName, TStream &stream, bool resume,
+                        int64_t expectedSize = -1);
   // STOR, or APPE with append; STOU for an empty remote name.
   void UploadFile(const std::string &localPath, const std::string &remoteName, bool append);
   void UploadFromStream(TStream &stream, const std::string &remoteName, bool append);
@@ -78,9 +127,15 @@ public:
   void SetTransferType(TIdFTPTransferType value);
   const TIdFtpProxySettings &ProxySettings() const { return FProxySettings; }
   void SetProxySettings(const TIdFtpProxySettings &value) { FProxySettings = value; }
-  // How long an active-mode transfer waits for the server's data connection (ms; 0 = no limit).
+  // The limits listed above (ms; 0 = no limit).
   int32_t DataConnectionTimeout() const { return FDataConnectionTimeout; }
   void SetDataConnectionTimeout(int32_t ms) { FDataConnectionTimeout = ms; }
+  int32_t TransferTimeout() const { return FTransferTimeout; }
+  void SetTransferTimeout(int32_t ms) { FTransferTimeout = ms; }
+  int32_t RecoveryTimeout() const { return FRecoveryTimeout; }
+  void SetRecoveryTimeout(int32_t ms) { FRecoveryTimeout = ms; }
+  // The final reply code of the last transfer (0 before any).
+  int16_t LastTransferCode() const { return FLastTransferCode; }
 
   TIdRFCReply &LoginReply() { return FLoginReply; }
   const std::string &SystemType() const { return FSystemType; }
@@ -92,26 +147,39 @@ public:
   std::function<void(TIdFTP *Sender, TStream &stream)> OnAfterGet;
 
 private:
+  struct TTransfer;
   void RunDownload(const std::string &command, TStream &stream, bool resume);
   void RunUpload(const std::string &command, TStream &stream);
-  void RunTransfer(const std::function<void()> &moveData);
+  void RunTransfer(TTransfer &transfer);
+  bool TryActive(TTransfer &transfer);
+  void RunPassive(TTransfer &transfer);
+  void MoveData(TTransfer &transfer, bool fromStart);
+  void FailTransfer(TTransfer &transfer, bool cancelled);
+  bool Resynchronise();
+  void CloseAfterCancel();
   void PrepareDataChannel();
   void SendPortCommand(const TIdSocketHandle &handle);
   void RequestPassiveAddress(std::string &host, int32_t &port);
+  int32_t RequestPassivePort();
   void ListenForData();
-  void WaitForData();
-  void ConnectForData(const std::string &host, int32_t port);
+  int AwaitActiveData(TTransfer &transfer);
+  void ConnectForData(int32_t port);
   void SendRestart(TStream &stream);
-  void FinishDataChannel();
-  void ExpectTransferReply();
-  void WatchControlConnection();
+  void FinishDataChannel(bool failed = false);
+  void ExpectTransferReply(TTransfer &transfer);
+  std::string ControlAddress(bool remote) const;
+  std::string Argument(const std::string &text) const;
 
   std::string FUsername;
   std::string FPassword;
   bool FPassive = false;
   TIdFTPTransferType FTransferType = ftBinary;
   TIdFtpProxySettings FProxySettings;
-  int32_t FDataConnectionTimeout = 60000;
+  int32_t FDataConnectionTimeout = 10000;
+  int32_t FTransferTimeout = 60000;
+  int32_t FRecoveryTimeout = 5000;
+  int16_t FLastTransferCode = 0;
+  bool FEpsvRefused = false;
   TIdRFCReply FLoginReply;
   std::string FSystemType;
   std::unique_ptr<TIdTCPConnection> FDataChannel;

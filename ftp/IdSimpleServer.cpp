@@ -1,10 +1,6 @@
 #include "IdSimpleServer.h"
 
-#include "HostUI.h"
 #include "IdIOHandlerSocket.h"
-
-#include <algorithm>
-#include <chrono>
 
 namespace vantari {
 
@@ -63,42 +59,47 @@ void TIdSimpleServer::BindListener() {
 }
 
 bool TIdSimpleServer::WaitForPeer() {
+  return AwaitPeer(Id_INVALID_SOCKET, TIdDeadline(TIdTimeout::FromSetting(FAcceptTimeout))) ==
+         pwAccepted;
+}
+
+TIdPeerWait TIdSimpleServer::AwaitPeer(TIdStackSocketHandle watched, const TIdDeadline &deadline) {
   if (!FIsListening)
     StartListening();
-  bool accepted = false;
   try {
-    accepted = AcceptPeer();
+    while (!FAbortRequested) {
+      // One wait for both: a reply on the other socket ends it at once, without polling.
+      const TIdWaitResult ready =
+          IdWait({FListenSocketId, weReadable}, {watched, weReadable}, deadline);
+      if (ready.First && AcceptTrustedPeer()) {
+        CloseListener(true);
+        return pwAccepted;
+      }
+      if (ready.Second)
+        return pwWatchedReady;
+      if (ready.Closed)
+        throw EIdConnClosedGracefully();
+      if (ready.TimedOut() && deadline.Passed())
+        throw EIdAcceptTimeout();
+    }
   } catch (...) {
     CloseListener(false);
     throw;
   }
-  CloseListener(accepted);
-  return accepted;
+  CloseListener(false);
+  return pwAborted;
 }
 
-// Waits without spinning: each readiness check may block for one slice, and the
-// caller's OnAcceptWait gets its turn between slices.
-bool TIdSimpleServer::AcceptPeer() {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  while (!FAbortRequested) {
-    int32_t slice = std::max(FAcceptPollInterval, 0);
-    if (FAcceptTimeout > 0) {
-      const auto waited =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-      if (waited >= FAcceptTimeout)
-        throw EIdAcceptTimeout();
-      slice = static_cast<int32_t>(std::min<int64_t>(slice, FAcceptTimeout - waited));
-    }
-    if (Binding()->WaitReadable(slice)) {
-      Binding()->StartListen(1);
-      return Binding()->AcceptOn(FListenSocketId);
-    }
-    if (OnAcceptWait)
-      OnAcceptWait(this);
-    // The window stays painted while the server takes its time, as in every other wait.
-    HostUI().ProcessPaintEvents();
-  }
+// Takes one connection; one from an address other than AllowedPeerIP is closed at once
+// (false), so that nobody but the server can feed a download or receive an upload.
+bool TIdSimpleServer::AcceptTrustedPeer() {
+  TIdSocketHandle &handle = *Binding();
+  SharedStack().Listen(FListenSocketId, 1);
+  if (!handle.AcceptOn(FListenSocketId))
+    return false;
+  if (FAllowedPeerIP.empty() || handle.RemoteIP() == FAllowedPeerIP)
+    return true;
+  handle.ResetAndClose();
   return false;
 }
 

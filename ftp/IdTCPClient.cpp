@@ -15,8 +15,8 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs) {
   try {
     IOHandler()->Prepare();
     ResetReadState();
-    IOHandler()->ConnectTo(FHost, FPort, timeoutMs, FBoundPortMax, FBoundPortMin, FBoundPort,
-                           FBoundIP);
+    const TIdTimeout limit = TIdTimeout::FromSetting(timeoutMs > 0 ? timeoutMs : FConnectTimeout);
+    IOHandler()->ConnectTo(FHost, FPort, limit, FBoundPortMax, FBoundPortMin, FBoundPort, FBoundIP);
     ReportStatus(hsConnected, FHost);
     if (OnConnected)
       OnConnected(this);

@@ -13,10 +13,14 @@ public:
   virtual void SetHost(const std::string &value) { FHost = value; }
   virtual void SetPort(int32_t value) { FPort = value; }
 
-  // Connects (timeoutMs -1: plain blocking connect). Raises EIdAlreadyConnected
-  // "Already connected." when open; on any failure the socket is dropped and the
-  // client can connect again.
+  // Connects, the host lookup included, within timeoutMs (-1 or 0: ConnectTimeout); the
+  // limit passing raises EIdSocketError 10060. Raises EIdAlreadyConnected "Already
+  // connected." when open; on any failure the socket is dropped and the client can
+  // connect again.
   void OpenConnection(int32_t timeoutMs = -1);
+  // The connect limit when the caller names none (ms); 0 = no limit.
+  int32_t ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(int32_t ms) { FConnectTimeout = ms; }
 
   const std::string &Host() const { return FHost; }
   int32_t Port() const { return FPort; }
@@ -34,6 +38,7 @@ private:
   int32_t FBoundPort = 0;
   int32_t FBoundPortMin = 0;
   int32_t FBoundPortMax = 0;
+  int32_t FConnectTimeout = 0;
 };
 
 } // namespace vantari

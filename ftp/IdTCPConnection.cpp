@@ -213,10 +213,16 @@ void TIdTCPConnection::RaiseReplyError() {
   throw EIdProtocolReplyError(FLastReply.NumericCode(), ReplyMessage(FLastReply));
 }
 
+// -1 stands for ReadTimeout (0: no limit); a reply being read also ends at its deadline.
+TIdTimeout TIdTCPConnection::ReadLimit(int32_t timeoutMs) const {
+  const TIdTimeout asked =
+      timeoutMs == -1 ? TIdTimeout::FromSetting(FReadTimeout) : TIdTimeout::FromWaitMs(timeoutMs);
+  return TIdDeadline::Sooner(TIdDeadline(asked), FReplyDeadline).Remaining();
+}
+
 int32_t TIdTCPConnection::FillInputQueue(bool raiseIfDisconnected, int32_t timeoutMs,
                                          bool raiseOnTimeout) {
-  if (timeoutMs == -1)
-    timeoutMs = FReadTimeout == 0 ? -2 : FReadTimeout;
+  const TIdTimeout limit = ReadLimit(timeoutMs);
   int32_t result = 0;
   CheckPeerClosed(raiseIfDisconnected, false);
   if (!IsConnected()) {
@@ -226,7 +232,7 @@ int32_t TIdTCPConnection::FillInputQueue(bool raiseIfDisconnected, int32_t timeo
   }
   int32_t n = 0;
   do {
-    if (!FIOHandler->WaitReadable(timeoutMs)) {
+    if (!FIOHandler->WaitReadable(limit)) {
       if (raiseOnTimeout)
         throw EIdReadTimeout();
       return -1;
@@ -323,12 +329,39 @@ std::string TIdTCPConnection::ReadNonBlankLine(int32_t maxTries) {
 }
 
 int16_t TIdTCPConnection::ReadReply() {
-  constexpr int32_t kUnlimitedTries = std::numeric_limits<int32_t>::max();
-  std::vector<std::string> lines{ReadNonBlankLine(kUnlimitedTries)};
+  return ReadReplyWithin(TIdTimeout::FromSetting(FReplyTimeout));
+}
+
+int16_t TIdTCPConnection::ReadReplyWithin(TIdTimeout limit) {
+  // Every read of this reply ends at one deadline, so a reply that trickles in a byte at a
+  // time ends as surely as a silent one.
+  struct TDeadlineScope {
+    TIdDeadline &Slot;
+    TIdDeadline Saved;
+    TDeadlineScope(TIdDeadline &slot, TIdTimeout limit) : Slot(slot), Saved(slot) {
+      slot = TIdDeadline(limit);
+    }
+    ~TDeadlineScope() { Slot = Saved; }
+  } scope(FReplyDeadline, limit);
+  int64_t lineCount = 0;
+  int64_t byteCount = 0;
+  // The next non-blank line; blank lines count against the limits too.
+  const auto nextLine = [&] {
+    for (;;) {
+      const std::string raw = ReadLine("\n", -1, -1);
+      byteCount += static_cast<int64_t>(raw.size()) + 1;
+      if (++lineCount > FMaxReplyLines || byteCount > FMaxReplyBytes)
+        throw EIdReplyTooLong();
+      std::string line = TrimBlanks(raw);
+      if (!line.empty())
+        return line;
+    }
+  };
+  std::vector<std::string> lines{nextLine()};
   const std::string terminator = TIdRFCReply::MultiLineTerminator(lines.front());
   if (!terminator.empty()) {
     do
-      lines.push_back(ReadNonBlankLine(kUnlimitedTries));
+      lines.push_back(nextLine());
     while (!TIdRFCReply::EndsMultiLineReply(lines.back(), terminator));
   }
   FLastReply.ParseLines(lines);
@@ -362,7 +395,8 @@ void TIdTCPConnection::WriteBytes(const void *buffer, int32_t count) {
   const auto *bytes = static_cast<const uint8_t *>(buffer);
   int32_t sent = 0;
   do {
-    const int32_t n = FIOHandler->SendSome(bytes + sent, count - sent);
+    const int32_t n =
+        FIOHandler->SendSome(bytes + sent, count - sent, TIdTimeout::FromSetting(FWriteTimeout));
     CheckSent(n);
     sent += n;
   } while (sent < count);

@@ -4,6 +4,7 @@
 #include "IdException.h"
 #include "IdIOHandler.h"
 #include "IdRFCReply.h"
+#include "IdWait.h"
 #include "Stream.h"
 
 #include <cstdint>
@@ -34,6 +35,11 @@ public:
 class EIdReadLnMaxLineLengthExceeded : public EIdException {
 public:
   EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
+};
+// A multi-line reply that goes on past MaxReplyLines lines or MaxReplyBytes bytes.
+class EIdReplyTooLong : public EIdException {
+public:
+  EIdReplyTooLong() : EIdException("The reply is too long.") {}
 };
 class EIdNotEnoughDataInBuffer : public EIdException {
 public:
@@ -149,8 +155,12 @@ public:
 
   // Skips blank lines; returns the line trimmed.
   std::string ReadNonBlankLine(int32_t maxTries);
-  // Reads a (multi-line) reply into LastReply and returns its code.
+  // Reads a (multi-line) reply into LastReply and returns its code. The whole reply must
+  // arrive within ReplyTimeout (EIdReadTimeout) and stay within MaxReplyLines lines and
+  // MaxReplyBytes bytes, blank lines before it included (EIdReplyTooLong).
   int16_t ReadReply();
+  // The same with a limit of its own for this reply.
+  int16_t ReadReplyWithin(TIdTimeout limit);
   // Blocks until count bytes are queued, then consumes them into buffer.
   void ReadBytes(void *buffer, int32_t count);
   // Receives into the stream: byteCount bytes, or everything until the peer closes.
@@ -170,6 +180,16 @@ public:
   void SetMaxLineAction(TIdMaxLineAction value) { FMaxLineAction = value; }
   int32_t ReadTimeout() const { return FReadTimeout; }
   void SetReadTimeout(int32_t value) { FReadTimeout = value; }
+  // The longest one whole reply may take to arrive (ms); 0 = no limit.
+  int32_t ReplyTimeout() const { return FReplyTimeout; }
+  void SetReplyTimeout(int32_t value) { FReplyTimeout = value; }
+  // The longest a send may wait for the peer to take bytes (ms); 0 = no limit.
+  int32_t WriteTimeout() const { return FWriteTimeout; }
+  void SetWriteTimeout(int32_t value) { FWriteTimeout = value; }
+  int32_t MaxReplyLines() const { return FMaxReplyLines; }
+  void SetMaxReplyLines(int32_t value) { FMaxReplyLines = value; }
+  int32_t MaxReplyBytes() const { return FMaxReplyBytes; }
+  void SetMaxReplyBytes(int32_t value) { FMaxReplyBytes = value; }
   int32_t RecvBufferSize() const { return FRecvBufferSize; }
   void SetRecvBufferSize(int32_t value) { FRecvBufferSize = value; }
   int32_t SendBufferSize() const { return FSendBufferSize; }
@@ -191,6 +211,7 @@ protected:
 
 private:
   std::string SplitOrRaise(int32_t maxLength);
+  TIdTimeout ReadLimit(int32_t timeoutMs) const;
   int32_t ReceiveIntoQueue(bool raiseIfDisconnected);
   void CheckSent(int32_t n);
   void EndRead(TStream &stream);
@@ -202,6 +223,11 @@ private:
   int32_t FMaxLineLength = 16384;
   TIdMaxLineAction FMaxLineAction = maException;
   int32_t FReadTimeout = 0;
+  int32_t FReplyTimeout = 0;
+  int32_t FWriteTimeout = 0;
+  int32_t FMaxReplyLines = 500;
+  int32_t FMaxReplyBytes = 65536;
+  TIdDeadline FReplyDeadline; // while a reply is read
   int32_t FRecvBufferSize = 32768;
   int32_t FSendBufferSize = 32768;
   TIdManagedBuffer FInputQueue;

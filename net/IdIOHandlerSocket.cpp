@@ -29,9 +29,11 @@ TIdSocketHandle &TIdIOHandlerSocket::OpenHandle() {
   return *FSocketHandle;
 }
 
-void TIdIOHandlerSocket::ConnectTo(const std::string &host, int32_t port, int32_t /*timeout*/,
+void TIdIOHandlerSocket::ConnectTo(const std::string &host, int32_t port, TIdTimeout timeout,
                                    int32_t boundPortMax, int32_t boundPortMin, int32_t boundPort,
                                    const std::string &boundIP) {
+  // The lookup and the connect share one limit.
+  const TIdDeadline deadline(timeout);
   TIdSocketHandle &handle = OpenHandle();
   TIdStack &stack = SharedStack();
   handle.OpenSocket(Id_SOCK_STREAM, 0);
@@ -48,18 +50,18 @@ void TIdIOHandlerSocket::ConnectTo(const std::string &host, int32_t port, int32_
     handle.SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 1);
   }
   ReportStatus(hsConnecting, handle.RemoteIP());
-  stack.CheckResult(handle.ConnectToPeer());
+  stack.CheckResult(handle.ConnectToPeer(deadline.Remaining()));
 }
 
 bool TIdIOHandlerSocket::IsOpen() {
   return FSocketHandle && FSocketHandle->HasSocket();
 }
 
-bool TIdIOHandlerSocket::WaitReadable(int32_t ms) {
+bool TIdIOHandlerSocket::WaitReadable(TIdTimeout timeout) {
   if (!FSocketHandle) {
     throw EIdConnClosedGracefully();
   }
-  return FSocketHandle->WaitReadable(ms);
+  return FSocketHandle->WaitReadable(timeout);
 }
 
 int32_t TIdIOHandlerSocket::ReceiveSome(void *buffer, int32_t length) {
@@ -69,11 +71,16 @@ int32_t TIdIOHandlerSocket::ReceiveSome(void *buffer, int32_t length) {
   return FSocketHandle->ReceiveBytes(buffer, length);
 }
 
-int32_t TIdIOHandlerSocket::SendSome(const void *buffer, int32_t length) {
+int32_t TIdIOHandlerSocket::SendSome(const void *buffer, int32_t length, TIdTimeout timeout) {
   if (!IsOpen()) {
     throw EIdClosedSocket();
   }
-  return FSocketHandle->SendBytes(buffer, length);
+  return FSocketHandle->SendBytes(buffer, length, timeout);
+}
+
+TIdStackSocketHandle TIdIOHandlerSocket::WaitSocket() const {
+  return FSocketHandle && FSocketHandle->HasSocket() ? FSocketHandle->SocketId()
+                                                     : Id_INVALID_SOCKET;
 }
 
 } // namespace vantari

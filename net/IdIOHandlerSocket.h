@@ -18,16 +18,17 @@ public:
 
   void Shut() override;
   // OpenSocket (stream), BindLocal, hsResolving (names only), LookupHost, hsConnecting,
-  // blocking connect; a refusal raises EIdSocketError (10061).
-  void ConnectTo(const std::string &host, int32_t port, int32_t timeout, int32_t boundPortMax,
+  // connect; a refusal raises EIdSocketError (10061), the limit passing 10060.
+  void ConnectTo(const std::string &host, int32_t port, TIdTimeout timeout, int32_t boundPortMax,
                  int32_t boundPortMin, int32_t boundPort, const std::string &boundIP) override;
   bool IsOpen() override;
   // Creates the socket handle, or clears the one there is (with its local address).
   void Prepare() override;
-  bool WaitReadable(int32_t ms) override;
+  bool WaitReadable(TIdTimeout timeout) override;
   // Raise EIdClosedSocket "Disconnected." when not open.
   int32_t ReceiveSome(void *buffer, int32_t length) override;
-  int32_t SendSome(const void *buffer, int32_t length) override;
+  int32_t SendSome(const void *buffer, int32_t length, TIdTimeout timeout) override;
+  TIdStackSocketHandle WaitSocket() const override;
 
   TIdSocketHandle *SocketHandle() const { return FSocketHandle.get(); }
   bool UseNagle() const { return FUseNagle; }

@@ -42,6 +42,8 @@ void TIdRawBase::OpenSocket(TIdSocketHandle &handle) {
   handle.OpenSocket(Id_SOCK_DGRAM, Id_IPPROTO_ICMP);
   FPingSocket = true;
   handle.SetOption(IPPROTO_IP, IP_RECVTTL, 1);
+  // Without it a router's unreachable or time-exceeded report is dropped and reads as silence.
+  handle.SetOption(IPPROTO_IP, IP_RECVERR, 1);
 }
 
 TIdSocketHandle &TIdRawBase::RawHandle() {
@@ -67,7 +69,8 @@ int32_t TIdRawBase::ReceiveInto(uint8_t *buffer, int32_t length, int32_t timeout
     return 0;
   }
   if (FPingSocket) {
-    return ReceivePingDatagram(handle, buffer, length);
+    const int32_t report = ReceivePingError(handle, buffer, length);
+    return report != 0 ? report : ReceivePingDatagram(handle, buffer, length);
   }
   return handle.ReceiveBytes(buffer, length);
 }
@@ -94,6 +97,50 @@ int32_t TIdRawBase::ReceivePingDatagram(TIdSocketHandle &handle, uint8_t *buffer
   buffer[9] = static_cast<uint8_t>(Id_IPPROTO_ICMP);
   const uint32_t source = TIdStack::TextToAddress(sender);
   std::memcpy(buffer + 12, &source, 4);
+  return total;
+}
+
+// 0 when no router's report is queued.
+int32_t TIdRawBase::ReceivePingError(TIdSocketHandle &handle, uint8_t *buffer, int32_t length) {
+  uint8_t request[1024];
+  uint8_t type = 0;
+  uint8_t code = 0;
+  uint8_t ttl = 0;
+  std::string reporter;
+  const int32_t n = SharedStack().RecvErrorReport(handle.SocketId(), request, sizeof request, type,
+                                                  code, reporter, ttl);
+  if (n < 0) {
+    return 0;
+  }
+  return BuildErrorDatagram(buffer, length, type, code, reporter, ttl, request, n);
+}
+
+int32_t TIdRawBase::BuildErrorDatagram(uint8_t *buffer, int32_t length, uint8_t type, uint8_t code,
+                                       const std::string &reporter, uint8_t ttl,
+                                       const uint8_t *request, int32_t requestLength) {
+  // An ICMP error quotes the offending IPv4 header and at least 8 bytes of what followed it.
+  const int32_t quoted = std::min(requestLength, length - 2 * Ipv4HeaderSize - 8);
+  if (quoted < 8) {
+    return 0;
+  }
+  const int32_t total = 2 * Ipv4HeaderSize + 8 + quoted;
+  std::memset(buffer, 0, static_cast<size_t>(2 * Ipv4HeaderSize + 8));
+  buffer[0] = 0x45;
+  buffer[2] = static_cast<uint8_t>(total >> 8);
+  buffer[3] = static_cast<uint8_t>(total & 0xFF);
+  buffer[8] = ttl;
+  buffer[9] = static_cast<uint8_t>(Id_IPPROTO_ICMP);
+  const uint32_t source = TIdStack::TextToAddress(reporter);
+  std::memcpy(buffer + 12, &source, 4);
+  uint8_t *message = buffer + Ipv4HeaderSize;
+  message[0] = type;
+  message[1] = code;
+  uint8_t *inner = message + 8;
+  inner[0] = 0x45;
+  inner[2] = static_cast<uint8_t>((Ipv4HeaderSize + quoted) >> 8);
+  inner[3] = static_cast<uint8_t>((Ipv4HeaderSize + quoted) & 0xFF);
+  inner[9] = static_cast<uint8_t>(Id_IPPROTO_ICMP);
+  std::memcpy(inner + Ipv4HeaderSize, request, static_cast<size_t>(quoted));
   return total;
 }
 

@@ -13,7 +13,9 @@ namespace vantari {
 // Owns one raw IPv4 socket and sends and receives whole datagrams.
 // Where the system refuses raw sockets, an ICMP component falls back to the
 // unprivileged ICMP datagram socket, whose datagrams are handed on with an IPv4
-// header put in front (real source address and time-to-live), as a raw socket gives them.
+// header put in front (real source address and time-to-live), as a raw socket gives them;
+// routers' error reports (unreachable, time exceeded) reach it through the socket's
+// error queue and are handed on the same way.
 class TIdRawBase : public TIdComponent {
 public:
   TIdRawBase();
@@ -28,6 +30,13 @@ public:
   // Resolves host and sends one datagram (EIdSocketError, EIdPackageSizeTooBig,
   // EIdNotAllBytesSent).
   void TransmitTo(const std::string &host, int32_t port, const void *buffer, int32_t length);
+  // The datagram a raw socket would have received for a router's ICMP error report about
+  // a request we sent: IPv4 header from the reporter, the ICMP type and code, then the
+  // request quoted behind an IPv4 header of its own. Returns the length written (0 when
+  // the buffer is too small).
+  static int32_t BuildErrorDatagram(uint8_t *buffer, int32_t length, uint8_t type, uint8_t code,
+                                    const std::string &reporter, uint8_t ttl,
+                                    const uint8_t *request, int32_t requestLength);
   // True when the last socket opened was the unprivileged ICMP datagram socket.
   bool UsesPingSocket() const { return FPingSocket; }
 
@@ -51,6 +60,7 @@ public:
 private:
   void OpenSocket(TIdSocketHandle &handle);
   int32_t ReceivePingDatagram(TIdSocketHandle &handle, uint8_t *buffer, int32_t length);
+  int32_t ReceivePingError(TIdSocketHandle &handle, uint8_t *buffer, int32_t length);
 
   std::unique_ptr<TIdSocketHandle> FRawHandle;
   std::vector<uint8_t> FBuffer;

@@ -26,6 +26,16 @@ void TIdSocketHandle::ShutAndClose() {
   stack.CloseSocket(FSocketId);
 }
 
+void TIdSocketHandle::ResetAndClose() {
+  if (!FHasSocket) {
+    return;
+  }
+  const linger abortive{1, 0};
+  SharedStack().SetSockOpt(FSocketId, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  FHasSocket = false;
+  SharedStack().CloseSocket(FSocketId);
+}
+
 bool TIdSocketHandle::TryBind(int32_t port) {
   TIdStack &stack = SharedStack();
   return !stack.CheckResult(stack.Bind(FSocketId, FIP, port), {Id_WSAEADDRINUSE});
@@ -71,8 +81,8 @@ bool TIdSocketHandle::AcceptOn(TIdStackSocketHandle listeningSocket) {
   return true;
 }
 
-int32_t TIdSocketHandle::ConnectToPeer() {
-  const int32_t result = SharedStack().Connect(FSocketId, FRemoteIP, FRemotePort);
+int32_t TIdSocketHandle::ConnectToPeer(TIdTimeout timeout) {
+  const int32_t result = SharedStack().Connect(FSocketId, FRemoteIP, FRemotePort, timeout);
   if (result != Id_SOCKET_ERROR) {
     RefreshLocal();
     RefreshRemote();
@@ -80,8 +90,8 @@ int32_t TIdSocketHandle::ConnectToPeer() {
   return result;
 }
 
-int32_t TIdSocketHandle::SendBytes(const void *buffer, int32_t length) {
-  return SharedStack().Send(FSocketId, buffer, length, 0);
+int32_t TIdSocketHandle::SendBytes(const void *buffer, int32_t length, TIdTimeout timeout) {
+  return SharedStack().Send(FSocketId, buffer, length, 0, timeout);
 }
 
 int32_t TIdSocketHandle::ReceiveBytes(void *buffer, int32_t length) {
@@ -105,11 +115,11 @@ void TIdSocketHandle::SetOption(int32_t level, int32_t name, int32_t value) {
   stack.CheckResult(stack.SetSockOpt(FSocketId, level, name, &value, sizeof value));
 }
 
-bool TIdSocketHandle::WaitReadable(int32_t ms) {
+bool TIdSocketHandle::WaitReadable(TIdTimeout timeout) {
   if (!FHasSocket) {
     throw EIdConnClosedGracefully();
   }
-  return SharedStack().Select(FSocketId, ms) == 1;
+  return SharedStack().Select(FSocketId, timeout) == 1;
 }
 
 void TIdSocketHandle::SetRemote(const std::string &ip, int32_t port) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IdStack.h"
+#include "IdWait.h"
 
 #include <cstdint>
 #include <string>
@@ -20,23 +21,29 @@ public:
   void OpenSocket(int32_t type, int32_t protocol);
   // Shuts down sending and closes; results ignored; SocketId keeps its old value.
   virtual void ShutAndClose();
+  // Closes with a reset instead of an orderly end, so the peer cannot take what it got
+  // for a complete transfer.
+  void ResetAndClose();
   // Binds to IP/Port, or to the highest free port of ClientPortMin..ClientPortMax when Port is 0.
   void BindLocal();
   void StartListen(int32_t backlog);
   // Takes one connection from a listening socket held by somebody else; false when that
   // socket was closed under the call (the handle then has no socket).
   bool AcceptOn(TIdStackSocketHandle listeningSocket);
-  // Blocking connect to RemoteIP:RemotePort; returns the OS result, raises nothing.
-  virtual int32_t ConnectToPeer();
-  // One send / recv; the OS result unchanged (bytes, 0 = peer closed, -1 = error).
-  int32_t SendBytes(const void *buffer, int32_t length);
+  // Blocking connect to RemoteIP:RemotePort within the limit; returns the OS result
+  // (-1 with 10060 when the limit passed), raises only EIdCancelled.
+  virtual int32_t ConnectToPeer(TIdTimeout timeout = TIdTimeout::None());
+  // One send / recv; the OS result unchanged (bytes, 0 = peer closed, -1 = error). A send
+  // that finds no room within the limit gives -1 with 10060.
+  int32_t SendBytes(const void *buffer, int32_t length, TIdTimeout timeout = TIdTimeout::None());
   int32_t ReceiveBytes(void *buffer, int32_t length);
   // One sendto of all bytes, or EIdPackageSizeTooBig / EIdNotAllBytesSent / EIdSocketError.
   void SendDatagram(const std::string &ip, int32_t port, const void *buffer, int32_t length);
   void SetOption(int32_t level, int32_t name, int32_t value);
-  // ms: -2 no limit, 0 poll once, > 0 longest wait. Raises EIdConnClosedGracefully
-  // without a socket; time-out and error both give false.
-  bool WaitReadable(int32_t ms);
+  // Raises EIdConnClosedGracefully without a socket; time-out and error both give false.
+  bool WaitReadable(TIdTimeout timeout);
+  // ms: -2 no limit, 0 poll once, > 0 longest wait.
+  bool WaitReadable(int32_t ms) { return WaitReadable(TIdTimeout::FromWaitMs(ms)); }
   void SetRemote(const std::string &ip, int32_t port);
   // Forgets the socket without closing it.
   void ClearState(bool alsoLocal);

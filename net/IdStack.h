@@ -9,6 +9,8 @@
 
 namespace vantari {
 
+class TIdTimeout;
+
 // Windows Sockets error codes; every OS failure is reported as one of these.
 enum : int32_t {
   Id_WSAEINTR = 10004,
@@ -88,9 +90,11 @@ public:
   // Empty ip means any address.
   virtual int32_t Bind(TIdStackSocketHandle s, const std::string &ip, int32_t port) = 0;
   virtual int32_t CloseSocket(TIdStackSocketHandle s) = 0;
-  // Blocking connect without a time limit.
-  virtual int32_t Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port) = 0;
-  // First IPv4 address of the name as dotted text; raises EIdSocketError (11001) when none.
+  // Blocking connect; -1 with 10060 when the limit passes first.
+  virtual int32_t Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port,
+                          TIdTimeout timeout) = 0;
+  // First IPv4 address of the name as dotted text; raises EIdSocketError (11001) when none,
+  // (10060) when no answer comes within 30 s.
   virtual std::string GetHostByName(const std::string &name) = 0;
   virtual std::string GetHostName() = 0;
   virtual std::string GetHostByAddr(const std::string &ip) = 0;
@@ -104,12 +108,18 @@ public:
   // (needs the receive-TTL option on the socket; ttl 0 when the OS gave none).
   virtual int32_t RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
                                uint8_t &ttl) = 0;
-  // Waits until s is readable: 1 readable, 0 time-out, -1 error. ms -2 = no limit, 0 = poll.
-  // Waits in slices of at most 100 ms and lets the host UI repaint between them and
-  // when the socket turns readable.
-  virtual int32_t Select(TIdStackSocketHandle s, int32_t ms) = 0;
-  // Never raises SIGPIPE: a closed peer gives -1 with 10058 or 10054.
-  virtual int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags) = 0;
+  // Takes one queued ICMP error report (IP_RECVERR on the socket, never blocks): the
+  // bytes that were sent, the ICMP type and code, the reporting router and the TTL of
+  // its message (0 when not given). -1 with 10035 when nothing is queued.
+  virtual int32_t RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len, uint8_t &type,
+                                  uint8_t &code, std::string &reporter, uint8_t &ttl) = 0;
+  // Waits until s is readable: 1 readable, 0 time-out, -1 error; through IdWait, so the
+  // host UI repaints and a cancel request raises EIdCancelled.
+  virtual int32_t Select(TIdStackSocketHandle s, TIdTimeout timeout) = 0;
+  // Never raises SIGPIPE: a closed peer gives -1 with 10058 or 10054. Blocks until some
+  // bytes are taken; -1 with 10060 when no room opens within the limit.
+  virtual int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
+                       TIdTimeout timeout) = 0;
   virtual int32_t SendTo(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
                          const std::string &ip, int32_t port) = 0;
   virtual int32_t SetSockOpt(TIdStackSocketHandle s, int32_t level, int32_t name, const void *value,

@@ -5,16 +5,18 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
+#include <linux/errqueue.h>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
@@ -33,9 +35,6 @@ namespace {
 
 // Like the per-thread error of Windows Sockets: the code of this thread's last failure.
 thread_local int32_t lastError = 0;
-
-// The longest a wait blocks before the host UI may repaint.
-constexpr int WaitSliceMs = 100;
 
 int32_t Fail(int32_t code) {
   lastError = code;
@@ -87,21 +86,10 @@ int32_t ReadEndpoint(int (*call)(int, sockaddr *, socklen_t *), TIdStackSocketHa
   return result;
 }
 
-// Waits until s is ready for events (or has failed), letting the window repaint between slices.
-void AwaitReady(TIdStackSocketHandle s, short events) {
-  for (;;) {
-    pollfd entry{s, events, 0};
-    const int result = poll(&entry, 1, WaitSliceMs);
-    if (result > 0 || (result < 0 && errno != EINTR)) {
-      return;
-    }
-    HostUI().ProcessPaintEvents();
-  }
-}
-
-// The outcome of a connect in progress: 0 or its errno.
-int AwaitConnected(TIdStackSocketHandle s) {
-  AwaitReady(s, POLLOUT);
+// The outcome of a connect in progress: 0, its errno, or ETIMEDOUT when the limit passed.
+int AwaitConnected(TIdStackSocketHandle s, TIdTimeout timeout) {
+  if (IdWait({s, weWritable}, TIdDeadline(timeout)).TimedOut())
+    return ETIMEDOUT;
   int error = 0;
   socklen_t length = sizeof error;
   return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
@@ -212,7 +200,7 @@ int32_t WSACodeOfResolverError(int error, int savedErrno) {
 TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle s, std::string &ip, int32_t &port) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  AwaitReady(s, POLLIN);
+  IdWait({s, weReadable}, TIdDeadline());
   const long result = RetryOnInterrupt(
       [&] { return accept4(s, reinterpret_cast<sockaddr *>(&address), &length, SOCK_CLOEXEC); });
   const int error = errno;
@@ -246,8 +234,8 @@ int32_t TIdStackPosix::CloseSocket(TIdStackSocketHandle s) {
   return Checked(close(s));
 }
 
-// Still a plain connect without a time limit; it only waits in slices.
-int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port) {
+int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port,
+                               TIdTimeout timeout) {
   const sockaddr_in address = MakeAddress(ip, port);
   const int flags = fcntl(s, F_GETFL);
   if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) {
@@ -257,7 +245,12 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, in
   if (connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
     error = errno;
     if (error == EINPROGRESS || error == EINTR) {
-      error = AwaitConnected(s);
+      try {
+        error = AwaitConnected(s, timeout);
+      } catch (...) {
+        fcntl(s, F_SETFL, flags);
+        throw;
+      }
     }
   }
   fcntl(s, F_SETFL, flags);
@@ -266,66 +259,80 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, in
 
 namespace {
 
-// A name lookup run on a thread of its own while the caller waits in slices, so that
-// an unanswering name server does not freeze the window for its whole time-out. The
-// thread is made by the caller (it resolves in the caller's network namespace) and is
-// always joined before the lookup is left.
+// The longest a host lookup may take before the connect gives up on it.
+constexpr int64_t LookupTimeoutMs = 30000;
+
+// What a lookup thread and its caller share; the thread holds a reference of its own,
+// so a caller that stopped waiting (time-out, cancel) leaves it to finish alone.
+struct TLookupState {
+  explicit TLookupState(std::string name) : Name(std::move(name)) {}
+  ~TLookupState() {
+    if (Answer)
+      freeaddrinfo(Answer);
+    if (Ended >= 0)
+      close(Ended);
+  }
+  TLookupState(const TLookupState &) = delete;
+  TLookupState &operator=(const TLookupState &) = delete;
+
+  void Run() {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    Result = getaddrinfo(Name.c_str(), nullptr, &hints, &Answer);
+    Error = errno;
+    Done.store(true);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = write(Ended, &one, sizeof one);
+  }
+
+  std::string Name;
+  int Ended = eventfd(0, EFD_CLOEXEC); // readable once the lookup ended
+  std::atomic<bool> Done{false};
+  int Result = 0;
+  int Error = 0;
+  addrinfo *Answer = nullptr;
+};
+
+// A name lookup run on a thread of its own while the caller waits in the one wait, so
+// that an unanswering name server neither freezes the window nor holds the caller past
+// the limit. The thread is made by the caller (it resolves in the caller's network
+// namespace) and is joined when it ended in time.
 class TPendingLookup {
 public:
-  explicit TPendingLookup(const std::string &name) : FName(name) {
+  explicit TPendingLookup(const std::string &name) : FState(std::make_shared<TLookupState>(name)) {
+    if (FState->Ended < 0) {
+      FState->Run(); // no descriptor to spare: look up in place, as a plain blocking call
+      return;
+    }
     try {
-      FWorker = std::thread([this] { Run(); });
+      FWorker = std::thread([state = FState] { state->Run(); });
     } catch (const std::system_error &) {
-      Run(); // no thread to spare: look up in place, as a plain blocking call
+      FState->Run(); // no thread to spare: likewise
     }
   }
   ~TPendingLookup() {
-    if (FWorker.joinable()) {
+    if (!FWorker.joinable())
+      return;
+    if (FState->Done.load())
       FWorker.join();
-    }
-    if (FAnswer) {
-      freeaddrinfo(FAnswer);
-    }
+    else
+      FWorker.detach();
   }
   TPendingLookup(const TPendingLookup &) = delete;
   TPendingLookup &operator=(const TPendingLookup &) = delete;
 
-  // The getaddrinfo result code once the lookup ended.
-  int Await() {
-    std::unique_lock<std::mutex> lock(FLock);
-    while (
-        !FEnded.wait_for(lock, std::chrono::milliseconds(WaitSliceMs), [this] { return FDone; })) {
-      lock.unlock();
-      HostUI().ProcessPaintEvents();
-      lock.lock();
-    }
-    return FResult;
+  // True once the lookup ended within the limit.
+  bool Await() {
+    if (!FState->Done.load())
+      IdWait({FState->Ended, weReadable}, TIdDeadline(TIdTimeout::Ms(LookupTimeoutMs)));
+    return FState->Done.load();
   }
-  const addrinfo *Answer() const { return FAnswer; }
-  int Error() const { return FError; }
+  int Result() const { return FState->Result; }
+  const addrinfo *Answer() const { return FState->Answer; }
+  int Error() const { return FState->Error; }
 
 private:
-  void Run() {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo *answer = nullptr;
-    const int rc = getaddrinfo(FName.c_str(), nullptr, &hints, &answer);
-    const int error = errno;
-    std::lock_guard<std::mutex> guard(FLock);
-    FResult = rc;
-    FError = error;
-    FAnswer = answer;
-    FDone = true;
-    FEnded.notify_one();
-  }
-
-  std::string FName;
-  std::mutex FLock;
-  std::condition_variable FEnded;
-  bool FDone = false;
-  int FResult = 0;
-  int FError = 0;
-  addrinfo *FAnswer = nullptr;
+  std::shared_ptr<TLookupState> FState;
   std::thread FWorker;
 };
 
@@ -333,10 +340,13 @@ private:
 
 std::string TIdStackPosix::GetHostByName(const std::string &name) {
   TPendingLookup lookup(name);
-  const int rc = lookup.Await();
+  if (!lookup.Await()) {
+    Fail(Id_WSAETIMEDOUT);
+    CheckResult(Id_SOCKET_ERROR);
+  }
   const addrinfo *answer = lookup.Answer();
-  if (rc != 0 || answer == nullptr) {
-    Fail(WSACodeOfResolverError(rc, lookup.Error()));
+  if (lookup.Result() != 0 || answer == nullptr) {
+    Fail(WSACodeOfResolverError(lookup.Result(), lookup.Error()));
     CheckResult(Id_SOCKET_ERROR);
   }
   std::string ip;
@@ -431,44 +441,74 @@ int32_t TIdStackPosix::RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t l
   return Checked(result, error);
 }
 
-int32_t TIdStackPosix::Select(TIdStackSocketHandle s, int32_t ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-  for (;;) {
-    int slice = WaitSliceMs;
-    if (ms != -2) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      slice = static_cast<int>(std::clamp<long long>(left, 0, WaitSliceMs));
+int32_t TIdStackPosix::RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len,
+                                       uint8_t &type, uint8_t &code, std::string &reporter,
+                                       uint8_t &ttl) {
+  sockaddr_in address{};
+  iovec data{buf, static_cast<size_t>(len)};
+  alignas(cmsghdr) char control[512];
+  msghdr message{};
+  message.msg_name = &address;
+  message.msg_namelen = sizeof address;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const long result =
+      RetryOnInterrupt([&] { return recvmsg(s, &message, MSG_ERRQUEUE | MSG_DONTWAIT); });
+  const int error = errno;
+  type = code = ttl = 0;
+  reporter = "0.0.0.0";
+  bool reported = false;
+  for (cmsghdr *c = result >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; c;
+       c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != IPPROTO_IP) {
+      continue;
     }
-    pollfd entry{s, POLLIN, 0};
-    const int result = poll(&entry, 1, slice);
-    if (result < 0 && errno != EINTR) {
-      return Checked(result);
+    if (c->cmsg_type == IP_TTL) {
+      int value = 0;
+      std::memcpy(&value, CMSG_DATA(c), sizeof value);
+      ttl = static_cast<uint8_t>(value);
+    } else if (c->cmsg_type == IP_RECVERR) {
+      sock_extended_err report{};
+      std::memcpy(&report, CMSG_DATA(c), sizeof report);
+      if (report.ee_origin != SO_EE_ORIGIN_ICMP) {
+        continue;
+      }
+      reported = true;
+      type = report.ee_type;
+      code = report.ee_code;
+      sockaddr_in from{};
+      std::memcpy(&from, CMSG_DATA(c) + sizeof report, sizeof from);
+      int32_t port = 0;
+      ReadAddress(from, reporter, port);
     }
-    if (result > 0) {
-      // A line or chunk made of many short waits blocks as long as one long wait: the
-      // window gets its turn at the end of each (the host paces itself).
-      HostUI().ProcessPaintEvents();
-      // Readable, or an error or hang-up that the next receive reports, as select has it.
-      return (entry.revents & POLLNVAL) ? Fail(Id_WSAENOTSOCK) : 1;
-    }
-    if (ms != -2 && Clock::now() >= deadline) {
-      return 0;
-    }
-    HostUI().ProcessPaintEvents();
   }
+  if (result >= 0 && !reported) {
+    return Fail(Id_WSAEWOULDBLOCK); // a local error, not a router's report
+  }
+  return Checked(result, error);
 }
 
-// Blocks like a plain send, but waits for buffer space in slices so the window can repaint.
-int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags) {
+int32_t TIdStackPosix::Select(TIdStackSocketHandle s, TIdTimeout timeout) {
+  const TIdWaitResult ready = IdWait({s, weReadable}, TIdDeadline(timeout));
+  if (ready.Closed)
+    return Fail(Id_WSAENOTSOCK);
+  // Readable, or an error or hang-up that the next receive reports, as select has it.
+  return ready.First ? 1 : 0;
+}
+
+// Blocks like a plain send, but waits for buffer space through the one wait, so the
+// window repaints and a stalled peer ends the send once the limit passes.
+int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
+                            TIdTimeout timeout) {
   for (;;) {
     const long result = send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
     if (result >= 0 || (errno != EAGAIN && errno != EINTR)) {
       return Checked(result);
     }
-    if (errno == EAGAIN) {
-      AwaitReady(s, POLLOUT);
+    if (errno == EAGAIN && IdWait({s, weWritable}, TIdDeadline(timeout)).TimedOut()) {
+      return Fail(Id_WSAETIMEDOUT);
     }
   }
 }

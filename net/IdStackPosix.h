@@ -1,18 +1,20 @@
 #pragma once
 
 #include "IdStack.h"
+#include "IdWait.h"
 
 namespace vantari {
 
 // The socket stack over POSIX sockets: errno and resolver failures become
 // Windows Sockets codes (see WSACodeOfErrno), sends never raise SIGPIPE, and
-// waits let the host UI repaint every 100 ms.
+// every wait goes through IdWait (repaint, limit, cancel).
 class TIdStackPosix : public TIdStack {
 public:
   TIdStackSocketHandle Accept(TIdStackSocketHandle s, std::string &ip, int32_t &port) override;
   int32_t Bind(TIdStackSocketHandle s, const std::string &ip, int32_t port) override;
   int32_t CloseSocket(TIdStackSocketHandle s) override;
-  int32_t Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port) override;
+  int32_t Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port,
+                  TIdTimeout timeout) override;
   std::string GetHostByName(const std::string &name) override;
   std::string GetHostName() override;
   std::string GetHostByAddr(const std::string &ip) override;
@@ -23,8 +25,11 @@ public:
                    int32_t &port) override;
   int32_t RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
                        uint8_t &ttl) override;
-  int32_t Select(TIdStackSocketHandle s, int32_t ms) override;
-  int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags) override;
+  int32_t RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len, uint8_t &type,
+                          uint8_t &code, std::string &reporter, uint8_t &ttl) override;
+  int32_t Select(TIdStackSocketHandle s, TIdTimeout timeout) override;
+  int32_t Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
+               TIdTimeout timeout) override;
   int32_t SendTo(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
                  const std::string &ip, int32_t port) override;
   int32_t SetSockOpt(TIdStackSocketHandle s, int32_t level, int32_t name, const void *value,

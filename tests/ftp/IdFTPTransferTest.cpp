@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace vantari {
 namespace {
 
@@ -184,7 +186,7 @@ protected:
   TScratchDir Local;
 };
 
-TEST_F(IdFTPScriptedTransfer, AbortedTransferReturnsNormallyAndReportsIt) {
+TEST_F(IdFTPScriptedTransfer, AbortedTransferIsAFailureAndTheSessionStaysInStep) {
   Peer.Login()
       .Expect("PORT 127,0,0,1,")
       .Reply("200 PORT ok")
@@ -192,27 +194,42 @@ TEST_F(IdFTPScriptedTransfer, AbortedTransferReturnsNormallyAndReportsIt) {
       .Reply("150 Opening")
       .ConnectData("partial")
       .Reply("426 Connection closed; transfer aborted.")
-      .Reply("226 Closing data connection.");
+      .Reply("226 Closing data connection.")
+      .Expect("SIZE member.bck")
+      .Reply("213 100");
   Open();
   std::vector<TIdStatus> statuses;
   Ftp.OnStatus = [&](TIdComponent *, TIdStatus status, const std::string &) {
     statuses.push_back(status);
   };
-  Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
+  try {
+    Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false);
+    FAIL() << "a 426 passed for a complete download";
+  } catch (const EIdProtocolReplyError &e) {
+    EXPECT_EQ(e.ReplyErrorCode(), 426);
+  }
   EXPECT_EQ(statuses.back(), ftpAborted);
-  EXPECT_EQ(FileBytes(Local.PathOf("member.bck")), "partial");
+  // The 226 after the 426 was read with it: the next command gets its own reply.
+  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 100);
   EXPECT_EQ(Finish().back(), "QUIT");
 }
 
-TEST_F(IdFTPScriptedTransfer, PassiveAddressWithOrWithoutParentheses) {
-  Peer.Login();
-  for (bool parentheses : {true, false})
-    Peer.Expect("PASV")
-        .ReplyPassive(parentheses)
-        .Expect("RETR member.bck")
-        .Reply("150 Opening")
-        .AcceptData(parentheses ? "first" : "second")
-        .Reply("226 Done");
+TEST_F(IdFTPScriptedTransfer, PassiveModeConnectsToTheServerWhateverTheReplyNames) {
+  Peer.Login()
+      .Expect("EPSV")
+      .Reply("500 EPSV not understood")
+      .Expect("PASV")
+      .ReplyPassive(true, "10,9,8,7")
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .AcceptData("first")
+      .Reply("226 Done")
+      .Expect("PASV") // EPSV is not asked again once refused
+      .ReplyPassive(false)
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .AcceptData("second")
+      .Reply("226 Done");
   Open();
   Ftp.SetPassive(true);
   for (const char *expected : {"first", "second"}) {
@@ -223,31 +240,70 @@ TEST_F(IdFTPScriptedTransfer, PassiveAddressWithOrWithoutParentheses) {
   Finish();
 }
 
-TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedGivesUpAndKeepsTheSession) {
+TEST_F(IdFTPScriptedTransfer, ExtendedPassiveModeIsAskedFirst) {
+  Peer.Login()
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("STOR member.bck")
+      .Reply("150 Opening")
+      .AcceptUpload()
+      .Reply("226 Done");
+  Open();
+  Ftp.SetPassive(true);
+  TMemoryStream stream(std::vector<uint8_t>{'a', 'b', 'c'});
+  Ftp.UploadFromStream(stream, "member.bck", false);
+  Finish();
+  EXPECT_EQ(Peer.Uploaded(), "abc");
+}
+
+TEST_F(IdFTPScriptedTransfer, PassiveNumbersOutOfRangeAreRefused) {
+  Peer.Login()
+      .Expect("EPSV")
+      .Reply("502 Not implemented")
+      .Expect("PASV")
+      .Reply("227 Entering Passive Mode (127,0,0,1,300,5).");
+  Open();
+  Ftp.SetPassive(true);
+  TMemoryStream stream;
+  EXPECT_THROW(Ftp.DownloadToStream("member.bck", stream, false), EIdFTPPassiveReply);
+  Ftp.CloseSession();
+  const std::vector<std::string> lines = Peer.Finish();
+  EXPECT_EQ(lines.back(), "QUIT");
+  EXPECT_EQ(stream.Size(), 0);
+}
+
+TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedFallsBackToPassive) {
   Peer.Login()
       .Expect("PORT ")
       .Reply("200 PORT ok")
       .Expect("RETR member.bck")
       .Reply("150 Opening")
+      .Expect("ABOR")
+      .Reply("226 Abort successful")
+      .Expect("PWD")
+      .Reply("257 \"/\" is the current directory")
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .AcceptData("hello")
+      .Reply("226 Done")
       .Expect("SIZE member.bck")
       .Reply("213 5");
   Open();
   Ftp.SetDataConnectionTimeout(300);
   test::THostUIRecorder window;
   TMemoryStream stream;
-  try {
-    Ftp.DownloadToStream("member.bck", stream, false);
-    FAIL() << "no exception";
-  } catch (const EIdAcceptTimeout &e) {
-    EXPECT_EQ(e.Message(), "The data connection was not opened by the server.");
-  }
+  Ftp.DownloadToStream("member.bck", stream, false);
+  EXPECT_EQ(std::string(stream.Bytes().begin(), stream.Bytes().end()), "hello");
+  EXPECT_TRUE(Ftp.Passive()) << "the caller learns that passive mode works";
   EXPECT_GE(window.PaintPumps, 2) << "the window is repainted while waiting";
   EXPECT_EQ(Ftp.DataChannel(), nullptr);
   EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), 5);
   Finish();
 }
 
-TEST_F(IdFTPScriptedTransfer, RefusalAfter150EndsTheWaitWithThatReply) {
+TEST_F(IdFTPScriptedTransfer, RefusalAfter150EndsTheWaitAndFallsBackToPassive) {
   Peer.Login()
       .Expect("PORT ")
       .Reply("200 PORT ok")
@@ -255,18 +311,51 @@ TEST_F(IdFTPScriptedTransfer, RefusalAfter150EndsTheWaitWithThatReply) {
       .Reply("150 Opening")
       .Pause(200)
       .Reply("425 Can't open data connection.")
-      .Expect("SIZE member.bck")
-      .Reply("550 No such file");
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("STOR member.bck")
+      .Reply("150 Opening")
+      .AcceptUpload()
+      .Reply("226 Done");
   Open();
   TMemoryStream stream(std::vector<uint8_t>(10, 'x'));
-  try {
-    Ftp.UploadFromStream(stream, "member.bck", false);
-    FAIL() << "no exception";
-  } catch (const EIdProtocolReplyError &e) {
-    EXPECT_EQ(e.ReplyErrorCode(), 425);
-    EXPECT_EQ(e.Message(), "Can't open data connection.\r\n");
-  }
-  EXPECT_EQ(Ftp.RemoteFileSize("member.bck"), -1);
+  const auto started = std::chrono::steady_clock::now();
+  Ftp.UploadFromStream(stream, "member.bck", false);
+  // The refusal ended the wait: the data-connection limit (10 s) never came into play.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+  Finish();
+  EXPECT_EQ(Peer.Uploaded(), std::string(10, 'x'));
+}
+
+TEST_F(IdFTPScriptedTransfer, OnlyTheServerMayOpenTheActiveDataConnection) {
+  Peer.Login()
+      .Expect("PORT 127,0,0,1,")
+      .Reply("200 PORT ok")
+      .Expect("RETR member.bck")
+      .ConnectDataFrom("127.0.0.2", "forged archive")
+      .Reply("150 Opening")
+      .ConnectData("real archive")
+      .Reply("226 Done");
+  Open();
+  TMemoryStream stream;
+  Ftp.DownloadToStream("member.bck", stream, false);
+  EXPECT_EQ(std::string(stream.Bytes().begin(), stream.Bytes().end()), "real archive");
+  Finish();
+  EXPECT_TRUE(Peer.IntruderRefused());
+}
+
+TEST_F(IdFTPScriptedTransfer, DownloadShorterThanAnnouncedFails) {
+  Peer.Login()
+      .Expect("PORT ")
+      .Reply("200 PORT ok")
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .ConnectData("half")
+      .Reply("226 Done");
+  Open();
+  PutFile(Local.PathOf("member.bck"), "");
+  EXPECT_THROW(Ftp.DownloadFile("member.bck", Local.PathOf("member.bck"), true, false, 8),
+               EIdFTPTransferIncomplete);
   Finish();
 }
 

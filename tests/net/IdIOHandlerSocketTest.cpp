@@ -40,7 +40,7 @@ TEST(IdIOHandlerSocket, RefusedConnectRaises10061AndTheTransportCanConnectAgain)
   const int32_t closedPort = ClosedPort();
   transport.Prepare();
   try {
-    transport.ConnectTo("127.0.0.1", closedPort, -1, 0, 0, 0, "");
+    transport.ConnectTo("127.0.0.1", closedPort, TIdTimeout::None(), 0, 0, 0, "");
     FAIL();
   } catch (const EIdSocketError &e) {
     EXPECT_EQ(e.SocketErrorCode(), 10061);
@@ -52,7 +52,7 @@ TEST(IdIOHandlerSocket, RefusedConnectRaises10061AndTheTransportCanConnectAgain)
   TIdSocketHandle listener;
   Listen(listener);
   transport.Prepare();
-  transport.ConnectTo("localhost", listener.Port(), -1, 0, 0, 0, "");
+  transport.ConnectTo("localhost", listener.Port(), TIdTimeout::None(), 0, 0, 0, "");
   EXPECT_TRUE(transport.IsOpen());
   EXPECT_EQ(transport.SocketHandle()->RemoteIP(), "127.0.0.1");
   EXPECT_EQ(transport.SocketHandle()->RemotePort(), listener.Port());
@@ -68,7 +68,7 @@ TEST(IdIOHandlerSocket, ClosedTransportRefusesToMoveBytes) {
   char buffer[4] = {};
   for (int round = 0; round < 2; ++round) {
     try {
-      transport.SendSome(buffer, 4);
+      transport.SendSome(buffer, 4, TIdTimeout::None());
       FAIL();
     } catch (const EIdClosedSocket &e) {
       EXPECT_EQ(e.Message(), "Disconnected.");
@@ -83,7 +83,7 @@ struct TConnection {
   TConnection() {
     Listen(Listener);
     Transport.Prepare();
-    Transport.ConnectTo("127.0.0.1", Listener.Port(), -1, 0, 0, 0, "");
+    Transport.ConnectTo("127.0.0.1", Listener.Port(), TIdTimeout::None(), 0, 0, 0, "");
     Accepted = Peer.AcceptOn(Listener.SocketId());
   }
   TIdComponent Owner;
@@ -102,7 +102,7 @@ TEST(IdIOHandlerSocket, SendingToAClosedPeerRaisesInsteadOfEndingTheProcess) {
   const std::string block(1024, 'E');
   int32_t code = 0;
   for (int i = 0; i < 1000 && code == 0; ++i) {
-    const int32_t sent = transport.SendSome(block.data(), 1024);
+    const int32_t sent = transport.SendSome(block.data(), 1024, TIdTimeout::None());
     if (sent < 0) {
       code = SharedStack().WSAGetLastError();
       EXPECT_THROW(SharedStack().CheckResult(sent), EIdSocketError);
@@ -133,7 +133,7 @@ TEST(IdIOHandlerSocket, AConnectWithoutAnswerLetsTheWindowRepaint) {
   const int32_t port = listener->Port();
   TIdIOHandlerSocket queued; // fills the accept queue: later connects go unanswered
   queued.Prepare();
-  queued.ConnectTo("127.0.0.1", port, -1, 0, 0, 0, "");
+  queued.ConnectTo("127.0.0.1", port, TIdTimeout::None(), 0, 0, 0, "");
 
   // The connect still waits when the window first repaints; the listener then goes away
   // and the next attempt is refused.
@@ -142,7 +142,7 @@ TEST(IdIOHandlerSocket, AConnectWithoutAnswerLetsTheWindowRepaint) {
   TIdIOHandlerSocket transport;
   transport.Prepare();
   try {
-    transport.ConnectTo("127.0.0.1", port, -1, 0, 0, 0, "");
+    transport.ConnectTo("127.0.0.1", port, TIdTimeout::None(), 0, 0, 0, "");
     FAIL();
   } catch (const EIdSocketError &e) {
     EXPECT_EQ(e.SocketErrorCode(), Id_WSAECONNREFUSED);
@@ -172,7 +172,8 @@ TEST(IdIOHandlerSocket, ASendWaitingForASlowPeerLetsTheWindowRepaint) {
   const int64_t total = int64_t{512} * block.size(); // more than the socket buffers hold
   int64_t sent = 0;
   while (sent < total) {
-    const int32_t n = transport.SendSome(block.data(), static_cast<int32_t>(block.size()));
+    const int32_t n =
+        transport.SendSome(block.data(), static_cast<int32_t>(block.size()), TIdTimeout::None());
     ASSERT_GT(n, 0);
     sent += n;
   }

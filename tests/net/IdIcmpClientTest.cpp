@@ -6,6 +6,12 @@
 
 #include <vector>
 
+#include <csignal>
+#include <cstdlib>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace vantari {
 namespace {
 
@@ -125,6 +131,76 @@ TEST_F(IdIcmpClient, OrdinaryUserWithoutPingRightsCannotAllocateASocket) {
   }
   EXPECT_TRUE(Replies.empty());
   EXPECT_EQ(Client->SequenceCounter(), 3489);
+}
+
+// A router beyond a veth pair, in a namespace of its own: it knows a way to 10.88.0.0/16
+// (back where the packet came from, so the time-to-live decides) and none to anything
+// else. What it sends back are real time-exceeded and unreachable reports.
+class TRouterBeyond {
+public:
+  TRouterBeyond() {
+    FPid = fork();
+    if (FPid == 0) {
+      // The child holds the router's namespace until the test kills it.
+      if (unshare(CLONE_NEWNET) != 0)
+        _exit(1);
+      pause();
+      _exit(0);
+    }
+    // The child needs a moment to leave for its namespace; ask until it has.
+    for (int i = 0; i < 100 && Namespace() == NamespaceOf(getpid()); ++i)
+      usleep(10000);
+    const std::string pid = std::to_string(FPid);
+    Ok = Run("ip link add vr0 type veth peer name vr1 netns " + pid) &&
+         Run("ip addr add 10.77.0.1/24 dev vr0") && Run("ip link set vr0 up") &&
+         Run("ip route add default via 10.77.0.2") &&
+         Run("nsenter -t " + pid + " -n sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 " +
+             "dev vr1 && ip link set vr1 up && ip route add 10.88.0.0/16 via 10.77.0.1 && " +
+             "sysctl -qw net.ipv4.ip_forward=1'");
+  }
+  ~TRouterBeyond() {
+    kill(FPid, SIGKILL);
+    waitpid(FPid, nullptr, 0);
+  }
+  bool Ok = false;
+
+private:
+  static bool Run(const std::string &command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+  static std::string NamespaceOf(pid_t pid) {
+    char target[256] = {};
+    const std::string link = "/proc/" + std::to_string(pid) + "/ns/net";
+    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
+  }
+  std::string Namespace() const { return NamespaceOf(FPid); }
+
+  pid_t FPid = -1;
+};
+
+TEST_F(IdIcmpClient, OrdinaryUserHearsRoutersErrorReports) {
+  TRouterBeyond router;
+  ASSERT_TRUE(router.Ok) << "cannot set up the router namespace";
+  Namespace->AllowPingGroups(test::TUnprivilegedUser::NobodyGid(),
+                             test::TUnprivilegedUser::NobodyGid());
+  test::TUnprivilegedUser user;
+  Client->SetHost("10.88.0.1");
+  Client->SetReceiveTimeout(5000);
+  Client->SetSendTtl(1);
+  Client->SendPing();
+  ASSERT_TRUE(Client->UsesPingSocket());
+  EXPECT_EQ(Client->LastEcho().Outcome, roTtlExceeded);
+  EXPECT_EQ(Client->LastEcho().IcmpType, 11);
+  EXPECT_EQ(Client->LastEcho().SenderAddress, "10.77.0.2");
+  EXPECT_EQ(Client->LastEcho().SequenceNumber, 3489);
+
+  Client->SetSendTtl(64);
+  Client->SetHost("10.99.0.1");
+  Client->SendPing();
+  EXPECT_EQ(Client->LastEcho().Outcome, roUnreachable);
+  EXPECT_EQ(Client->LastEcho().IcmpType, 3);
+  EXPECT_EQ(Client->LastEcho().SenderAddress, "10.77.0.2");
+  EXPECT_LT(Client->LastEcho().RoundTripMs, 4000u) << "a report, not the time-out";
 }
 
 } // namespace

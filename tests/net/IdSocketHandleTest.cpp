@@ -87,7 +87,7 @@ protected:
   void Connect(TIdIOHandlerSocket &client, TIdSocketHandle &server) {
     Listening = Listener();
     client.Prepare();
-    client.ConnectTo("127.0.0.1", Listening->Port(), -1, 0, 0, 0, "");
+    client.ConnectTo("127.0.0.1", Listening->Port(), TIdTimeout::None(), 0, 0, 0, "");
     ASSERT_TRUE(server.AcceptOn(Listening->SocketId()));
   }
 
@@ -165,7 +165,7 @@ TEST_F(IdSocketHandle, AcceptGivesTheLocalAndTheRemoteEnd) {
   const char text[] = "220 ready\r\n";
   EXPECT_EQ(accepted.SendBytes(text, 11), 11);
   char buffer[32] = {};
-  ASSERT_TRUE(client.WaitReadable(2000));
+  ASSERT_TRUE(client.WaitReadable(TIdTimeout::FromWaitMs(2000)));
   EXPECT_EQ(client.ReceiveSome(buffer, sizeof buffer), 11);
   EXPECT_STREQ(buffer, text);
 }
@@ -194,11 +194,11 @@ TEST_F(IdSocketHandle, WaitReadablePollsWaitsAndRepaints) {
   Connect(client, server);
 
   auto started = Clock::now();
-  EXPECT_FALSE(client.WaitReadable(0));
+  EXPECT_FALSE(client.WaitReadable(TIdTimeout::FromWaitMs(0)));
   EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(100));
 
   started = Clock::now();
-  EXPECT_FALSE(client.WaitReadable(350));
+  EXPECT_FALSE(client.WaitReadable(TIdTimeout::FromWaitMs(350)));
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(350));
   EXPECT_GE(host.PaintPumps, 3); // the window could repaint while the wait lasted
 
@@ -207,7 +207,7 @@ TEST_F(IdSocketHandle, WaitReadablePollsWaitsAndRepaints) {
     server.SendBytes("x", 1);
   });
   host.PaintPumps = 0;
-  EXPECT_TRUE(client.WaitReadable(-2));
+  EXPECT_TRUE(client.WaitReadable(TIdTimeout::FromWaitMs(-2)));
   peer.join();
   EXPECT_GE(host.PaintPumps, 2);
 }

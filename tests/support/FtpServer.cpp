@@ -29,7 +29,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-user, password, home, perm, encoding = sys.argv[1:6]
+user, password, home, perm, encoding, disabled, passive = sys.argv[1:8]
 logging.basicConfig(level=logging.ERROR)
 logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
 authorizer = DummyAuthorizer()
@@ -40,6 +40,11 @@ class Handler(FTPHandler):
         return data.decode(encoding, self.unicode_errors)
 
 Handler.authorizer = authorizer
+Handler.proto_cmds = {name: info for name, info in FTPHandler.proto_cmds.items()
+                      if name not in disabled.split(",")}
+if passive:
+    low, high = passive.split("-")
+    Handler.passive_ports = range(int(low), int(high) + 1)
 Handler.auth_failed_timeout = 0.05
 # Standard input is a pipe from the test process: its end (even a crash) ends the server.
 def watch_parent():
@@ -119,10 +124,23 @@ void TFtpServer::Launch() {
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (FRoot + "/server.log").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const std::string script = FRoot + "/server.py";
-  std::vector<const char *> argv{
-      "/usr/bin/python3",        script.c_str(), FOptions.User.c_str(),
-      FOptions.Password.c_str(), FHome.c_str(),  FOptions.Permissions.c_str(),
-      FOptions.Encoding.c_str(), nullptr};
+  std::string disabled;
+  for (const std::string &command : FOptions.DisabledCommands)
+    disabled += (disabled.empty() ? "" : ",") + command;
+  const std::string passive =
+      FOptions.PassivePortLow > 0
+          ? std::to_string(FOptions.PassivePortLow) + "-" + std::to_string(FOptions.PassivePortHigh)
+          : std::string();
+  std::vector<const char *> argv{"/usr/bin/python3",
+                                 script.c_str(),
+                                 FOptions.User.c_str(),
+                                 FOptions.Password.c_str(),
+                                 FHome.c_str(),
+                                 FOptions.Permissions.c_str(),
+                                 FOptions.Encoding.c_str(),
+                                 disabled.c_str(),
+                                 passive.c_str(),
+                                 nullptr};
   const int rc = ::posix_spawn(&FPid, argv[0], &actions, nullptr,
                                const_cast<char *const *>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace vantari::test {
 
@@ -11,6 +12,11 @@ struct TFtpServerOptions {
   std::string Permissions = "elradfmwMT";
   // How the server decodes command arguments ("utf8" or "cp949").
   std::string Encoding = "utf8";
+  // Commands the server answers with 500, as one without them would (e.g. "PORT", "SIZE").
+  std::vector<std::string> DisabledCommands = {};
+  // The ports passive mode uses (0, 0: any), so that a test's firewall can let them in.
+  int PassivePortLow = 0;
+  int PassivePortHigh = 0;
 };
 
 // A real FTP server (pyftpdlib run by /usr/bin/python3) on 127.0.0.1 and a free

@@ -97,13 +97,13 @@ TScriptedPeer &TScriptedPeer::ConnectData(const std::string &bytes) {
   return *this;
 }
 
-TScriptedPeer &TScriptedPeer::ReplyPassive(bool parentheses) {
-  FSteps.push_back([this, parentheses] {
+TScriptedPeer &TScriptedPeer::ReplyPassive(bool parentheses, const std::string &named) {
+  FSteps.push_back([this, parentheses, named] {
     int port = 0;
     CloseFd(FDataListenFd);
     FDataListenFd = ListenOnLoopback(port);
     const std::string address =
-        "127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+        named + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
     SendAll(FClientFd, parentheses ? "227 Entering Passive Mode (" + address + ").\r\n"
                                    : "227 Entering Passive Mode " + address + "\r\n");
     return true;
@@ -111,13 +111,128 @@ TScriptedPeer &TScriptedPeer::ReplyPassive(bool parentheses) {
   return *this;
 }
 
+TScriptedPeer &TScriptedPeer::ReplyExtendedPassive() {
+  FSteps.push_back([this] {
+    int port = 0;
+    CloseFd(FDataListenFd);
+    FDataListenFd = ListenOnLoopback(port);
+    SendAll(FClientFd, "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n");
+    return true;
+  });
+  return *this;
+}
+
+int TScriptedPeer::AcceptPassive() {
+  pollfd p{FDataListenFd, POLLIN, 0};
+  int fd = ::poll(&p, 1, kStepTimeoutMs) > 0
+               ? ::accept4(FDataListenFd, nullptr, nullptr, SOCK_CLOEXEC)
+               : -1;
+  CloseFd(FDataListenFd);
+  return fd;
+}
+
+TScriptedPeer &TScriptedPeer::AcceptUpload() {
+  FSteps.push_back([this] {
+    int fd = AcceptPassive();
+    if (fd < 0) {
+      Fail("the client did not open the passive data connection");
+      return false;
+    }
+    std::string received;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+    while (!FStop && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0)
+        continue;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0)
+        break;
+      received.append(buffer, static_cast<size_t>(n));
+    }
+    CloseFd(fd);
+    std::lock_guard<std::mutex> lock(FMutex);
+    FUploaded = received;
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::AcceptDataAndStall(const std::string &bytes) {
+  FSteps.push_back([this, bytes] {
+    int fd = AcceptPassive();
+    if (fd < 0) {
+      Fail("the client did not open the passive data connection");
+      return false;
+    }
+    SendAll(fd, bytes);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+    while (!FStop && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      char buffer[256];
+      if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0)
+        break;
+    }
+    CloseFd(fd);
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
+                                              const std::string &bytes) {
+  FSteps.push_back([this, sourceIp, bytes] {
+    int fd = ConnectToClientPort(sourceIp);
+    if (fd < 0)
+      return true; // refused outright also keeps the intruder out
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    // The client must close this connection without waiting for the end of the data.
+    bool closed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
+    while (!closed && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0)
+        continue;
+      char buffer[256];
+      closed = ::recv(fd, buffer, sizeof buffer, 0) <= 0;
+    }
+    CloseFd(fd);
+    std::lock_guard<std::mutex> lock(FMutex);
+    FIntruderRefused = closed;
+    return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::Trickle(const std::string &bytes, int pauseMs) {
+  FSteps.push_back([this, bytes, pauseMs] {
+    for (char c : bytes) {
+      if (FStop)
+        return false;
+      if (::send(FClientFd, &c, 1, MSG_NOSIGNAL) != 1)
+        return true; // the client gave up: that is what the test looks for
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
+    return true;
+  });
+  return *this;
+}
+
+std::string TScriptedPeer::Uploaded() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FUploaded;
+}
+
+bool TScriptedPeer::IntruderRefused() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FIntruderRefused;
+}
+
 TScriptedPeer &TScriptedPeer::AcceptData(const std::string &bytes) {
   FSteps.push_back([this, bytes] {
-    pollfd p{FDataListenFd, POLLIN, 0};
-    int fd = ::poll(&p, 1, kStepTimeoutMs) > 0
-                 ? ::accept4(FDataListenFd, nullptr, nullptr, SOCK_CLOEXEC)
-                 : -1;
-    CloseFd(FDataListenFd);
+    int fd = AcceptPassive();
     if (fd < 0) {
       Fail("the client did not open the passive data connection");
       return false;
@@ -244,7 +359,8 @@ void TScriptedPeer::SendAll(int fd, const std::string &bytes) {
   }
 }
 
-void TScriptedPeer::OpenDataConnection(const std::string &bytes) {
+// A connection to the address of the client's last PORT command; -1 when refused.
+int TScriptedPeer::ConnectToClientPort(const std::string &sourceIp) {
   unsigned h[4] = {0, 0, 0, 0};
   unsigned p1 = 0;
   unsigned p2 = 0;
@@ -252,15 +368,30 @@ void TScriptedPeer::OpenDataConnection(const std::string &bytes) {
           6 ||
       h[0] != 127) {
     Fail("no usable PORT address: " + FLastPort);
-    return;
+    return -1;
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && !sourceIp.empty()) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, sourceIp.c_str(), &source.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) != 0)
+      CloseFd(fd);
+  }
   sockaddr_in address = Loopback(static_cast<int>(p1 * 256 + p2));
   address.sin_addr.s_addr = htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    CloseFd(fd);
+  return fd;
+}
+
+void TScriptedPeer::OpenDataConnection(const std::string &bytes, const std::string &sourceIp) {
+  int fd = ConnectToClientPort(sourceIp);
+  if (fd < 0) {
     Fail("cannot connect to the client's data port");
-  else
-    SendAll(fd, bytes);
+    return;
+  }
+  SendAll(fd, bytes);
   CloseFd(fd);
 }
 

@@ -32,8 +32,23 @@ public:
   // and closes that connection.
   TScriptedPeer &ConnectData(const std::string &bytes);
   // Listens for a passive data connection and announces it with 227, the address
-  // in parentheses or, without them, as the last word of the line.
-  TScriptedPeer &ReplyPassive(bool parentheses);
+  // in parentheses or, without them, as the last word of the line. named is the host
+  // part the reply names ("h1,h2,h3,h4"); the peer listens on 127.0.0.1 whatever it says.
+  TScriptedPeer &ReplyPassive(bool parentheses, const std::string &named = "127,0,0,1");
+  // Listens likewise and announces it with 229 (extended passive mode).
+  TScriptedPeer &ReplyExtendedPassive();
+  // Accepts the client's passive data connection, sends the bytes and then nothing more,
+  // holding the connection open until the client drops it.
+  TScriptedPeer &AcceptDataAndStall(const std::string &bytes);
+  // Accepts the client's passive data connection and keeps what arrives until the
+  // client closes it (see Uploaded).
+  TScriptedPeer &AcceptUpload();
+  // Connects from another local address (e.g. 127.0.0.2) to the client's last PORT
+  // address and offers the bytes; records whether the client closed that connection
+  // without reading it through (see IntruderRefused).
+  TScriptedPeer &ConnectDataFrom(const std::string &sourceIp, const std::string &bytes);
+  // Sends the bytes one at a time, pausing between them.
+  TScriptedPeer &Trickle(const std::string &bytes, int pauseMs);
   // Accepts the client's passive data connection, sends the bytes and closes it.
   TScriptedPeer &AcceptData(const std::string &bytes);
   TScriptedPeer &Pause(int ms);
@@ -51,13 +66,19 @@ public:
   std::vector<std::string> Finish();
   // Empty when the client did everything the script expected.
   std::string Failure() const;
+  // What AcceptUpload received.
+  std::string Uploaded() const;
+  // Whether the client closed the connection ConnectDataFrom made.
+  bool IntruderRefused() const;
 
 private:
   void Run();
   void Fail(const std::string &why);
   bool ReadLine(std::string &line, int timeoutMs);
   void SendAll(int fd, const std::string &bytes);
-  void OpenDataConnection(const std::string &bytes);
+  void OpenDataConnection(const std::string &bytes, const std::string &sourceIp = "");
+  int ConnectToClientPort(const std::string &sourceIp);
+  int AcceptPassive();
 
   int FListenFd = -1;
   int FDataListenFd = -1;
@@ -67,6 +88,8 @@ private:
   std::string FPending; // received bytes not yet split into lines
   std::string FLastPort;
   std::vector<std::string> FReceived;
+  std::string FUploaded;
+  bool FIntruderRefused = false;
   std::string FFailure;
   mutable std::mutex FMutex;
   std::atomic<bool> FStop{false};
