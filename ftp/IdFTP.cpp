@@ -1,7 +1,7 @@
 #include "IdFTP.h"
 
 #include "Cp949.h"
-#include "IdIOHandlerSocket.h"
+#include "IdIOHandlerTls.h"
 #include "IdSimpleServer.h"
 
 #include <filesystem>
@@ -48,10 +48,16 @@ void TIdFTP::OpenSession(bool logIn, int32_t timeoutMs) {
     OpenConnection(timeoutMs == 0 ? -1 : timeoutMs);
     ExpectReply({220});
     GreetingReply() = LastReply();
+    if (FTlsPolicy != tpOff)
+      StartControlTls();
     if (logIn) {
       SendCredentials();
       if (OnAfterClientLogin)
         OnAfterClientLogin(this);
+      if (ControlTls()) {
+        SendCommand("PBSZ 0", {200});
+        SendCommand("PROT P", {200});
+      }
       SendTypeCommand();
       if (SendCommand("SYST", {200, 215, 500}) == 500)
         FSystemType = "Unknown";
@@ -359,6 +365,7 @@ void TIdFTP::RunPassive(TTransfer &transfer) {
 }
 
 void TIdFTP::MoveData(TTransfer &transfer, bool fromStart) {
+  StartDataTls();
   if (!transfer.Upload) {
     FDataChannel->ReadToStream(transfer.Stream, -1, true);
   } else {
@@ -552,6 +559,45 @@ void TIdFTP::FinishDataChannel(bool failed) {
   }
   FDataChannel.reset();
   ReportStatus(ftpReady, "Transfer complete");
+}
+
+TTlsSession *TIdFTP::ControlTls() const {
+  auto *transport = dynamic_cast<TIdIOHandlerTls *>(IOHandler());
+  return transport ? transport->Tls() : nullptr;
+}
+
+// AUTH TLS and the handshake, before anything of the login is sent.
+void TIdFTP::StartControlTls() {
+  if (SendCommand("AUTH TLS", -1) != 234) {
+    if (FTlsPolicy == tpRequired || (OnTlsNotOffered && !OnTlsNotOffered(this)))
+      throw EIdFTPTlsRefused();
+    return;
+  }
+  auto *transport = dynamic_cast<TIdIOHandlerTls *>(IOHandler());
+  // Bytes that came after the 234 would pass for replies sent inside TLS.
+  if (!transport || InputQueue().Size() != 0)
+    throw ETlsError("TLS failure: clear text after the AUTH TLS reply");
+  FTlsContext = std::make_unique<TTlsContext>(FTlsOptions);
+  transport->StartTls(*FTlsContext, Host(), nullptr, TIdTimeout::FromSetting(ReplyTimeout()));
+  const TTlsSession &session = *transport->Tls();
+  if (OnTlsPeer ? !OnTlsPeer(this, session) : !session.PeerVerified())
+    throw EIdFTPTlsRefused();
+}
+
+// The data connection (ours or the server's) is made: the client side of TLS on it,
+// resuming the login's session, which proves to the server that it belongs to this login.
+void TIdFTP::StartDataTls() {
+  TTlsSession *control = ControlTls();
+  if (!control)
+    return;
+  auto *transport = dynamic_cast<TIdIOHandlerTls *>(FDataChannel->IOHandler());
+  if (!transport)
+    throw ETlsError("TLS failure: the data connection cannot run TLS");
+  transport->StartTls(*FTlsContext, Host(), control, TIdTimeout::FromSetting(FTransferTimeout));
+  // A server that does not insist on resumption must at least be the one we logged in to.
+  const TTlsSession &data = *transport->Tls();
+  if (!data.SessionReused() && data.PeerFingerprint() != control->PeerFingerprint())
+    throw EIdFTPTlsRefused();
 }
 
 // 426 and 450 say the file did not arrive whole: a failure, after the 226 or 225 that may

@@ -3,6 +3,7 @@
 #include "IdRFCReply.h"
 #include "IdTCPClient.h"
 #include "Stream.h"
+#include "TlsSession.h"
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,14 @@ public:
 class EIdFTPIllegalArgument : public EIdException {
 public:
   EIdFTPIllegalArgument() : EIdException("A command argument holds CR, LF or NUL.") {}
+};
+
+// The server's TLS was not accepted (OnTlsPeer said no, or the certificate is not one the
+// system's roots vouch for), or the server offers no TLS where it must. Nothing of the login
+// was sent.
+class EIdFTPTlsRefused : public EIdException {
+public:
+  EIdFTPTlsRefused() : EIdException("The server's TLS was not accepted.") {}
 };
 
 enum TIdFTPTransferType { ftASCII, ftBinary };
@@ -70,6 +79,11 @@ struct TIdFtpProxySettings {
 // fails within RecoveryTimeout, closed: IsConnected() tells which.
 // User names, passwords and remote file names are given in UTF-8 and go to the
 // server as CP949; CR, LF and NUL in them raise EIdFTPIllegalArgument.
+// FTP over TLS (TlsPolicy, off by default): after the greeting AUTH TLS; on 234 the TLS
+// handshake, OnTlsPeer's verdict, then the login, PBSZ 0 and PROT P. Every data connection,
+// in both modes, then runs the client side of TLS and resumes the login's TLS session (or,
+// with a server that does not insist, must at least show the same certificate); an upload
+// ends with close_notify.
 class TIdFTP : public TIdTCPClient {
 public:
   TIdFTP();
@@ -143,6 +157,19 @@ public:
   bool RestartTested() const { return FRestartTested; }
   bool RestartSupported() const { return FRestartSupported; }
 
+  TTlsPolicy TlsPolicy() const { return FTlsPolicy; }
+  void SetTlsPolicy(TTlsPolicy value) { FTlsPolicy = value; }
+  // Versions and trusted roots of the next session's TLS.
+  TTlsOptions &TlsOptions() { return FTlsOptions; }
+  // The control connection's TLS session, or nullptr while the session is in clear text.
+  TTlsSession *ControlTls() const;
+
+  // Judges the server's certificate after the handshake, before the login; false ends the
+  // session (EIdFTPTlsRefused). Unassigned: only a certificate the system's roots vouch for.
+  std::function<bool(TIdFTP *Sender, const TTlsSession &Session)> OnTlsPeer;
+  // With tpPreferred, the server refused AUTH TLS; false ends the session before the login
+  // (EIdFTPTlsRefused). Unassigned: the session goes on in clear text.
+  std::function<bool(TIdFTP *Sender)> OnTlsNotOffered;
   std::function<void(TIdFTP *Sender)> OnAfterClientLogin;
   std::function<void(TIdFTP *Sender, TStream &stream)> OnAfterGet;
 
@@ -166,6 +193,8 @@ private:
   void ConnectForData(int32_t port);
   void SendRestart(TStream &stream);
   void FinishDataChannel(bool failed = false);
+  void StartControlTls();
+  void StartDataTls();
   void ExpectTransferReply(TTransfer &transfer);
   std::string ControlAddress(bool remote) const;
   std::string Argument(const std::string &text) const;
@@ -182,6 +211,9 @@ private:
   bool FEpsvRefused = false;
   TIdRFCReply FLoginReply;
   std::string FSystemType;
+  TTlsPolicy FTlsPolicy = tpOff;
+  TTlsOptions FTlsOptions;
+  std::unique_ptr<TTlsContext> FTlsContext;
   std::unique_ptr<TIdTCPConnection> FDataChannel;
   bool FRestartTested = false;
   bool FRestartSupported = false;

@@ -1,6 +1,6 @@
 #include "IdSimpleServer.h"
 
-#include "IdIOHandlerSocket.h"
+#include "IdIOHandlerTls.h"
 
 namespace vantari {
 
@@ -30,7 +30,7 @@ void TIdSimpleServer::StartListening() {
   try {
     if (!Binding()) {
       ResetReadState();
-      AdoptIOHandler(std::make_unique<TIdIOHandlerSocket>());
+      AdoptIOHandler(std::make_unique<TIdIOHandlerTls>());
       IOHandler()->Prepare();
     }
     if (FListenSocketId == Id_INVALID_SOCKET)

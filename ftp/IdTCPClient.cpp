@@ -1,12 +1,12 @@
 #include "IdTCPClient.h"
 
-#include "IdIOHandlerSocket.h"
+#include "IdIOHandlerTls.h"
 
 namespace vantari {
 
 void TIdTCPClient::OpenConnection(int32_t timeoutMs) {
   if (!IOHandler()) {
-    auto transport = std::make_unique<TIdIOHandlerSocket>();
+    auto transport = std::make_unique<TIdIOHandlerTls>();
     transport->OnStatus = OnStatus;
     AdoptIOHandler(std::move(transport));
   } else if (IOHandler()->IsOpen()) {

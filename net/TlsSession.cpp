@@ -230,8 +230,10 @@ void TTlsSession::Write(const void *buffer, int32_t length) {
   Drive([ssl, buffer, length] { return SSL_write(ssl, buffer, length); }, false);
 }
 
+// Read-ahead may hold whole records not yet decrypted (the peer's close_notify among them, with
+// nothing more to come on the socket), so those count too; so does a close already seen.
 bool TTlsSession::HasPending() const {
-  return SSL_pending(FSsl.get()) > 0;
+  return FPeerClosed || SSL_has_pending(FSsl.get()) == 1;
 }
 
 void TTlsSession::Shutdown(bool waitForPeer) {

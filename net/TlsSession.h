@@ -26,6 +26,10 @@ public:
   ETlsTimeout() : ETlsError("Read Timeout") {}
 };
 
+// When a connection that can run over TLS does: tpOff never asks, tpPreferred uses TLS whenever
+// the peer offers it, tpRequired refuses a peer that does not.
+enum TTlsPolicy { tpOff, tpPreferred, tpRequired };
+
 // Protocol versions as TLS numbers them.
 constexpr int TlsVersion12 = 0x0303;
 constexpr int TlsVersion13 = 0x0304;
@@ -83,7 +87,8 @@ public:
   int32_t Read(void *buffer, int32_t length);
   // All length bytes, or raises (ETlsError, EIdSocketError).
   void Write(const void *buffer, int32_t length);
-  // Decrypted bytes are waiting, so a Read returns without touching the socket.
+  // A Read can return without waiting for the socket: bytes or records are buffered, or the
+  // peer's close was seen.
   bool HasPending() const;
   // Sends close_notify; with waitForPeer also reads (and drops) until the peer's close_notify
   // or end of stream, so closing the socket afterwards never resets data the peer has yet to
