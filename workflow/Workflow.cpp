@@ -7,6 +7,7 @@
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdIcmpClient.h"
+#include "TlsTrust.h"
 
 #include <cctype>
 #include <cstdio>
@@ -111,6 +112,13 @@ void TWorkflow::CreateComponents() {
       OnWork(mode, count);
   };
   FIdFTP1->OnWorkEnd = [this](TIdComponent *, TWorkMode mode) { WorkEnd(mode); };
+  // FTP over TLS as the build chose; whom to trust is TTlsTrust's decision.
+  FTlsTrust = std::make_unique<TTlsTrust>(FConfig.TlsPolicy);
+  FIdFTP1->SetTlsPolicy(FConfig.TlsPolicy);
+  FIdFTP1->OnTlsPeer = [this](TIdFTP *, const TTlsSession &session) {
+    return FTlsTrust->AcceptPeer(FFtpHost, session);
+  };
+  FIdFTP1->OnTlsNotOffered = [this](TIdFTP *) { return FTlsTrust->AcceptPlainText(FFtpHost); };
 
   FPing = std::make_unique<TIdIcmpClient>();
   FPing->SetWaitCeiling(FConfig.PingWaitCeiling);
@@ -196,6 +204,7 @@ bool TWorkflow::ConnectServer() {
     FIdFTP1->SetUsername(FUserID);
     FIdFTP1->SetPassword(FPassword);
     FIdFTP1->SetHost(FFtpHost);
+    FTlsTrust->ClearRefusal();
     FIdFTP1->OpenSession(true, -1);
     Status("서버 접속 완료");
     FSettings.WriteSetting(FFtpHost, "FTPHOST");
@@ -203,7 +212,8 @@ bool TWorkflow::ConnectServer() {
     FSettings.WriteSetting(FPassword, "HOSTPASS");
     return true;
   } catch (const std::exception &) {
-    HostUI().ShowMessage("서버 접속에 실패하였습니다.");
+    // A changed certificate, or a server no longer offering TLS, has a message of its own.
+    HostUI().ShowMessage(TTlsTrust::FailureMessage(FTlsTrust->Refusal()));
     return false;
   }
 }

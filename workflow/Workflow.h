@@ -15,6 +15,7 @@ namespace vantari {
 class TBackupFile;
 class TIdFTP;
 class TIdIcmpClient;
+class TTlsTrust;
 
 // The two workflows of the client, "자료 올리기" (pack the data folder and upload it) and
 // "자료 내려받기" (download the archive and restore it), step by step. Talks to the person only
@@ -88,6 +89,7 @@ private:
   TSyncState FSyncState;
   std::unique_ptr<TBackupFile> FBackupFile;
   std::unique_ptr<TIdFTP> FIdFTP1;
+  std::unique_ptr<TTlsTrust> FTlsTrust;
   std::unique_ptr<TIdIcmpClient> FPing;
   std::string FUserID;
   std::string FPassword;

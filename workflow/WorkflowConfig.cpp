@@ -1,5 +1,7 @@
 #include "WorkflowConfig.h"
 
+#include "TlsTrust.h"
+
 namespace vantari {
 
 TWorkflowConfig TWorkflowConfig::BuiltIn() {
@@ -7,6 +9,7 @@ TWorkflowConfig TWorkflowConfig::BuiltIn() {
   config.FtpHost = VANTARI_FTP_HOST;
   config.FtpPort = VANTARI_FTP_PORT;
   config.PingTarget = VANTARI_PING_TARGET;
+  config.TlsPolicy = TlsPolicyOf(VANTARI_TLS_POLICY);
   return config;
 }
 

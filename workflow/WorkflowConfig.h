@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TlsSession.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -15,9 +17,10 @@ struct TWorkflowConfig {
   std::string FtpHost;
   int32_t FtpPort = 21;
   std::string PingTarget;
-  int32_t PingWaitCeiling = 0; // longest single echo wait in ms; 0: the full 10 seconds
-  std::string SecondArchive;   // empty: zipcode.bck beside the program or in its data folder
-  TClock Clock;                // empty: the steady clock
+  int32_t PingWaitCeiling = 0;        // longest single echo wait in ms; 0: the full 10 seconds
+  std::string SecondArchive;          // empty: zipcode.bck beside the program or in its data folder
+  TClock Clock;                       // empty: the steady clock
+  TTlsPolicy TlsPolicy = tpPreferred; // FTP over TLS; built in: VANTARI_TLS_POLICY
 
   static TWorkflowConfig BuiltIn();
   std::chrono::steady_clock::time_point Now() const {

@@ -1,0 +1,127 @@
+// The workflows over FTP with TLS: a self-signed certificate pinned on first use, a changed
+// certificate and a server that stops offering TLS refused before any password is sent, the
+// required policy against a plain server.
+#include "PrivateProfile.h"
+#include "TlsFtpServers.h"
+#include "WorkflowFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace vantari::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
+const std::string LoginFailed = "message: 서버 접속에 실패하였습니다.";
+const std::string CertificateChanged =
+    "message: 서버의 보안 인증서가 바뀌었습니다. 안전을 위해 접속하지 않았습니다.";
+
+class WorkflowTlsTest : public WorkflowTest {
+protected:
+  // Points the window at a pyftpdlib server with TLS (or without, see options).
+  void Serve(TTlsFtpServerOptions options = {}) {
+    if (TlsServer)
+      options.Port = TlsServer->Port(); // the same host and port, a different server
+    TlsServer.reset();
+    TlsServer = std::make_unique<TPyTlsFtpServer>(options);
+    Config.FtpHost = TlsServer->Host();
+    Config.FtpPort = TlsServer->Port();
+  }
+  std::string Remembered(const std::string &key) const {
+    return GetPrivateProfileString("TLS:127.0.0.1", key, "", Home.SettingsFile().string());
+  }
+  bool SawLogin() const {
+    for (const std::string &verb : TlsServer->Commands()) {
+      if (verb == "USER" || verb == "PASS")
+        return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<TPyTlsFtpServer> TlsServer;
+};
+
+TEST_F(WorkflowTlsTest, ASelfSignedServerIsPinnedOnFirstUseAndCarriesTheDataEncrypted) {
+  Config.TlsPolicy = tpPreferred;
+  Serve();
+  Upload();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{AllDone});
+  EXPECT_EQ(Remembered("Certificate"), TlsServer->Certificate().Fingerprint);
+  EXPECT_EQ(Remembered("Offered"), "1");
+  EXPECT_EQ(TlsServer->ResumedDataConnections(), 1);
+  EXPECT_EQ(TlsServer->UploadsEndedByCloseNotify(), 1);
+  fs::remove(DataFolder / "Sale.DB");
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, AllDone}));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  EXPECT_EQ(TlsServer->ResumedDataConnections(), 2);
+}
+
+TEST_F(WorkflowTlsTest, AChangedCertificateIsRefusedBeforeTheLogin) {
+  Config.TlsPolicy = tpPreferred;
+  Serve();
+  Upload();
+  const std::string archive = TlsServer->PathOf(Server->User() + ".bck");
+  const std::string uploaded = TFtpServer::FileBytes(archive);
+  const std::string pinned = Remembered("Certificate");
+  Serve(); // same address, a new self-signed certificate
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, CertificateChanged}));
+  EXPECT_FALSE(SawLogin());
+  EXPECT_EQ(Remembered("Certificate"), pinned); // the pin stays
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  // The new server holds no archive and got no login; the old upload's bytes are untouched.
+  EXPECT_FALSE(fs::exists(TlsServer->PathOf(Server->User() + ".bck")));
+  EXPECT_FALSE(uploaded.empty());
+}
+
+TEST_F(WorkflowTlsTest, AServerThatNoLongerOffersTlsIsRefusedLikeAChangedCertificate) {
+  Config.TlsPolicy = tpPreferred;
+  Serve();
+  Upload();
+  TTlsFtpServerOptions plain;
+  plain.OfferTls = false;
+  Serve(plain);
+  Upload();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, CertificateChanged}));
+  EXPECT_EQ(TlsServer->Commands(), std::vector<std::string>{"AUTH"}); // no password in clear
+}
+
+TEST_F(WorkflowTlsTest, RequiredRefusesAPlainServerWithTheLoginFailure) {
+  Config.TlsPolicy = tpRequired;
+  TTlsFtpServerOptions plain;
+  plain.OfferTls = false;
+  Serve(plain);
+  Upload();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{LoginFailed});
+  EXPECT_EQ(TlsServer->Commands(), std::vector<std::string>{"AUTH"});
+}
+
+TEST_F(WorkflowTlsTest, PreferredTalksToAPlainServerThatNeverOfferedTls) {
+  Config.TlsPolicy = tpPreferred;
+  TTlsFtpServerOptions plain;
+  plain.OfferTls = false;
+  Serve(plain);
+  Upload();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{AllDone});
+  EXPECT_EQ(Remembered("Offered"), "");
+}
+
+TEST_F(WorkflowTlsTest, ACertificateNobodyVouchesForIsALoginFailure) {
+  Config.TlsPolicy = tpPreferred;
+  TTempFolder folder;
+  std::string unknownRoot;
+  const TTestCertificate leaf = TTestCertificate::SignedByTestRoot(folder.Path(), unknownRoot);
+  TTlsFtpServerOptions options;
+  options.CertFile = leaf.CertFile;
+  options.KeyFile = leaf.KeyFile;
+  Serve(options);
+  Upload();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{LoginFailed});
+  EXPECT_FALSE(SawLogin());
+  EXPECT_EQ(Remembered("Certificate"), "");
+}
+
+} // namespace
+} // namespace vantari::test
