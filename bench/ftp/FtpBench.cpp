@@ -1,7 +1,8 @@
 // Moves one file to or from an FTP server with TIdFTP and prints the wall time,
 // the throughput and the CPU time this process spent:
-//   ftp_bench up|down active|passive HOST PORT USER PASS LOCAL REMOTE RECV SEND
-// RECV/SEND 0 keep the component defaults.
+//   ftp_bench up|down active|passive HOST PORT USER PASS LOCAL REMOTE RECV SEND [tls]
+// RECV/SEND 0 keep the component defaults. With "tls" the session must run over TLS and takes
+// the server's certificate as it is (the benchmark's own server on loopback).
 #include "IdFTP.h"
 
 #include <chrono>
@@ -19,9 +20,10 @@ double CpuSeconds(const timeval &t) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 11) {
+  if (argc != 11 && !(argc == 12 && std::string(argv[11]) == "tls")) {
     std::fprintf(stderr,
-                 "usage: %s up|down active|passive HOST PORT USER PASS LOCAL REMOTE RECV SEND\n",
+                 "usage: %s up|down active|passive HOST PORT USER PASS LOCAL REMOTE RECV SEND "
+                 "[tls]\n",
                  argv[0]);
     return 2;
   }
@@ -32,6 +34,10 @@ int main(int argc, char **argv) {
   ftp.SetPort(std::atoi(argv[4]));
   ftp.SetUsername(argv[5]);
   ftp.SetPassword(argv[6]);
+  if (argc == 12) {
+    ftp.SetTlsPolicy(vantari::tpRequired);
+    ftp.OnTlsPeer = [](vantari::TIdFTP *, const vantari::TTlsSession &) { return true; };
+  }
   if (std::atoi(argv[9]) > 0)
     ftp.SetRecvBufferSize(std::atoi(argv[9]));
   if (std::atoi(argv[10]) > 0)
