@@ -150,6 +150,7 @@ void TWorkflow::UploadSteps() {
   }
   if (UploadArchive()) {
     FSucceeded = true;
+    FSyncState.SetLastUpload(FUserID, std::time(nullptr));
     HostUI().ShowMessage(TextAllDone);
   }
   DisconnectServer();
@@ -165,8 +166,10 @@ bool TWorkflow::DownloadSteps() {
   const bool downloaded = DownloadArchive();
   const bool restored = downloaded && RestoreData(PartialArchivePath());
   DisconnectServer();
-  if (downloaded && restored)
+  if (downloaded && restored) {
+    FSyncState.SetLastDownload(FUserID, std::time(nullptr));
     HostUI().ShowMessage(TextAllDone);
+  }
   return downloaded && restored;
 }
 

@@ -2,6 +2,7 @@
 
 #include "IdComponent.h"
 #include "SettingsStore.h"
+#include "SyncState.h"
 #include "WorkflowConfig.h"
 
 #include <cstdint>
@@ -48,6 +49,7 @@ public:
   void DisconnectServer();
 
   TSettingsStore &Settings() { return FSettings; }
+  TSyncState &SyncState() { return FSyncState; }
   const TSettingsStore &Settings() const { return FSettings; }
   const TWorkflowConfig &Config() const { return FConfig; }
   std::string LocalArchivePath() const { return FSettings.LocalArchivePath(FUserID); }
@@ -83,6 +85,7 @@ private:
 
   TWorkflowConfig FConfig;
   TSettingsStore FSettings;
+  TSyncState FSyncState;
   std::unique_ptr<TBackupFile> FBackupFile;
   std::unique_ptr<TIdFTP> FIdFTP1;
   std::unique_ptr<TIdIcmpClient> FPing;
