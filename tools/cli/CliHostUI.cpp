@@ -83,18 +83,32 @@ void TCliHostUI::ShowFailure(const std::string &text) {
 // volume and replaces nothing.
 bool TCliHostUI::ConfirmVolume(const std::string &text) {
   if (InputIsTerminal())
-    return Ask(text, "[Enter = OK, q = Cancel]");
+    return Ask(text, "[Enter = OK, q = Cancel]", true);
   Line(text, false);
   return FYes;
 }
 
-bool TCliHostUI::Ask(const std::string &text, const char *choices) {
+// Asked on a terminal; otherwise No, which changes nothing, unless --yes may answer it.
+bool TCliHostUI::AskYesNo(const std::string &text) {
+  if (InputIsTerminal())
+    return Ask(text, "[y/N]", false);
+  const bool yes = FYes && YesKeepsData(text);
+  Line(text + (yes ? " -> yes (--yes)" : " -> no"), false);
+  return yes;
+}
+
+bool TCliHostUI::YesKeepsData(const std::string &question) {
+  (void)question;
+  return false;
+}
+
+bool TCliHostUI::Ask(const std::string &text, const char *choices, bool enterMeansYes) {
   EndProgress();
   std::cerr << text << ' ' << choices << ' ' << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer))
     return false;
-  return answer.empty() || answer == "y" || answer == "Y";
+  return (enterMeansYes && answer.empty()) || answer == "y" || answer == "Y" || answer == "yes";
 }
 
 void TCliHostUI::Attach(TWorkflow &workflow) {

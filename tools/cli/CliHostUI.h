@@ -25,6 +25,7 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor) override {}
 
   // Shows the workflow's status texts and progress.
@@ -34,6 +35,10 @@ public:
   // The last message or failure box text; the summary line of a failed run repeats it.
   const std::string &LastMessage() const { return FLastMessage; }
   void EndProgress();
+
+  // Questions whose "yes" keeps every file as it is or moves it aside where it can be brought
+  // back; only these does --yes answer. Replacing newer data is never among them.
+  static bool YesKeepsData(const std::string &question);
 
   static bool InputIsTerminal();
   static bool ErrorIsTerminal();
@@ -45,7 +50,7 @@ private:
   void Line(const std::string &text, bool failure);
   void Status(const std::string &text);
   void DrawProgress();
-  bool Ask(const std::string &text, const char *choices);
+  bool Ask(const std::string &text, const char *choices, bool enterMeansYes);
 
   std::string FProgram;
   bool FQuiet;

@@ -6,6 +6,7 @@
 #include "Workflow.h"
 
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 
 using namespace vantari;
@@ -76,6 +77,13 @@ int Status(TWorkflow &workflow, const std::string &user, const std::string &pass
     else
       std::printf("local data: %s, no table files\n", folder.c_str());
   }
+  const auto lastUpload = workflow.SyncState().LastUpload(user);
+  if (lastUpload)
+    std::printf("last upload from this computer: %s (%d days ago)\n",
+                TBackupStatus::LocalTime(*lastUpload).c_str(),
+                TSyncState::DaysBetween(*lastUpload, std::time(nullptr)));
+  else
+    std::printf("last upload from this computer: none recorded\n");
   std::fflush(stdout);
   return kExitOk;
 }
