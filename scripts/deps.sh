@@ -14,6 +14,7 @@ build_packages=(
   python3 python3-pyftpdlib python3-openssl vsftpd
   fonts-baekmuk fonts-nanum
   iproute2 procps iputils-ping
+  systemd
 )
 
 demo_packages=(
