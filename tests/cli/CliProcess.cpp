@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +35,10 @@ TCliResult TCliProcess::Run(const std::vector<std::string> &args, const TEnviron
     dup2(in, 0);
     dup2(o, 1);
     dup2(e, 2);
+    struct stat st {};
+    if (environment.count("JOURNAL_STREAM") && fstat(2, &st) == 0)
+      setenv("JOURNAL_STREAM",
+             (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
     std::vector<char *> argv;
     for (const std::string &arg : args)
       argv.push_back(const_cast<char *>(arg.c_str()));

@@ -9,7 +9,9 @@
 namespace vantari::test {
 
 // One run of a program with extra environment variables and no terminal: standard input is
-// /dev/null, standard output and error are kept. Killed when it runs past its limit.
+// /dev/null, standard output and error are kept. Killed when it runs past its limit. A
+// JOURNAL_STREAM variable in the environment is set to the device and inode of the standard
+// error file, as systemd does for a service whose standard error goes to the journal.
 struct TCliResult {
   int ExitStatus = -1; // -1: killed or did not end in time
   std::string Out;

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace vantari::test {
@@ -169,6 +171,42 @@ TEST_F(CliTest, WrongPasswordFailsAndStoresNothing) {
   const TCliResult status = Cli({"status"}, {{"VANTARI_PASSWORD", "wrong"}});
   EXPECT_EQ(status.ExitStatus, 1);
   EXPECT_EQ(ReadFile(Home.SettingsFile()), before);
+}
+
+// A timer's run: standard error goes to the journal. The failure lines carry the journal's
+// error priority, so "journalctl -p err" finds them; the others stay plain.
+TEST_F(CliTest, InTheJournalAFailedRunLeavesLinesAtErrorPriority) {
+  const TCliResult up =
+      Cli({"upload"}, {{"VANTARI_PASSWORD", "wrong"}, {"JOURNAL_STREAM", "set by the run"}});
+  EXPECT_EQ(up.ExitStatus, 1);
+  EXPECT_EQ(up.Err.rfind("인터넷 사용가능\n", 0), 0u) << up.Err;
+  EXPECT_NE(up.Err.find("\n<3>서버 접속에 실패하였습니다.\n"), std::string::npos) << up.Err;
+  EXPECT_NE(
+      up.Err.find("<3>vantari-cli: upload failed (exit status 1): 서버 접속에 실패하였습니다."),
+      std::string::npos)
+      << up.Err;
+
+  const TCliResult ok = Cli({"upload"}, {{"JOURNAL_STREAM", "set by the run"}});
+  EXPECT_EQ(ok.ExitStatus, 0) << ok.Err;
+  EXPECT_EQ(ok.Err.find("<3>"), std::string::npos) << ok.Err;
+  // Standard error elsewhere than the journal named in the variable: no priority marks.
+  const TCliResult plain = Cli({"upload"}, {{"VANTARI_PASSWORD", "wrong"}});
+  EXPECT_EQ(plain.Err.find("<3>"), std::string::npos) << plain.Err;
+}
+
+// On a terminal the transfer shows as a progress line rewritten in place, with the speed.
+TEST_F(CliTest, OnATerminalAProgressLineShowsTheTransfer) {
+  if (access("/usr/bin/script", X_OK) != 0)
+    GTEST_SKIP() << "/usr/bin/script (util-linux) is needed for a terminal";
+  std::string command = VANTARI_BINARY_DIR "/tools/cli/vantari-cli --host 127.0.0.1 --port " +
+                        std::to_string(Server.Port()) + " --ping-target 127.0.0.1 upload";
+  const TCliResult run = TCliProcess::Run({"/usr/bin/script", "-qec", command, "/dev/null"},
+                                          {{"VANTARI_PASSWORD", Server.Password()}});
+  ASSERT_EQ(run.ExitStatus, 0) << run.Out;
+  EXPECT_TRUE(
+      std::regex_search(run.Out, std::regex("\r *[0-9]+%  Uploade speed [0-9]+\\.[0-9]{2} KB/s")))
+      << run.Out;
+  EXPECT_NE(run.Out.find(kAllDone), std::string::npos) << run.Out;
 }
 
 TEST_F(CliTest, PasswordOnlyFromTheEnvironmentOrAFileOnlyItsOwnerCanRead) {

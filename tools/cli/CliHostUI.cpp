@@ -14,6 +14,7 @@ namespace {
 
 // The journal's priority prefix of a line (sd-daemon(3)): 3 error, 6 information.
 const char *const JournalError = "<3>";
+const char *const TextAllDone = "모든 작업을 정상적으로 완료하였습니다.";
 
 std::chrono::steady_clock::time_point Now() {
   return std::chrono::steady_clock::now();
@@ -69,9 +70,10 @@ void TCliHostUI::ShowEngineError(const std::string &text) {
   Complain(text);
 }
 
+// The workflows' plain messages report failures, all but the one that ends a good run.
 void TCliHostUI::ShowMessage(const std::string &text) {
   FLastMessage = text;
-  Line(text, false);
+  Line(text, text != TextAllDone);
 }
 
 void TCliHostUI::ShowFailure(const std::string &text) {
