@@ -72,6 +72,7 @@ private:
     FForm.FWorkflowRunning = running;
     FForm.btnBackupWizard.setEnabled(!running);
     FForm.btnRestoreWizard.setEnabled(!running);
+    FForm.UndoDownloadAction.setEnabled(!running);
     FForm.UserIDEdit.setReadOnly(running);
     FForm.PasswordEdit.setReadOnly(running);
   }
@@ -118,6 +119,14 @@ void TForm1::BuildControls() {
           [this] { Application().Guard([this] { btnBackupWizardClick(); }); });
   connect(&btnRestoreWizard, &QToolButton::clicked, this,
           [this] { Application().Guard([this] { btnRestoreWizardClick(); }); });
+
+  // Reached by a right click anywhere on the window, so the layout stays as it is.
+  UndoDownloadAction.setObjectName(QStringLiteral("UndoDownloadAction"));
+  UndoDownloadAction.setText(QStringLiteral("마지막 내려받기 이전 자료로 되돌리기"));
+  addAction(&UndoDownloadAction);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(&UndoDownloadAction, &QAction::triggered, this,
+          [this] { Application().Guard([this] { UndoDownloadClick(); }); });
 
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
@@ -224,6 +233,13 @@ void TForm1::btnRestoreWizardClick() {
     return;
   TWorkflowRun run(*this);
   LoggedIn().Download();
+}
+
+void TForm1::UndoDownloadClick() {
+  if (FWorkflowRunning)
+    return;
+  TWorkflowRun run(*this);
+  FWorkflow->UndoDownload();
 }
 
 // The workflow layer with the ID and password as they stand in the window.
