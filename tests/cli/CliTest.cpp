@@ -122,6 +122,44 @@ TEST_F(CliTest, UploadThenDownloadBringsTheUploadedDataBack) {
   EXPECT_EQ(Contents(DataFolder), Sample);
 }
 
+TEST_F(CliTest, UndoBringsBackTheDataAsItWasBeforeTheDownload) {
+  const TCliResult nothing = Cli({"undo-download"}, {{"VANTARI_PASSWORD", "-"}});
+  EXPECT_EQ(nothing.ExitStatus, 1);
+  EXPECT_NE(nothing.Err.find("되돌릴 이전 자료가 없습니다."), std::string::npos) << nothing.Err;
+  EXPECT_EQ(Contents(DataFolder), Sample);
+
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  // Work here that is older than the archive (no question), and a file of another program.
+  WriteFile(DataFolder / "AssemblyItem.DB", "changed here");
+  SetTime(DataFolder / "AssemblyItem.DB", 1577836800); // 2020-01-01
+  WriteFile(DataFolder / "Stray.tmp", "stray");
+  const TContents before = Contents(DataFolder);
+  const TCliResult down = Cli({"download"});
+  ASSERT_EQ(down.ExitStatus, 0) << down.Err;
+  EXPECT_EQ(Contents(DataFolder), Sample);
+
+  // No password needed: nothing goes to the server.
+  const TCliResult undo = Cli({"undo-download"}, {{"VANTARI_PASSWORD", "-"}});
+  ASSERT_EQ(undo.ExitStatus, 0) << undo.Err;
+  EXPECT_TRUE(InOrder(undo.Err, {"되돌리기를 완료했습니다.", kAllDone})) << undo.Err;
+  EXPECT_EQ(Contents(DataFolder), before);
+}
+
+// Unattended, the question before replacing newer work here is answered No, even with --yes.
+TEST_F(CliTest, YesNeverConfirmsReplacingNewerLocalData) {
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  WriteFile(DataFolder / "Sale.DB", "today's sales, made after the backup");
+  SetTime(DataFolder / "Sale.DB", time(nullptr) + 3600);
+  const TContents before = Contents(DataFolder);
+  for (const char *yes : {"--yes", "--quiet"}) {
+    const TCliResult down = Cli({yes, "download"});
+    EXPECT_EQ(down.ExitStatus, 1) << yes;
+    EXPECT_NE(down.Err.find("그래도 서버의 자료로 바꾸시겠습니까? -> no"), std::string::npos)
+        << down.Err;
+    EXPECT_EQ(Contents(DataFolder), before) << yes;
+  }
+}
+
 TEST_F(CliTest, DownloadWithoutAnArchiveOnTheServerLeavesTheDataAlone) {
   const TCliResult down = Cli({"download"});
   EXPECT_EQ(down.ExitStatus, 1);

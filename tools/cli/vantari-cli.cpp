@@ -120,6 +120,8 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
     ok = workflow.Upload();
   else if (o.Command == "download")
     ok = workflow.Download();
+  else if (o.Command == "undo-download")
+    ok = workflow.UndoDownload();
   host.EndProgress();
   return ok ? kExitOk : Failed(host, o.Command);
 }
