@@ -14,7 +14,7 @@ class TWorkflow;
 // The host UI of vantari-cli: the workflows' messages and status texts as lines on standard
 // error, a progress line rewritten in place when standard error is a terminal, and prompts
 // asked on the terminal. Without a terminal nobody can answer: a question gets the answer that
-// changes nothing, unless --yes allows the answer that keeps the data.
+// changes nothing; --yes answers only prompts whose OK keeps the data (the next volume).
 class TCliHostUI : public THostUI {
 public:
   TCliHostUI(std::string program, bool quiet, bool yes);
@@ -35,10 +35,6 @@ public:
   // The last message or failure box text; the summary line of a failed run repeats it.
   const std::string &LastMessage() const { return FLastMessage; }
   void EndProgress();
-
-  // Questions whose "yes" keeps every file as it is or moves it aside where it can be brought
-  // back; only these does --yes answer. Replacing newer data is never among them.
-  static bool YesKeepsData(const std::string &question);
 
   static bool InputIsTerminal();
   static bool ErrorIsTerminal();

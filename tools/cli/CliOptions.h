@@ -14,7 +14,7 @@ class ECliUsageError : public Exception {
 
 struct TCliOptions {
   std::string Command; // upload, download, undo-download, status, help
-  // Confirmation questions whose "yes" keeps the data are answered yes without a terminal.
+  // Without a terminal, prompts whose OK keeps the data are answered OK.
   bool Yes = false;
   bool Quiet = false; // no status lines, no progress line
   std::string PasswordFile;
