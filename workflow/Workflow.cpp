@@ -88,6 +88,15 @@ private:
 
 TWorkflow::TWorkflow(TWorkflowConfig config) : FConfig(std::move(config)) {
   CreateComponents();
+  // A restore cut short by a kill or a power cut is rolled back as the program starts, before
+  // the accounting program opens the data folder again.
+  try {
+    FSettings.ReadDataFolder();
+    if (FSettings.HasDataFolder())
+      TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    // The next workflow tries again and says so when it cannot.
+  }
 }
 
 TWorkflow::~TWorkflow() = default;
