@@ -1,5 +1,6 @@
 #include "Workflow.h"
 
+#include "BackgroundFlush.h"
 #include "BackupFile.h"
 #include "Cp949.h"
 #include "DataTables.h"
@@ -13,7 +14,6 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace vantari {
@@ -88,6 +88,15 @@ private:
 
 TWorkflow::TWorkflow(TWorkflowConfig config) : FConfig(std::move(config)) {
   CreateComponents();
+  // A restore cut short by a kill or a power cut is rolled back as the program starts, before
+  // the accounting program opens the data folder again.
+  try {
+    FSettings.ReadDataFolder();
+    if (FSettings.HasDataFolder())
+      TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    // The next workflow tries again and says so when it cannot.
+  }
 }
 
 TWorkflow::~TWorkflow() = default;
@@ -374,13 +383,20 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   FBackupFile->SetRestoreFullPath(false);
   TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
   TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
-  FBackupFile->OnFileRestored = [](TBackupFile &, std::string &, std::unique_ptr<TStream> &file) {
-    // Start writing each file out now, so that the flush before the swap finds little to do.
-    if (auto *stream = dynamic_cast<TFileStream *>(file.get()))
-      ::sync_file_range(stream->Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  // Each file is written out while the next one unpacks, so that the flush before the swap
+  // finds little left to do. A file is handed over once the next one begins: by then the
+  // engine has set its date and closed it, so that nothing of it is left dirty.
+  TBackgroundFlush flush;
+  std::string previous;
+  FBackupFile->OnFileRestored = [&](TBackupFile &, std::string &file, std::unique_ptr<TStream> &) {
+    if (!previous.empty() && previous != file)
+      flush.Add(previous);
+    previous = file;
     RestoreStopPoint("unpacking");
   };
-  if (!FBackupFile->Restore(archivePath, staging))
+  const bool restored = FBackupFile->Restore(archivePath, staging);
+  flush.Add(previous);
+  if (!restored)
     return false;
   const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
   secondMissing = !FileExists(second);

@@ -25,6 +25,7 @@ class TIdIcmpClient;
 // the FTP session was closed.
 class TWorkflow {
 public:
+  // Reads the data folder and rolls back a restore that was cut short there.
   explicit TWorkflow(TWorkflowConfig config = TWorkflowConfig::BuiltIn());
   ~TWorkflow();
   TWorkflow(const TWorkflow &) = delete;

@@ -343,9 +343,7 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
     ASSERT_TRUE(StoppedAt(step, [&] { return Workflow().RestoreData(LocalArchive().string()); }));
     EXPECT_TRUE(fs::exists(BackupFolder() / "restore.journal"));
 
-    TWorkflow restarted(Config); // the next start of the program
-    restarted.Settings().ReadDataFolder();
-    ASSERT_TRUE(restarted.RecoverUnfinishedRestore());
+    const TWorkflow restarted(Config); // the next start of the program rolls back
     const bool committed = std::string(step) == "committed";
     EXPECT_EQ(Contents(DataFolder), committed ? After : Old);
     EXPECT_EQ(Snapshots().size(), committed ? 1u : 0u);
@@ -361,9 +359,7 @@ TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
   for (const char *step : {"copying", "staged", "snapshot-moving", "installing", "committed"}) {
     SCOPED_TRACE(step);
     ASSERT_TRUE(StoppedAt(step, [&] { return Workflow().UndoDownload(); }));
-    TWorkflow restarted(Config);
-    restarted.Settings().ReadDataFolder();
-    ASSERT_TRUE(restarted.RecoverUnfinishedRestore());
+    const TWorkflow restarted(Config);
     if (std::string(step) == "committed") {
       EXPECT_EQ(Contents(DataFolder), Old);
       EXPECT_FALSE(fs::exists(BackupFolder() / snapshot)) << "used up";
