@@ -1,6 +1,6 @@
 #include "PrivateProfile.h"
 
-#include "Paths.h"
+#include "SettingsFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -119,7 +119,7 @@ std::string_view Unquote(std::string_view value) {
 void WritePrivateProfileString(const std::string &section, const std::string &key,
                                const std::string &value, const std::string &path) {
   std::string content;
-  ReadWholeFile(path, content);
+  ReadSettingsFile(path, content);
   const bool crlf = content.find("\r\n") != std::string::npos;
   std::vector<std::string> lines = SplitLines(content);
   const std::string eol = crlf ? "\r" : "";
@@ -143,13 +143,14 @@ void WritePrivateProfileString(const std::string &section, const std::string &ke
   std::string text;
   for (const auto &line : lines)
     text += line + "\n";
-  WriteWholeFile(path, text, 0600);
+  // It may hold a password: private after every write, whatever it was before.
+  WriteSettingsFile(path, text, 0600);
 }
 
 std::string GetPrivateProfileString(const std::string &section, const std::string &key,
                                     const std::string &defaultValue, const std::string &path) {
   std::string content;
-  if (!ReadWholeFile(path, content))
+  if (!ReadSettingsFile(path, content))
     return defaultValue;
   const std::vector<std::string> lines = SplitLines(content);
   const auto range = FindSection(lines, section);

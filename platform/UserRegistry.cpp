@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "Paths.h"
+#include "SettingsFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view FileSignature = "WINE REGISTRY Version 2";
+// A Wine prefix's own hive grows with what is installed there; still, not without bound.
+constexpr size_t MaxWineHiveBytes = 64 * 1024 * 1024;
 enum TValueType { REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4 };
 
 struct TValue {
@@ -320,20 +323,20 @@ bool TUserRegistry::OpenKey(const std::string &key, bool canCreate) {
   CloseKey();
   const std::string wanted = NormalKey(key);
   std::string content;
-  const bool exists = ReadWholeFile(FFileName, content);
+  const bool exists = ReadSettingsFile(FFileName, content);
   if (!HasKey(content, wanted)) {
     if (!canCreate)
       return false;
-    if (!exists || !content.starts_with(FileSignature))
-      content = std::string(FileSignature) + "\n;; All keys relative to the current user\n";
-    if (!content.ends_with('\n'))
-      content += '\n';
-    content += "\n[" + Escape(wanted) + "] " + std::to_string(std::time(nullptr)) + "\n";
-    try {
-      WriteWholeFile(FFileName, content, 0600);
-    } catch (const Exception &) {
+    // Opening is a read: an existing file is never rewritten for it, and a key without values
+    // reads the same whether it is written down or not. Only a first start makes the file.
+    if (!exists &&
+        !CreateSettingsFile(FFileName,
+                            std::string(FileSignature) +
+                                "\n;; All keys relative to the current user\n\n[" + Escape(wanted) +
+                                "] " + std::to_string(std::time(nullptr)) + "\n",
+                            0600) &&
+        !ReadSettingsFile(FFileName, content))
       return false;
-    }
   }
   FCurrentKey = wanted;
   return true;
@@ -345,7 +348,7 @@ void TUserRegistry::CloseKey() {
 
 bool TUserRegistry::ValueExists(const std::string &name) const {
   std::string content;
-  return !FCurrentKey.empty() && ReadWholeFile(FFileName, content) &&
+  return !FCurrentKey.empty() && ReadSettingsFile(FFileName, content) &&
          FindValue(content, FCurrentKey, name).has_value();
 }
 
@@ -353,11 +356,12 @@ std::string TUserRegistry::ReadString(const std::string &name) const {
   if (FCurrentKey.empty())
     return {};
   std::string content;
-  if (ReadWholeFile(FFileName, content))
+  if (ReadSettingsFile(FFileName, content))
     if (const auto value = FindValue(content, FCurrentKey, name))
       return TextOf(*value, name);
   // Not set here: what the accounting program stored in its Wine prefix, if it runs under Wine.
-  if (FWinePrefix.empty() || !ReadWholeFile(FWinePrefix + "/user.reg", content))
+  if (FWinePrefix.empty() ||
+      !ReadSettingsFile(FWinePrefix + "/user.reg", content, MaxWineHiveBytes))
     return {};
   const auto value = FindValue(content, FCurrentKey, name);
   if (!value)

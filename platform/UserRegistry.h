@@ -16,8 +16,11 @@ public:
   // An explicit stand-in file and Wine prefix folder (empty: none).
   TUserRegistry(std::string fileName, std::string winePrefix);
 
-  // Opens key; when it is missing and canCreate is true it is created and saved. False when the
-  // key is missing and not created, or cannot be saved.
+  // Opens key; when it is missing and canCreate is true it opens all the same (without values).
+  // An existing file is never rewritten for it; only a missing file is created (mode 0600).
+  // False when the key is missing and canCreate is false. Like every read here, raises
+  // Exception("Cannot read <path>: <why>") when the stand-in is a symbolic link, not a regular
+  // file, or over 1 MB.
   bool OpenKey(const std::string &key, bool canCreate);
   void CloseKey();
   bool ValueExists(const std::string &name) const;

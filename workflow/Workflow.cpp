@@ -1,12 +1,15 @@
 #include "Workflow.h"
 
+#include "BackgroundFlush.h"
 #include "BackupFile.h"
 #include "Cp949.h"
 #include "DataTables.h"
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdIcmpClient.h"
+#include "RestoreTransaction.h"
 #include "TlsTrust.h"
 
 #include <cctype>
@@ -28,6 +31,16 @@ const char *const TextBackupFailed = "백업에 실패하였습니다.";
 const char *const TextRestoreFailed = "복원에 실패하였습니다.";
 const char *const TextUploadFailed = "파일 올리기를 실패하였습니다.";
 const char *const TextDownloadFailed = "파일 받기에 실패하였습니다.";
+const char *const TextNoTables = "받은 백업파일에 회계 자료가 없어 복원하지 않았습니다.";
+const char *const TextLocalNewer = "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
+                                   "그래도 서버의 자료로 바꾸시겠습니까?";
+const char *const TextInUse = "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
+                              "프로그램을 종료한 뒤 다시 시도하십시오.";
+const char *const TextRecoveryFailed =
+    "지난번에 끝나지 못한 복원을 되돌리지 못했습니다.\n백업 폴더를 확인하십시오.";
+const char *const TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
+const char *const TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
+const char *const StatusUndone = "되돌리기를 완료했습니다.";
 
 // Runs its action when the scope ends, also when an exception passes.
 template <class F> class TScopeExit {
@@ -76,6 +89,15 @@ private:
 
 TWorkflow::TWorkflow(TWorkflowConfig config) : FConfig(std::move(config)) {
   CreateComponents();
+  // A restore cut short by a kill or a power cut is rolled back as the program starts, before
+  // the accounting program opens the data folder again.
+  try {
+    FSettings.ReadDataFolder();
+    if (FSettings.HasDataFolder())
+      TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    // The next workflow tries again and says so when it cannot.
+  }
 }
 
 TWorkflow::~TWorkflow() = default;
@@ -145,11 +167,20 @@ bool TWorkflow::Download() {
   return DownloadSteps();
 }
 
+bool TWorkflow::UndoDownload() {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return UndoSteps();
+}
+
 void TWorkflow::UploadSteps() {
   if (!FSettings.HasDataFolder()) {
     HostUI().ShowMessage(TextNoDataFolder);
     return;
   }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return;
   if (!CheckInternet() || !ConnectServer())
     return;
   if (!BackupData(LocalArchivePath())) {
@@ -169,6 +200,8 @@ bool TWorkflow::DownloadSteps() {
     HostUI().ShowMessage(TextNoDataFolder);
     return false;
   }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
   if (!CheckInternet() || !ConnectServer())
     return false;
   const bool downloaded = DownloadArchive();
@@ -297,42 +330,148 @@ bool TWorkflow::DownloadArchive() {
   }
 }
 
-// archivePath is a new download (".part") or the local archive itself. A download replaces
-// the local archive only once it has been checked whole.
+// archivePath is a new download (".part") or the local archive itself. The data folder is
+// replaced as one transaction: it ends up as the archive says or stays as it was, and the data
+// it held is kept as a snapshot. A download replaces the local archive only once it unpacked
+// whole; otherwise it is dropped and the last good local archive stays.
 bool TWorkflow::RestoreData(const std::string &archivePath) {
+  const std::string local = LocalArchivePath();
+  const std::string part = PartialArchivePath();
+  TScopeExit discard([&] {
+    if (archivePath == part && archivePath != local)
+      DeleteFile(part);
+  });
+  if (!FSettings.HasDataFolder() || !RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  const std::string &dataFolder = FSettings.DataFolder();
+
+  FLastPreview = TArchivePreview::Read(archivePath);
+  if (FLastPreview.Readable && !FLastPreview.HasTables) {
+    // Restoring it would empty the data folder.
+    Status("복원을 완료했습니다.");
+    HostUI().ShowFailure(TextNoTables);
+    return false;
+  }
+  // Work done here since that backup was made would be replaced.
+  if (FLastPreview.Readable && TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
+      !HostUI().AskYesNo(TextLocalNewer))
+    return false;
+
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
-  bool ok = true;
-  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
-  const std::string &dataFolder = FSettings.DataFolder();
-  const std::string local = LocalArchivePath();
-  FBackupFile->SetRestoreMode(rmAll);
-  FBackupFile->SetRestoreFullPath(false);
+  bool ok = false;
   {
     TScopeExit done([this] {
       Status("복원을 완료했습니다.");
       HostUI().SetCursor(TCursor::crDefault);
     });
-    // The data files go before the archive is unpacked, so a download that arrived cut
-    // short or damaged must be found out first.
-    ok = FBackupFile->Verify(archivePath);
-    if (ok && archivePath != local)
-      ok = std::rename(archivePath.c_str(), local.c_str()) == 0;
-    if (ok)
-      ok = DeleteDataFiles();
-    if (ok)
-      ok = FBackupFile->Restore(local, dataFolder);
-    if (ok)
-      ok = FBackupFile->Restore(second, dataFolder);
+    if (FLastPreview.Readable) {
+      TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
+      transaction.OnStaged = [&] {
+        if (archivePath != local)
+          std::rename(archivePath.c_str(), local.c_str());
+      };
+      bool secondMissing = false;
+      ok = transaction.Run("before-download", [&](const std::string &staging) {
+        return StageArchives(archivePath, staging, secondMissing);
+      });
+      // The data came in, but without the second archive the set is not complete.
+      ok = ok && !secondMissing;
+    }
   }
   if (!ok)
     HostUI().ShowFailure(TextRestoreFailed);
   return ok;
 }
 
+// Unpacking is the check: a member that does not inflate or an archive cut short fails here,
+// before the data folder changes. The second archive goes into the same staging folder, after
+// the first, so that the swap brings in both or neither.
+bool TWorkflow::StageArchives(const std::string &archivePath, const std::string &staging,
+                              bool &secondMissing) {
+  FBackupFile->SetRestoreMode(rmAll);
+  FBackupFile->SetRestoreFullPath(false);
+  TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
+  TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
+  // Each file is written out while the next one unpacks, so that the flush before the swap
+  // finds little left to do. A file is handed over once the next one begins: by then the
+  // engine has set its date and closed it, so that nothing of it is left dirty.
+  TBackgroundFlush flush;
+  std::string previous;
+  FBackupFile->OnFileRestored = [&](TBackupFile &, std::string &file, std::unique_ptr<TStream> &) {
+    if (!previous.empty() && previous != file)
+      flush.Add(previous);
+    previous = file;
+    RestoreStopPoint("unpacking");
+  };
+  const bool restored = FBackupFile->Restore(archivePath, staging);
+  flush.Add(previous);
+  if (!restored)
+    return false;
+  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
+  secondMissing = !FileExists(second);
+  return secondMissing || FBackupFile->Restore(second, staging);
+}
+
+bool TWorkflow::UndoSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return false;
+  }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  TRestoreTransaction transaction(FSettings.DataFolder(), FSettings.BackupFolder());
+  const std::vector<std::string> snapshots = transaction.Snapshots();
+  if (snapshots.empty()) {
+    HostUI().ShowMessage(TextNothingToUndo);
+    return false;
+  }
+  const std::string newest = snapshots.back();
+  const std::string from = FSettings.BackupFolder() + "/" + newest;
+  HostUI().SetCursor(TCursor::crHourGlass);
+  bool ok = false;
+  {
+    TScopeExit done([this] {
+      Status(StatusUndone);
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    ok = transaction.Run(
+        "before-undo", [&](const std::string &staging) { return CopyPlainFiles(from, staging); },
+        newest);
+  }
+  if (ok)
+    HostUI().ShowMessage(TextAllDone);
+  else
+    HostUI().ShowFailure(TextUndoFailed);
+  return ok;
+}
+
+// A restore that a kill or a power cut stopped halfway is rolled back before anything else
+// reads or changes the data folder.
+bool TWorkflow::RecoverUnfinishedRestore() {
+  bool recovered = false;
+  try {
+    recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    recovered = false;
+  }
+  if (!recovered)
+    HostUI().ShowFailure(TextRecoveryFailed);
+  return recovered;
+}
+
+bool TWorkflow::DataInUse() {
+  if (!FilesInUse(FSettings.DataFolder()))
+    return false;
+  HostUI().ShowMessage(TextInUse);
+  return true;
+}
+
 bool TWorkflow::DeleteDataFiles() {
   if (!FSettings.HasDataFolder())
     return false; // never anywhere but in a real data folder
+  if (DataInUse())
+    return false;
   const std::string &folder = FSettings.DataFolder();
   for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
     if (!DeleteFile(folder + "/" + entry.Name))

@@ -125,5 +125,36 @@ TEST(PrivateProfile, HandEditedFileKeepsEverythingElse) {
   EXPECT_EQ(GetPrivateProfileString("Proxy", "HOSTID", "", ini), "proxy-user");
   struct stat st {};
   ASSERT_EQ(::stat(ini.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u) << "an existing file keeps its mode";
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "it holds a password: private after every write";
+}
+
+TEST(PrivateProfile, LinksFifosAndHugeFilesAreRefusedNotFollowed) {
+  TTempFolder folder;
+  const auto ini = folder / "FtpHost.ini";
+  const auto elsewhere = folder / "bashrc";
+  WriteText(elsewhere, "[Server]\nHOSTID=from the link\n");
+  ASSERT_EQ(::symlink(elsewhere.c_str(), ini.c_str()), 0);
+  try {
+    ReadSetting("HOSTID", ini);
+    FAIL() << "a link was followed";
+  } catch (const Exception &e) {
+    EXPECT_EQ(e.Message(), "Cannot read " + ini + ": it is a symbolic link, which is not followed");
+  }
+  EXPECT_THROW(WriteSetting("kim", "HOSTID", ini), Exception);
+  EXPECT_EQ(ReadText(elsewhere), "[Server]\nHOSTID=from the link\n");
+  ::unlink(ini.c_str());
+
+  ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0); // nobody writes: a read that waited would hang
+  try {
+    ReadSetting("HOSTID", ini);
+    FAIL() << "a fifo was read";
+  } catch (const Exception &e) {
+    EXPECT_EQ(e.Message(), "Cannot read " + ini + ": it is not a regular file");
+  }
+  EXPECT_THROW(WriteSetting("kim", "HOSTID", ini), Exception);
+  ::unlink(ini.c_str());
+
+  WriteText(ini, "[Server]\nHOSTID=kim\n;" + std::string(1024 * 1024, 'x') + "\n");
+  EXPECT_THROW(ReadSetting("HOSTID", ini), Exception);
+  EXPECT_THROW(WriteSetting("kim", "HOSTID", ini), Exception);
 }

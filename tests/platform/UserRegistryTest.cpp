@@ -45,11 +45,33 @@ TEST(UserRegistry, MissingKeyIsCreatedInAPrivateFile) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_TRUE(registry.OpenKey("software\\corvex\\lumorabc\\DATABASE\\", false));
 
-  // A hand-written hive keeps what it had when another key is added.
-  WriteText(reg, Hive("\"DefaultDatabase\"=\"C:\\\\Data\\\\\""));
+  // Opening a missing key of an existing hive is a read: the file is not rewritten.
+  const std::string hive = Hive("\"DefaultDatabase\"=\"C:\\\\Data\\\\\"");
+  WriteText(reg, hive);
+  ::chmod(reg.c_str(), 0644);
   EXPECT_TRUE(registry.OpenKey("Software\\New", true));
-  EXPECT_TRUE(ReadText(reg).starts_with(Hive("\"DefaultDatabase\"=\"C:\\\\Data\\\\\"")));
+  EXPECT_EQ(registry.ReadString("DefaultDatabase"), "");
+  EXPECT_EQ(ReadText(reg), hive);
+  ASSERT_EQ(::stat(reg.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "not replaced";
   EXPECT_EQ(ReadDefaultDatabase(registry), "C:\\Data\\");
+}
+
+TEST(UserRegistry, StandInIsNeverReadThroughALinkOrFromAFifo) {
+  TTempFolder folder;
+  const auto reg = folder / "user.reg";
+  const auto elsewhere = folder / "other.reg";
+  WriteText(elsewhere, Hive("\"DefaultDatabase\"=\"/etc\""));
+  ASSERT_EQ(::symlink(elsewhere.c_str(), reg.c_str()), 0);
+  TUserRegistry registry(reg, "");
+  EXPECT_THROW(registry.OpenKey(Key, true), Exception);
+  EXPECT_EQ(ReadText(elsewhere), Hive("\"DefaultDatabase\"=\"/etc\""));
+  ::unlink(reg.c_str());
+  ASSERT_EQ(::mkfifo(reg.c_str(), 0600), 0);
+  EXPECT_THROW(registry.OpenKey(Key, true), Exception);
+  struct stat st {};
+  ASSERT_EQ(::lstat(reg.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "left as it was";
 }
 
 TEST(UserRegistry, StringValuesReadAsStoredWithTheirEscapes) {
