@@ -39,22 +39,22 @@ bool TTlsTrust::Refuse(TTlsRefusal refusal) {
 
 bool TTlsTrust::AcceptPeer(const std::string &host, const TTlsSession &session) {
   FRefusal = trNone;
+  // The server took AUTH TLS: from now on clear text from it is refused, whatever comes next.
+  if (!OfferedBefore(host))
+    WritePrivateProfileString(Section(host), "Offered", "1", File());
   const std::string fingerprint = session.PeerFingerprint();
   if (fingerprint.empty())
     return Refuse(trUntrusted);
-  if (!session.PeerVerified()) {
-    if (!session.PeerSelfSigned())
-      return Refuse(trUntrusted);
-    const std::string pinned = PinnedCertificate(host);
-    if (pinned.empty()) {
-      WritePrivateProfileString(Section(host), "Certificate", fingerprint, File());
-    } else if (pinned != fingerprint) {
-      return Refuse(trCertificateChanged);
-    }
+  if (session.PeerVerified())
+    return true;
+  if (!session.PeerSelfSigned())
+    return Refuse(trUntrusted);
+  const std::string pinned = PinnedCertificate(host);
+  if (pinned.empty()) {
+    WritePrivateProfileString(Section(host), "Certificate", fingerprint, File());
+    return true;
   }
-  if (!OfferedBefore(host))
-    WritePrivateProfileString(Section(host), "Offered", "1", File());
-  return true;
+  return pinned == fingerprint || Refuse(trCertificateChanged);
 }
 
 bool TTlsTrust::AcceptPlainText(const std::string &host) {

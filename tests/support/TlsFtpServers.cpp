@@ -1,5 +1,6 @@
 #include "TlsFtpServers.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -404,6 +405,9 @@ TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &key
   }
   for (int attempt = 0; attempt < 3 && FPort == 0; ++attempt) {
     const int port = FreeLoopbackPort();
+    // Passive data connections from a range of their own (vsftpd tries others in it when one
+    // is taken).
+    const int pasvLow = std::min(FreeLoopbackPort(), 65535 - 99);
     std::ostringstream config;
     config << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port
            << "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=NO\n"
@@ -418,7 +422,8 @@ TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &key
            << "\nrsa_private_key_file=" << FCertificate.KeyFile << "\ndebug_ssl=YES\n"
            << "vsftpd_log_file=" << root << "/vsftpd.log\nxferlog_enable=YES\n"
            << "log_ftp_protocol=YES\ndual_log_enable=NO\nsyslog_enable=NO\n"
-           << "pasv_enable=YES\npasv_address=127.0.0.1\nport_enable=YES\n"
+           << "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port=" << pasvLow
+           << "\npasv_max_port=" << pasvLow + 99 << "\nport_enable=YES\n"
            << "connect_from_port_20=NO\nidle_session_timeout=120\ndata_connection_timeout=60\n";
     WriteAll(root + "/vsftpd.conf", config.str());
     FProcess.Start({"/usr/sbin/vsftpd", root + "/vsftpd.conf"}, root + "/stdout.log");

@@ -102,8 +102,9 @@ private:
 
 // vsftpd with ssl_enable=YES and its default require_ssl_reuse=YES, in a configuration of
 // the test's own, standalone on 127.0.0.1 and a free port, anonymous login (any password),
-// TLS forced for login and data, active and passive mode. The login folder is not writable
-// (vsftpd refuses that); files go to "pub/". Needs root: see SkipReason.
+// TLS forced for login and data, active mode and passive mode (ports from a range of 100). The
+// login folder is not writable (vsftpd refuses that); files go to "pub/". Needs root: see
+// SkipReason.
 class TVsftpdServer {
 public:
   // Why vsftpd cannot run here, or empty when it can.

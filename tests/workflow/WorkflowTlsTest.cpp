@@ -121,6 +121,13 @@ TEST_F(WorkflowTlsTest, ACertificateNobodyVouchesForIsALoginFailure) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{LoginFailed});
   EXPECT_FALSE(SawLogin());
   EXPECT_EQ(Remembered("Certificate"), "");
+  // It did offer TLS, so the same address in clear text later is refused too.
+  TTlsFtpServerOptions plain;
+  plain.OfferTls = false;
+  Serve(plain);
+  Upload();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{LoginFailed, CertificateChanged}));
+  EXPECT_FALSE(SawLogin());
 }
 
 } // namespace
