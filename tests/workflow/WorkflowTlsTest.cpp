@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vantari::test {
 namespace {
 
@@ -105,6 +107,18 @@ TEST_F(WorkflowTlsTest, PreferredTalksToAPlainServerThatNeverOfferedTls) {
   Serve(plain);
   Upload();
   EXPECT_EQ(Boxes(), std::vector<std::string>{AllDone});
+  EXPECT_EQ(Remembered("Offered"), "");
+}
+
+TEST_F(WorkflowTlsTest, OffNeverAsksForTlsAndRemembersNothing) {
+  Config.TlsPolicy = tpOff;
+  Serve(); // a server that would take AUTH TLS
+  Upload();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{AllDone});
+  const std::vector<std::string> commands = TlsServer->Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands.front(), "USER");
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTH"), 0);
   EXPECT_EQ(Remembered("Offered"), "");
 }
 
