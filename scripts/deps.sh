@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl1-mesa-dev zlib1g-dev
+  qt6-base-dev libgl1-mesa-dev zlib1g-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib
