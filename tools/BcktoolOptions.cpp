@@ -87,6 +87,9 @@ void CheckOperands(const TBcktoolOptions &o) {
                   ((o.Command == "list" || o.Command == "verify") && n == 1);
   if (!ok)
     throw EUsageError("wrong number of operands for '" + o.Command + "'");
+  // An empty folder (an unset variable in a script) would restore to the stored paths.
+  if (o.Command == "extract" && o.Operands[1].empty())
+    throw EUsageError("the destination folder must not be empty");
 }
 
 } // namespace
