@@ -58,7 +58,10 @@ public:
     FMember = TArchiveMember{name, fileDate, 0};
     return !FWalk.SkipContent;
   }
-  void Block(const uint8_t *, int32_t count) override { FMember.Size += count; }
+  void Block(const uint8_t *data, int32_t count) override {
+    if (data)
+      FMember.Size += count;
+  }
   void MemberEnd() override {
     if (FWalk.OnMember)
       FWalk.OnMember(FMember);

@@ -67,7 +67,7 @@ public:
   bool Run(TStream &source);
   // Raised by Run for every member once its last segment has been walked.
   std::function<void(const TArchiveMember &)> OnMember;
-  // Run steps over blocks instead of inflating them (Size then counts stored bytes only).
+  // Run steps over blocks instead of inflating them (member sizes are then 0).
   bool SkipContent = false;
 
   const std::string &Failure() const { return FFailure; }

@@ -118,10 +118,11 @@ public:
 
   // Restores ArchivePath (or RestoreStream for ":STREAM") into DestFolder.
   //  - Whole files or none: each member is written to a temporary file beside its target
-  //    (".vantari-XXXXXXXX.tmp"), flushed to disk, dated, and renamed over the target only
-  //    when its last segment is complete. Whatever stops the run (damage, a full disk,
-  //    Continue set to false in OnProgress or OnNeedDisk, an exception) removes the
-  //    temporary file of the member in progress: its target is left as it was. Members
+  //    (".vantari-XXXXXXXX.tmp"), dated, flushed to disk when it replaces a file, and
+  //    renamed over the target only when its last segment is complete (folder entries
+  //    are not flushed: a host that needs the restore durable syncs the folder). Whatever stops the
+  //    run (damage, a full disk, Continue set to false in OnProgress or OnNeedDisk, an exception)
+  //    removes the temporary file of the member in progress: its target is left as it was. Members
   //    completed before the stop stay restored.
   //  - Confined: names from the archive are created below DestFolder only, relative to
   //    an open handle of it; no symbolic link below DestFolder is followed (a link where

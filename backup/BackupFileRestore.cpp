@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <unistd.h>
 
 namespace vantari {
 
@@ -137,11 +136,6 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
   }
   FOutput.reset(); // a member the run did not complete is removed
   FMemberFile = nullptr;
-  if (!FDest.empty() && FFilesProcessed > 0) {
-    const TTargetFolder dest = TTargetFolder::Open(FDest, false);
-    if (dest.IsOpen())
-      ::fsync(dest.Fd()); // the renames made in it
-  }
   const bool result = FErrorCode == 0 && FContinue;
   RaiseProgress(std::string(), 100);
   FBusy = false;
