@@ -160,6 +160,11 @@ Common options:
 When a further volume is needed, extract asks for it on the terminal; without a
 terminal it goes on by itself when the volume is present and stops otherwise.
 
+extract writes only below DIR (which must not be empty) and never through a
+symbolic link found there; each file is written whole under a temporary name and
+then put in place, so a failed or interrupted extract leaves the old file as it
+was. create replaces an existing archive only once the new one is complete.
+
 Exit status: 0 success, 1 failure (damaged or unreadable archive, missing
 volume, a file that could not be read or written, cancelled), 2 usage error.
 )";
