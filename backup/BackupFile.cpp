@@ -178,7 +178,7 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
       FWriter->Flush();
       result = true;
     } catch (const Exception &) {
-      Fail(4);
+      Fail(beWriteArchive);
     }
   }
   CloseArchive(result);
@@ -250,7 +250,7 @@ void TBackupFile::SaveFileIdList(const std::string &listText) {
     FFileList.insert(FFileList.begin(), path);
     FTotalSize += static_cast<int64_t>(listText.size());
   } catch (const Exception &) {
-    Fail(7);
+    Fail(beFileIDs);
   }
 }
 
@@ -280,7 +280,7 @@ void TBackupFile::OpenArchive() {
     FWriter->Flush();
   } catch (const Exception &) {
     FWriter.reset();
-    Fail(4);
+    Fail(beWriteArchive);
   }
   FBytesProcessed = 0;
 }
@@ -310,7 +310,7 @@ void TBackupFile::PackEntry(size_t index) {
     if (!listEntry)
       ++FFilesProcessed;
   } catch (const Exception &) {
-    Fail(1);
+    Fail(beReadFile);
   }
   // Only a file whose whole content went into the archive loses its archive attribute,
   // so a failed run never hides a file from the next incremental backup.
@@ -335,7 +335,7 @@ void TBackupFile::PackContent(TStream &source, int64_t &remaining) {
           // The source shrank after it was measured: its member ends here. A read that
           // failed with data still in the file is a source that cannot be read.
           if (source.Size() > source.Position())
-            Fail(1);
+            Fail(beReadFile);
           remaining = 0;
           break;
         }
@@ -363,14 +363,14 @@ void TBackupFile::PackContent(TStream &source, int64_t &remaining) {
     FWriter->WriteInt32(0);
     FWriter->Flush();
   } catch (const Exception &) {
-    Fail(4);
+    Fail(beWriteArchive);
   }
 }
 
 void TBackupFile::WriteBlock(const TPackedChunk &chunk) {
   FBytesProcessed += chunk.Count;
   if (chunk.Packed < 0) {
-    Fail(6);
+    Fail(beCompression);
   } else if (chunk.Packed > 0) {
     FWriter->WriteInt32(chunk.Packed);
     FWriter->WriteBytes(chunk.Output, static_cast<size_t>(chunk.Packed));
@@ -420,7 +420,7 @@ void TBackupFile::CloseArchive(bool complete) {
     if (!FVolumes.empty())
       FVolumes.front()->SyncFolder();
   } catch (const Exception &) {
-    Fail(4);
+    Fail(beWriteArchive);
   }
   FVolumes.clear();
 }

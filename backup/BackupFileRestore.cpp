@@ -128,9 +128,9 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
     if (fault.Fault() == afHeader)
       FBusy = false;
     if (FSegmentOpen && fault.Fault() == afInflate)
-      Fail(6);
+      Fail(beCompression);
     else if (FSegmentOpen && !FContinuation && fault.Fault() != afHeader)
-      Fail(1);
+      Fail(beReadFile);
     else
       throw;
   }
