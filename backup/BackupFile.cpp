@@ -1,13 +1,12 @@
 #include "BackupFile.h"
 
 #include "ArchiveFormat.h"
-#include "ArchiveReader.h"
 #include "ArchiveWalk.h"
 #include "ArchiveWriter.h"
-#include "BlockDeflater.h"
-#include "BlockInflater.h"
 #include "FileSystem.h"
 #include "HostUI.h"
+#include "PackPipeline.h"
+#include "TargetFolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +20,9 @@ using namespace archive;
 namespace {
 
 constexpr int kZlibLevels[] = {1, 0, -1, 9}; // indexed by TCompressionLevel
+// Chunks read ahead and compressed together: enough to keep two threads busy, small
+// enough to keep memory flat (a chunk is 32 KiB with its output).
+constexpr size_t kBatchChunks = 8;
 
 std::string Trim(const std::string &text) {
   const size_t first = text.find_first_not_of(' ');
@@ -50,13 +52,12 @@ int32_t Clamp32(int64_t value) {
 } // namespace
 
 TBackupFile::TRunScope::~TRunScope() {
-  if (FOwner.FReader && FOwner.FStreamMode)
-    FOwner.FReader->Release();
-  FOwner.FReader.reset();
   FOwner.FWriter.reset();
-  FOwner.FVolume.reset();
-  FOwner.FDeflater.reset();
-  FOwner.FInflater.reset();
+  FOwner.FVolumes.clear(); // removes the temporary files of an archive not completed
+  FOwner.FArchiveFolder.reset();
+  FOwner.FPipeline.reset();
+  FOwner.FOutput.reset(); // removes the temporary file of a member not completed
+  FOwner.FMemberFile = nullptr;
   FOwner.FFileList.clear();
   FOwner.FListed.clear();
   if (!FOwner.FFileIdPath.empty())
@@ -73,7 +74,7 @@ void TBackupFile::SetBackupMode(TBackupMode value) {
   FBackupMode = value;
 }
 
-std::string TBackupFile::ErrorMessage(int32_t Error) {
+std::string TBackupFile::ErrorMessage(int32_t Error, const std::string &FileName) {
   static const char *const messages[] = {"Cannot read file",
                                          "Overwriting file failed",
                                          "Cannot read archive",
@@ -81,11 +82,13 @@ std::string TBackupFile::ErrorMessage(int32_t Error) {
                                          "Invalid archive type",
                                          "Compression error",
                                          "Cannot create temporary file to save the file IDs"};
+  if (Error == beWriteFile)
+    return "Cannot write file " + FileName;
   return (Error >= 1 && Error <= 7) ? messages[Error - 1] : std::string();
 }
 
 void TBackupFile::ReportError(int32_t Error) {
-  const std::string message = ErrorMessage(Error);
+  const std::string message = ErrorMessage(Error, FFailedFile);
   if (OnError)
     OnError(*this, Error, message);
   else
@@ -124,6 +127,27 @@ bool TBackupFile::Verify(const std::string &ArchivePath) {
   return walk.Run(ArchivePath);
 }
 
+bool TBackupFile::ListMembers(const std::string &ArchivePath, TArchiveContents &Contents,
+                              bool Decode) {
+  Contents = TArchiveContents();
+  TArchiveWalk walk;
+  walk.SkipContent = !Decode;
+  walk.OnMember = [&](const TArchiveMember &member) { Contents.Members.push_back(member); };
+  bool sound = false;
+  if (ArchivePath != kStreamPath)
+    sound = walk.Run(ArchivePath);
+  else if (FRestoreStream)
+    sound = walk.Run(*FRestoreStream);
+  Contents.Title = walk.Title();
+  Contents.TotalSize = walk.TotalSize();
+  Contents.FileCount = walk.FileCount();
+  Contents.Volumes = walk.Volumes();
+  Contents.Failure = sound ? std::string() : walk.Failure();
+  if (!sound && Contents.Failure.empty())
+    Contents.Failure = "no archive to read";
+  return sound;
+}
+
 bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::string &ArchivePath) {
   TRunScope scope(*this);
   FStreamMode = ArchivePath == kStreamPath;
@@ -133,6 +157,7 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
   FFileList.clear();
   FListed.clear();
   FFileIdPath.clear();
+  FFailedFile.clear();
   const std::string archiveFull = FStreamMode ? std::string() : ExpandFileName(ArchivePath);
   for (const auto &mask : Masks)
     AddMaskFiles(mask, archiveFull);
@@ -153,10 +178,11 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
       FWriter->Flush();
       result = true;
     } catch (const Exception &) {
-      Fail(4);
+      Fail(beWriteArchive);
     }
   }
-  CloseArchive();
+  CloseArchive(result);
+  result = result && FErrorCode == 0;
   if (!FFileIdPath.empty() && DeleteFile(FFileIdPath))
     FFileIdPath.clear();
   RaiseProgress(std::string(), 100);
@@ -224,7 +250,7 @@ void TBackupFile::SaveFileIdList(const std::string &listText) {
     FFileList.insert(FFileList.begin(), path);
     FTotalSize += static_cast<int64_t>(listText.size());
   } catch (const Exception &) {
-    Fail(7);
+    Fail(beFileIDs);
   }
 }
 
@@ -237,11 +263,13 @@ void TBackupFile::OpenArchive() {
   const bool listed = !FFileList.empty() && IsFileIdEntry(0);
   FFileCount = static_cast<int32_t>(FFileList.size()) - (listed ? 1 : 0);
   try {
-    FDeflater = std::make_unique<TBlockDeflater>(kZlibLevels[FCompressionLevel & 3]);
+    FPipeline = std::make_unique<TPackPipeline>(kZlibLevels[FCompressionLevel & 3], FPackThreads);
     TStream *target = FBackupStream;
     if (!FStreamMode) {
-      FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
-      target = FVolume.get();
+      FArchiveFolder = std::make_unique<TTargetFolder>(
+          TTargetFolder::Open(ExtractFileDir(ExpandFileName(FArchivePath)), false));
+      OpenVolume(FArchivePath);
+      target = FVolumes.back().get();
     }
     if (!target)
       throw EWriteError("Stream write error");
@@ -252,9 +280,14 @@ void TBackupFile::OpenArchive() {
     FWriter->Flush();
   } catch (const Exception &) {
     FWriter.reset();
-    Fail(4);
+    Fail(beWriteArchive);
   }
   FBytesProcessed = 0;
+}
+
+// A volume is written under a temporary name; CloseArchive puts every volume in place.
+void TBackupFile::OpenVolume(const std::string &path) {
+  FVolumes.push_back(std::make_unique<TReplacementFile>(*FArchiveFolder, ExtractFileName(path)));
 }
 
 void TBackupFile::PackEntry(size_t index) {
@@ -269,9 +302,7 @@ void TBackupFile::PackEntry(size_t index) {
     const int32_t date = FileGetDate(source.Handle());
     FWriter->WriteInt32(date);
     int64_t remaining = source.Size();
-    do
-      WriteMemberData(source, remaining);
-    while (remaining > 0 && FContinue);
+    PackContent(source, remaining);
     // A source written to while it was packed (grown, cut, touched) is in the archive
     // only in part: it keeps its flag for the next incremental run.
     packed = remaining == 0 && FErrorCode == 0 && source.Position() == source.Size() &&
@@ -279,7 +310,7 @@ void TBackupFile::PackEntry(size_t index) {
     if (!listEntry)
       ++FFilesProcessed;
   } catch (const Exception &) {
-    Fail(1);
+    Fail(beReadFile);
   }
   // Only a file whose whole content went into the archive loses its archive attribute,
   // so a failed run never hides a file from the next incremental backup.
@@ -287,81 +318,111 @@ void TBackupFile::PackEntry(size_t index) {
     FileClearArchiveAttr(entry);
 }
 
-void TBackupFile::WriteMemberData(TStream &source, int64_t &remaining) {
+// The member's data segments: a batch of chunks is read and compressed at a time, then
+// written in order, one block each, starting a new volume wherever the current one is
+// full. The source is read ahead by at most one batch.
+void TBackupFile::PackContent(TStream &source, int64_t &remaining) {
+  std::vector<TPackedChunk> batch(std::min<int64_t>(
+      kBatchChunks, std::max<int64_t>(1, (remaining + kChunkSize - 1) / kChunkSize)));
   try {
     FWriter->WriteBytes(kMagic, sizeof kMagic);
+    bool segmentOpen = true;
     while (remaining > 0 && FContinue) {
-      if (FMaxSize != 0 && !FStreamMode &&
-          FWriter->Position() >= static_cast<int64_t>(FMaxSize) - kVolumeReserve)
-        break;
-      if (!PackChunk(source, remaining))
-        break;
-      HostUI().ProcessMessages();
-      RaiseProgress(FCurrentFile, PercentDone());
+      size_t count = 0;
+      for (; count < batch.size() && remaining > 0; ++count) {
+        const int64_t n = source.Read(batch[count].Input, std::min<int64_t>(kChunkSize, remaining));
+        if (n <= 0) {
+          // The source shrank after it was measured: its member ends here. A read that
+          // failed with data still in the file is a source that cannot be read.
+          if (source.Size() > source.Position())
+            Fail(beReadFile);
+          remaining = 0;
+          break;
+        }
+        batch[count].Count = static_cast<int32_t>(n);
+        remaining -= n;
+      }
+      FPipeline->Compress(batch.data(), count);
+      for (size_t i = 0; i < count && FContinue; ++i) {
+        if (FMaxSize != 0 && !FStreamMode &&
+            FWriter->Position() >= static_cast<int64_t>(FMaxSize) - kVolumeReserve) {
+          FWriter->WriteInt32(0);
+          FWriter->Flush();
+          segmentOpen = ChangeBackupVolume();
+          if (!segmentOpen)
+            break;
+          FWriter->WriteBytes(kMagic, sizeof kMagic);
+        }
+        WriteBlock(batch[i]);
+        HostUI().ProcessMessages();
+        RaiseProgress(FCurrentFile, PercentDone());
+      }
+      if (!segmentOpen)
+        return;
     }
     FWriter->WriteInt32(0);
     FWriter->Flush();
-    if (remaining > 0 && FContinue)
-      ChangeBackupVolume();
   } catch (const Exception &) {
-    Fail(4);
+    Fail(beWriteArchive);
   }
 }
 
-// Packs the next chunk of source as one block; false when the source has nothing more.
-bool TBackupFile::PackChunk(TStream &source, int64_t &remaining) {
-  uint8_t input[kChunkSize];
-  uint8_t output[kChunkSize];
-  const int64_t n = source.Read(input, std::min<int64_t>(kChunkSize, remaining));
-  if (n <= 0) {
-    // The source shrank after it was measured: its member ends here. A read that failed
-    // with data still in the file is a source that cannot be read.
-    if (source.Size() > source.Position())
-      Fail(1);
-    remaining = 0;
-    return false;
-  }
-  remaining -= n;
-  FBytesProcessed += n;
-  const int32_t packed =
-      FDeflater->Compress(input, static_cast<int32_t>(n), output, static_cast<int32_t>(kChunkSize));
-  if (packed < 0) {
-    Fail(6);
-  } else if (packed > 0) {
-    FWriter->WriteInt32(packed);
-    FWriter->WriteBytes(output, static_cast<size_t>(packed));
+void TBackupFile::WriteBlock(const TPackedChunk &chunk) {
+  FBytesProcessed += chunk.Count;
+  if (chunk.Packed < 0) {
+    Fail(beCompression);
+  } else if (chunk.Packed > 0) {
+    FWriter->WriteInt32(chunk.Packed);
+    FWriter->WriteBytes(chunk.Output, static_cast<size_t>(chunk.Packed));
   } else {
-    FWriter->WriteInt32(static_cast<int32_t>(-n));
-    FWriter->WriteBytes(input, static_cast<size_t>(n));
+    FWriter->WriteInt32(-chunk.Count);
+    FWriter->WriteBytes(chunk.Input, static_cast<size_t>(chunk.Count));
   }
-  return true;
 }
 
-void TBackupFile::ChangeBackupVolume() {
+// Ends the current volume with its continuation record and begins the next; false when
+// the run stops here (cancelled at the prompt).
+bool TBackupFile::ChangeBackupVolume() {
   ++FVolumeNumber;
   const std::string digits = VolumeDigits(FVolumeNumber);
   FWriter->WriteText(kNextDisk + digits);
   FWriter->Flush();
-  FVolume.reset();
+  FVolumes.back()->Finish(-1);
   AskForDisk(FVolumeNumber);
   if (!FContinue) {
     FWriter.reset(); // its volume is closed and no other follows
-    return;
+    return false;
   }
   FArchivePath = VolumePath(FArchivePath, digits);
-  FVolume = std::make_unique<TFileStream>(FArchivePath, fmCreate);
-  FWriter->Attach(*FVolume);
+  OpenVolume(FArchivePath);
+  FWriter->Attach(*FVolumes.back());
+  return true;
 }
 
-void TBackupFile::CloseArchive() {
+// Puts a complete archive in place, the last volume first, so that the first volume
+// replaces the previous archive only once its whole chain is there. An incomplete one
+// is removed with its temporary files.
+void TBackupFile::CloseArchive(bool complete) {
   try {
     if (FWriter)
       FWriter->Flush();
   } catch (const Exception &) {
-    // Closing never changes the outcome of the run.
+    complete = false;
   }
   FWriter.reset();
-  FVolume.reset();
+  if (!complete) {
+    FVolumes.clear();
+    return;
+  }
+  try {
+    for (auto volume = FVolumes.rbegin(); volume != FVolumes.rend(); ++volume)
+      (*volume)->Commit();
+    if (!FVolumes.empty())
+      FVolumes.front()->SyncFolder();
+  } catch (const Exception &) {
+    Fail(beWriteArchive);
+  }
+  FVolumes.clear();
 }
 
 } // namespace vantari

@@ -12,10 +12,11 @@
 
 namespace vantari {
 
-class TArchiveReader;
 class TArchiveWriter;
-class TBlockDeflater;
-class TBlockInflater;
+class TPackPipeline;
+class TReplacementFile;
+class TTargetFolder;
+struct TPackedChunk;
 
 enum TBackupMode : uint8_t { bmAll, bmIncremental };
 enum TRestoreMode : uint8_t { rmAll, rmNoOverwrite, rmNewer, rmExisting, rmExistingNewer };
@@ -35,10 +36,66 @@ using TFileRestoredEvent = std::function<void(TBackupFile &Sender, std::string &
 using TBackupErrorEvent =
     std::function<void(TBackupFile &Sender, int32_t Error, const std::string &ErrString)>;
 
+// Error codes of a run (ErrorCode(), OnError); 0 is success.
+enum TBackupError : int32_t {
+  beNone = 0,
+  beReadFile = 1,     // "Cannot read file"
+  beOverwrite = 2,    // "Overwriting file failed" (not produced)
+  beReadArchive = 3,  // "Cannot read archive"
+  beWriteArchive = 4, // "Cannot write to archive"
+  beArchiveType = 5,  // "Invalid archive type"
+  beCompression = 6,  // "Compression error"
+  beFileIDs = 7,      // "Cannot create temporary file to save the file IDs"
+  beWriteFile = 8,    // "Cannot write file NAME": a restored member could not be written
+};
+
+// What is wrong with a damaged archive.
+enum TArchiveFault : uint8_t {
+  afNone,
+  afHeader,        // the header cannot be read
+  afCutShort,      // the archive ends inside a field, or a length runs past its end
+  afArchiveType,   // a segment's magic is wrong
+  afBlockLength,   // a block longer than 16384 bytes
+  afInflate,       // a compressed block is not one whole zlib stream of at most 16384 bytes
+  afContinuation,  // a continuation record that continues nothing or names no volume
+  afVolumeOrder,   // a continuation to a volume that is not after the current one
+  afVolumeMissing, // the next volume is not there
+};
+
 // Failures the engine raises instead of turning them into an error code
-// ("Cannot read archive", "Invalid archive type").
+// ("Cannot read archive", "Invalid archive type", "Stream read error").
 class EBackupError : public Exception {
   using Exception::Exception;
+};
+
+// A damaged archive: Message() is the established text, Detail() says what and where.
+class EArchiveFault : public EBackupError {
+public:
+  EArchiveFault(TArchiveFault fault, const std::string &message, std::string detail)
+      : EBackupError(message), FFault(fault), FDetail(std::move(detail)) {}
+  TArchiveFault Fault() const { return FFault; }
+  const std::string &Detail() const { return FDetail; }
+
+private:
+  TArchiveFault FFault;
+  std::string FDetail;
+};
+
+// A member as a listing shows it.
+struct TArchiveMember {
+  std::string Name; // as stored (CP949), "FILE:LIST" included
+  int32_t FileDate = 0;
+  int64_t Size = 0; // decoded content length over all its segments (when decoded)
+};
+
+// What ListMembers reads from an archive.
+struct TArchiveContents {
+  std::string Title; // as stored (CP949)
+  int32_t TotalSize = 0;
+  int32_t FileCount = 0;
+  std::vector<TArchiveMember> Members; // in archive order
+  int Volumes = 0;
+  std::string Failure; // what is wrong with a damaged archive, else empty
 };
 
 // The archive engine: packs the files that wildcard masks select into a backup archive
@@ -53,18 +110,50 @@ public:
   TBackupFile &operator=(const TBackupFile &) = delete;
 
   // Packs the files of Masks into ArchivePath (or BackupStream for ":STREAM"). True only
-  // when the end marker was written; false with ErrorCode 0 means cancelled.
+  // when the end marker was written; false with ErrorCode 0 means cancelled. The archive
+  // (and each further volume) is written under a temporary name beside it and renamed
+  // over the previous one only when the whole run succeeded; a failed or cancelled run
+  // leaves the previous archive as it was.
   bool Backup(const std::vector<std::string> &Masks, const std::string &ArchivePath);
-  // Restores ArchivePath (or RestoreStream for ":STREAM") into DestFolder (may be empty).
-  // Raises EBackupError "Cannot read archive" when the header is unreadable.
+
+  // Restores ArchivePath (or RestoreStream for ":STREAM") into DestFolder.
+  //  - Whole files or none: each member is written to a temporary file beside its target
+  //    (".vantari-XXXXXXXX.tmp"), dated, flushed to disk when it replaces a file, and
+  //    renamed over the target only when its last segment is complete (folder entries
+  //    are not flushed: a host that needs the restore durable syncs the folder). Whatever stops the
+  //    run (damage, a full disk, Continue set to false in OnProgress or OnNeedDisk, an exception)
+  //    removes the temporary file of the member in progress: its target is left as it was. Members
+  //    completed before the stop stay restored.
+  //  - Confined: names from the archive are created below DestFolder only, relative to
+  //    an open handle of it; no symbolic link below DestFolder is followed (a link where
+  //    a member goes is replaced by the member; a link where a folder of a member goes
+  //    makes the member be stepped over, like a folder that cannot be made). Names that
+  //    would leave the folder are stepped over and kept in UnsafeNames. With an empty
+  //    DestFolder the stored paths are used as they are (from "/").
+  //  - A member whose name matches an existing file's without regard to letter case is
+  //    restored onto that file, keeping its name; the restore modes see that file.
+  //  - Failures: false with ErrorCode beReadFile (damage inside a member being written),
+  //    beCompression, or beWriteFile (FailedFile() names the target that could not be
+  //    written: "Cannot write file NAME"); false with ErrorCode 0 when cancelled. Damage
+  //    met anywhere else raises EArchiveFault (an EBackupError) with the established
+  //    text, "Cannot read archive" for an unreadable header or a volume chain that does
+  //    not go forward.
   bool Restore(const std::string &ArchivePath, const std::string &DestFolder);
   // Read-only walk over everything a restore would meet (header, records, magics, block
   // bounds, every block inflating cleanly, the volume chain, the end marker). Follows
   // volumes that are present without asking; never writes, never raises for damage.
   bool Verify(const std::string &ArchivePath);
+  // Reads the title, the header totals and every member's stored name and date (for a
+  // preview) without writing anything and without asking for volumes (later volumes
+  // must be present). Blocks are stepped over unless Decode is set, which also checks
+  // them and fills in each member's Size. True when the archive is sound as far as read;
+  // otherwise Contents.Failure says what is wrong (the members read so far are kept).
+  // ArchivePath ":STREAM" reads RestoreStream (left where it was).
+  bool ListMembers(const std::string &ArchivePath, TArchiveContents &Contents, bool Decode = false);
   // Shows the message of Error through OnError, or the engine's error box.
   void ReportError(int32_t Error);
-  static std::string ErrorMessage(int32_t Error);
+  // The message of an error code; beWriteFile names FileName.
+  static std::string ErrorMessage(int32_t Error, const std::string &FileName = std::string());
 
   // Properties.
   std::string Version() const { return "5.10"; }
@@ -85,11 +174,19 @@ public:
   void SetRestoreFullPath(bool value) { FRestoreFullPath = value; }
   bool SaveFileID() const { return FSaveFileID; }
   void SetSaveFileID(bool value) { FSaveFileID = value; }
+  // Threads that compress blocks during Backup (1 or more, default 2). The archive's
+  // bytes do not depend on it.
+  int PackThreads() const { return FPackThreads; }
+  void SetPackThreads(int value) { FPackThreads = value < 1 ? 1 : value; }
 
-  // Events; empty means unassigned.
+  // Events; empty means unassigned. Setting Continue to false in OnProgress or
+  // OnNeedDisk stops the running Backup or Restore (see there for what it leaves).
   TProgressEvent OnProgress;
   TNeedDiskEvent OnNeedDisk;
   TRestoreFileEvent OnRestoreFile;
+  // Raised after each segment a restore wrote, with the member's temporary file (its
+  // content so far). A handler that replaces the stream takes the member over: the
+  // engine dates and closes the replacement and writes nothing more of that member.
   TFileRestoredEvent OnFileRestored;
   TBackupErrorEvent OnError;
 
@@ -103,6 +200,8 @@ public:
   bool Busy() const { return FBusy; }
   bool Continue() const { return FContinue; }
   int32_t ErrorCode() const { return FErrorCode; }
+  // The target a restore could not write (ErrorCode beWriteFile), else empty.
+  const std::string &FailedFile() const { return FFailedFile; }
   TStream *BackupStream() const { return FBackupStream; }
   void SetBackupStream(TStream *stream) { FBackupStream = stream; }
   TStream *RestoreStream() const { return FRestoreStream; }
@@ -112,6 +211,9 @@ public:
   const std::vector<std::string> &UnsafeNames() const { return FUnsafeNames; }
 
 private:
+  class TRestorer;
+  friend class TRestorer;
+
   // Releases what a run holds on every way out of it, exceptions included.
   class TRunScope {
   public:
@@ -130,22 +232,25 @@ private:
   void SaveFileIdList(const std::string &listText);
   bool IsFileIdEntry(size_t index) const;
   void OpenArchive();
+  void OpenVolume(const std::string &path);
   void PackEntry(size_t index);
-  void WriteMemberData(TStream &source, int64_t &remaining);
-  bool PackChunk(TStream &source, int64_t &remaining);
-  void ChangeBackupVolume();
-  void CloseArchive();
+  void PackContent(TStream &source, int64_t &remaining);
+  void WriteBlock(const TPackedChunk &chunk);
+  bool ChangeBackupVolume();
+  void CloseArchive(bool complete);
 
   // Restore steps.
-  void ReadHeader(TStream &source);
-  void RestoreRecords();
-  void RestoreMember(const std::string &name);
-  bool TargetFor(const std::string &name, std::string &target) const;
-  bool DecideRestore() const;
-  void FinishTarget(std::unique_ptr<TStream> &target);
-  void ChangeRestoreVolume(const std::string &name);
-  void ReadMemberData(TStream *target);
-  int64_t InflateBlock(const uint8_t *data, int32_t length, TStream &target);
+  void RestoreMember(const std::string &name, int32_t fileDate);
+  bool TargetFor(const std::string &name, std::string &base, std::vector<std::string> &parts) const;
+  void ResolveTarget(const std::string &base, std::vector<std::string> &parts, bool &exists,
+                     int32_t &date);
+  bool DecideRestore(bool exists, int32_t date) const;
+  void OpenOutput(const std::string &base, const std::vector<std::string> &parts);
+  void WriteOutput(const uint8_t *data, int32_t count);
+  void SegmentWritten();
+  void CommitOutput();
+  bool NextRestoreVolume(uint16_t disk, const std::string &path);
+  void WriteFailed();
 
   void Fail(int32_t code);
   TPercentage PercentDone() const;
@@ -160,6 +265,7 @@ private:
   bool FSetArchiveFlag = false;
   bool FRestoreFullPath = false;
   bool FSaveFileID = false;
+  int FPackThreads = 2;
 
   int32_t FFileCount = 0;
   int32_t FFilesProcessed = 0;
@@ -169,6 +275,7 @@ private:
   bool FBusy = false;
   bool FContinue = false;
   int32_t FErrorCode = 0;
+  std::string FFailedFile;
   TStream *FBackupStream = nullptr;
   TStream *FRestoreStream = nullptr;
   std::vector<std::string> FUnsafeNames;
@@ -181,13 +288,16 @@ private:
   std::unordered_set<std::string> FListed;
   std::string FFileIdPath;
   uint16_t FVolumeNumber = 0;
-  std::unique_ptr<TStream> FVolume; // the open archive file (not used with ":STREAM")
+  std::unique_ptr<TTargetFolder> FArchiveFolder;           // folder of the archive being written
+  std::vector<std::unique_ptr<TReplacementFile>> FVolumes; // volumes written, last one open
   std::unique_ptr<TArchiveWriter> FWriter;
-  std::unique_ptr<TArchiveReader> FReader;
-  std::unique_ptr<TBlockDeflater> FDeflater;
-  std::unique_ptr<TBlockInflater> FInflater;
+  std::unique_ptr<TPackPipeline> FPipeline;
   int32_t FFileDate = 0;
   bool FDoRestore = false;
+  std::unique_ptr<TStream> FOutput;        // the member being restored
+  TReplacementFile *FMemberFile = nullptr; // FOutput while it is the engine's own file
+  bool FSegmentOpen = false;               // inside a segment of a member being written
+  bool FContinuation = false;              // that segment is in a later volume
 };
 
 } // namespace vantari

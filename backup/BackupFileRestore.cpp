@@ -1,12 +1,13 @@
-// The restore side of TBackupFile.
+// The restore side of TBackupFile: a consumer of the archive walk that writes members.
 #include "BackupFile.h"
 
 #include "ArchiveFormat.h"
-#include "ArchiveReader.h"
-#include "BlockInflater.h"
+#include "ArchiveWalk.h"
 #include "Cp949.h"
+#include "DosDate.h"
 #include "FileSystem.h"
 #include "HostUI.h"
+#include "TargetFolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,22 +18,25 @@ using namespace archive;
 
 namespace {
 
-// A relative '/' path that stays below the folder it is appended to and names a file.
-bool StaysInside(const std::string &path) {
+// The parts of a relative '/' path; false when it would leave the folder it is taken
+// from or names no file.
+bool SplitInside(const std::string &path, std::vector<std::string> &parts) {
+  parts.clear();
   if (path.find('\0') != std::string::npos)
     return false;
   size_t start = 0;
-  std::string segment;
   for (;;) {
     const size_t end = path.find('/', start);
-    segment = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (segment == "..")
+    const std::string part =
+        path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part == "..")
       return false;
+    if (!part.empty() && part != ".")
+      parts.push_back(part);
     if (end == std::string::npos)
-      break;
+      return !part.empty() && part != ".";
     start = end + 1;
   }
-  return !segment.empty() && segment != ".";
 }
 
 std::string ToLocalPath(std::string name) {
@@ -44,7 +48,52 @@ bool HasDrive(const std::string &name) {
   return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
 }
 
+std::string JoinPath(const std::string &base, const std::vector<std::string> &parts) {
+  std::string path = base == "." ? std::string() : IncludeTrailingPathDelimiter(base);
+  for (size_t i = 0; i < parts.size(); ++i)
+    path += (i ? "/" : "") + parts[i];
+  return path;
+}
+
 } // namespace
+
+// Hands the walk's events to the engine.
+class TBackupFile::TRestorer : public TArchiveConsumer {
+public:
+  explicit TRestorer(TBackupFile &owner) : FOwner(owner) {}
+
+  void Header(const std::string &, int32_t totalSize, int32_t fileCount) override {
+    FOwner.FTotalSize = totalSize;
+    FOwner.FFileCount = fileCount;
+    FOwner.FBytesProcessed = 0;
+  }
+  bool Member(const std::string &name, int32_t fileDate) override {
+    FOwner.RestoreMember(name, fileDate);
+    return FOwner.FOutput != nullptr;
+  }
+  void Block(const uint8_t *data, int32_t count) override {
+    if (data && FOwner.FOutput)
+      FOwner.WriteOutput(data, count);
+    HostUI().ProcessMessages();
+    if (FOwner.FDoRestore)
+      FOwner.RaiseProgress(FOwner.FCurrentFile, FOwner.PercentDone());
+  }
+  void SegmentEnd() override {
+    HostUI().ProcessMessages();
+    if (FOwner.FDoRestore) {
+      FOwner.RaiseProgress(FOwner.FCurrentFile, FOwner.PercentDone());
+      FOwner.SegmentWritten();
+    }
+  }
+  void MemberEnd() override { FOwner.CommitOutput(); }
+  bool NextVolume(uint16_t disk, const std::string &path) override {
+    return FOwner.NextRestoreVolume(disk, path);
+  }
+  bool Continue() override { return FOwner.FContinue; }
+
+private:
+  TBackupFile &FOwner;
+};
 
 bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &DestFolder) {
   TRunScope scope(*this);
@@ -52,25 +101,41 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
   FStreamMode = ArchivePath == kStreamPath;
   FArchivePath = ArchivePath;
   FErrorCode = 0;
+  FFailedFile.clear();
   FFilesProcessed = 0;
   FContinue = true;
+  FDoRestore = true;
+  FSegmentOpen = FContinuation = false;
   FUnsafeNames.clear();
+  std::unique_ptr<TFileStream> file;
   TStream *source = FRestoreStream;
   if (!FStreamMode) {
     if (!FileExists(ArchivePath))
       return false;
-    FVolume = std::make_unique<TFileStream>(ArchivePath, fmOpenRead);
-    source = FVolume.get();
+    file = std::make_unique<TFileStream>(ArchivePath, fmOpenRead);
+    source = file.get();
   } else if (!source) {
     return false;
   }
   FBusy = true;
-  ReadHeader(*source);
-  RestoreRecords();
-  if (!FStreamMode) {
-    FReader.reset();
-    FVolume.reset();
+  TRestorer restorer(*this);
+  TArchiveWalk walk;
+  try {
+    walk.Read(*source, FStreamMode ? std::string() : ArchivePath, restorer);
+  } catch (const EArchiveFault &fault) {
+    // Damage inside a member being written stops the run with a code; anywhere else it
+    // is the run's failure.
+    if (fault.Fault() == afHeader)
+      FBusy = false;
+    if (FSegmentOpen && fault.Fault() == afInflate)
+      Fail(beCompression);
+    else if (FSegmentOpen && !FContinuation && fault.Fault() != afHeader)
+      Fail(beReadFile);
+    else
+      throw;
   }
+  FOutput.reset(); // a member the run did not complete is removed
+  FMemberFile = nullptr;
   const bool result = FErrorCode == 0 && FContinue;
   RaiseProgress(std::string(), 100);
   FBusy = false;
@@ -79,50 +144,10 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
   return result;
 }
 
-void TBackupFile::ReadHeader(TStream &source) {
-  try {
-    FReader = std::make_unique<TArchiveReader>(source);
-    const int32_t titleLength = FReader->ReadInt32();
-    if (titleLength < 0)
-      throw EReadError("Stream read error");
-    FReader->Skip(titleLength);
-    FTotalSize = FReader->ReadInt32();
-    FFileCount = FReader->ReadInt32();
-  } catch (const Exception &) {
-    FBusy = false;
-    FReader.reset();
-    FVolume.reset();
-    throw EBackupError("Cannot read archive");
-  }
-  FBytesProcessed = 0;
-}
-
-void TBackupFile::RestoreRecords() {
-  FDoRestore = true;
-  bool memberBegun = false;
-  while (FContinue) {
-    const int32_t length = FReader->ReadInt32();
-    if (length == 0)
-      break;
-    if (length < 0)
-      continue;
-    const std::string name = FReader->ReadText(length);
-    if (!IsContinuation(name)) {
-      memberBegun = true;
-      RestoreMember(name);
-    } else if (memberBegun) {
-      ChangeRestoreVolume(name);
-    } else {
-      // A continuation continues no member of this run: writing it would append to
-      // whatever file an earlier run left in CurrentFile.
-      throw EBackupError("Cannot read archive");
-    }
-  }
-}
-
-// The local path a member is restored to; false when it would leave the destination
-// folder or names no file.
-bool TBackupFile::TargetFor(const std::string &name, std::string &target) const {
+// Where a member goes: a base folder and the parts below it. False when the name would
+// leave the destination folder or names no file.
+bool TBackupFile::TargetFor(const std::string &name, std::string &base,
+                            std::vector<std::string> &parts) const {
   std::string relative;
   if (FDest.empty())
     relative = ToLocalPath(HasDrive(name) ? name.substr(2) : name);
@@ -130,16 +155,41 @@ bool TBackupFile::TargetFor(const std::string &name, std::string &target) const 
     relative = ToLocalPath(name.size() > 3 ? name.substr(3) : std::string());
   else
     relative = ToLocalPath(name.substr(name.find_last_of("\\/:") + 1));
-  if (!StaysInside(FDest.empty() && !relative.empty() && relative[0] == '/' ? relative.substr(1)
-                                                                            : relative))
-    return false;
-  target = FDest + relative;
-  return true;
+  if (FDest.empty())
+    base = !relative.empty() && relative[0] == '/' ? "/" : ".";
+  else
+    base = FDest;
+  return SplitInside(relative, parts);
 }
 
-bool TBackupFile::DecideRestore() const {
-  const bool exists = FileExists(FCurrentFile);
-  const bool older = exists && FileGetDate(FCurrentFile) < FFileDate;
+// Replaces each part by the existing entry it matches without regard to letter case, as
+// far as the folders exist; tells whether a file (or link) stands at the target and its
+// date.
+void TBackupFile::ResolveTarget(const std::string &base, std::vector<std::string> &parts,
+                                bool &exists, int32_t &date) {
+  exists = false;
+  date = 0;
+  TTargetFolder folder = TTargetFolder::Open(base, false);
+  for (size_t i = 0; i < parts.size() && folder.IsOpen(); ++i) {
+    const bool last = i + 1 == parts.size();
+    const std::string found = folder.Match(parts[i], !last);
+    if (found.empty())
+      return;
+    parts[i] = found;
+    if (!last) {
+      folder = folder.Sub(found, false);
+      continue;
+    }
+    struct stat st {};
+    if (folder.Stat(found, st) && !S_ISDIR(st.st_mode)) {
+      exists = true;
+      date = DateTimeToFileDate(st.st_mtim.tv_sec);
+    }
+  }
+}
+
+bool TBackupFile::DecideRestore(bool exists, int32_t date) const {
+  const bool older = exists && date < FFileDate;
   switch (FRestoreMode) {
   case rmAll:
     return true;
@@ -155,123 +205,121 @@ bool TBackupFile::DecideRestore() const {
   return false;
 }
 
-void TBackupFile::RestoreMember(const std::string &name) {
-  FFileDate = FReader->ReadInt32();
+void TBackupFile::RestoreMember(const std::string &name, int32_t fileDate) {
+  FFileDate = fileDate;
   FDoRestore = false;
-  std::string target;
-  const bool safe = TargetFor(name, target);
-  if (safe)
-    FCurrentFile = target;
-  if (name != kFileList) {
-    if (!safe) {
+  FSegmentOpen = FContinuation = false;
+  std::string base;
+  std::vector<std::string> parts;
+  const bool safe = TargetFor(name, base, parts);
+  if (name == kFileList || !safe) {
+    if (name != kFileList)
       FUnsafeNames.push_back(Cp949ToUtf8(name));
-    } else {
-      FDoRestore = DecideRestore();
-      if (OnRestoreFile)
-        OnRestoreFile(*this, FCurrentFile, FFileDate, FDoRestore);
-    }
-  }
-  if (FDoRestore) {
-    const std::string dir = ExtractFileDir(FCurrentFile);
-    FDoRestore = dir.empty() || ForceDirectories(dir);
-  }
-  if (!FDoRestore) {
-    ReadMemberData(nullptr);
     return;
   }
-  std::unique_ptr<TStream> output;
+  bool exists = false;
+  int32_t date = 0;
+  ResolveTarget(base, parts, exists, date);
+  FCurrentFile = JoinPath(base, parts);
+  const std::string proposed = FCurrentFile;
+  FDoRestore = DecideRestore(exists, date);
+  if (OnRestoreFile)
+    OnRestoreFile(*this, FCurrentFile, FFileDate, FDoRestore);
+  if (!FDoRestore)
+    return;
+  if (FCurrentFile != proposed) {
+    // The host named the target itself: its folder is the host's to choose.
+    base = ExtractFileDir(FCurrentFile);
+    parts = {ExtractFileName(FCurrentFile)};
+    if (base.empty())
+      base = ".";
+  }
+  OpenOutput(base, parts);
+}
+
+// Makes the member's folders (never through a link) and its temporary file. A folder
+// that cannot be made steps the member over without a word; a file that cannot be
+// made stops the run.
+void TBackupFile::OpenOutput(const std::string &base, const std::vector<std::string> &parts) {
+  TTargetFolder folder = TTargetFolder::Open(base, true);
+  for (size_t i = 0; i + 1 < parts.size() && folder.IsOpen(); ++i)
+    folder = folder.Sub(parts[i], true);
+  if (!folder.IsOpen() || parts.empty() || parts.back().empty()) {
+    FDoRestore = false;
+    return;
+  }
   try {
-    output = std::make_unique<TFileStream>(FCurrentFile, fmCreate);
-    ReadMemberData(output.get());
+    auto file = std::make_unique<TReplacementFile>(folder, parts.back());
+    FMemberFile = file.get();
+    FOutput = std::move(file);
+    FSegmentOpen = true;
+  } catch (const Exception &) {
+    WriteFailed();
+  }
+}
+
+void TBackupFile::WriteFailed() {
+  FFailedFile = FCurrentFile;
+  FOutput.reset();
+  FMemberFile = nullptr;
+  FSegmentOpen = false;
+  Fail(beWriteFile);
+}
+
+void TBackupFile::WriteOutput(const uint8_t *data, int32_t count) {
+  try {
+    FOutput->WriteBuffer(data, count);
+    FBytesProcessed += count;
+  } catch (const Exception &) {
+    WriteFailed();
+  }
+}
+
+// After each segment written: the host sees the output; one it replaced is dated and
+// closed here and takes the member over.
+void TBackupFile::SegmentWritten() {
+  FSegmentOpen = false;
+  if (!FOutput)
+    return;
+  if (OnFileRestored)
+    OnFileRestored(*this, FCurrentFile, FOutput);
+  if (FOutput.get() == FMemberFile)
+    return;
+  FMemberFile = nullptr;
+  if (auto *file = dynamic_cast<TFileStream *>(FOutput.get()))
+    FileSetDate(file->Handle(), FFileDate);
+  FOutput.reset();
+  FDoRestore = false;
+}
+
+// The member is complete: dated, flushed and put in place.
+void TBackupFile::CommitOutput() {
+  FDoRestore = false;
+  if (!FOutput || !FMemberFile)
+    return;
+  try {
+    // Flushed to disk first where it replaces a file, so that even a power cut leaves
+    // the old file or the whole new one.
+    FMemberFile->Finish(FFileDate, FMemberFile->ReplacesExisting());
+    FMemberFile->Commit();
     ++FFilesProcessed;
   } catch (const Exception &) {
-    Fail(1);
+    WriteFailed();
   }
-  if (output)
-    FinishTarget(output);
+  FOutput.reset();
+  FMemberFile = nullptr;
 }
 
-void TBackupFile::FinishTarget(std::unique_ptr<TStream> &target) {
-  if (OnFileRestored)
-    OnFileRestored(*this, FCurrentFile, target);
-  if (auto *file = dynamic_cast<TFileStream *>(target.get()))
-    FileSetDate(file->Handle(), FFileDate);
-  target.reset();
-}
-
-void TBackupFile::ChangeRestoreVolume(const std::string &name) {
-  const std::string digits = ContinuationDigits(name);
-  // A stream holds one volume only; and a continuation must name a volume by its digits.
-  if (FStreamMode || digits.empty())
-    throw EBackupError("Cannot read archive");
-  FReader.reset();
-  FVolume.reset();
-  const auto disk = static_cast<uint16_t>(std::stoi(digits));
-  std::string path;
-  do {
+bool TBackupFile::NextRestoreVolume(uint16_t disk, const std::string &path) {
+  do
     AskForDisk(disk);
-    path = VolumePath(FArchivePath, digits);
-  } while (FContinue && !FileExists(path));
+  while (FContinue && !FileExists(path));
   if (!FContinue)
-    return;
+    return false;
   FArchivePath = path;
-  FVolume = std::make_unique<TFileStream>(path, fmOpenRead);
-  FReader = std::make_unique<TArchiveReader>(*FVolume);
-  if (!FDoRestore) {
-    ReadMemberData(nullptr);
-    return;
-  }
-  std::unique_ptr<TStream> output = std::make_unique<TFileStream>(FCurrentFile, fmOpenWrite);
-  output->Seek(0, TSeekOrigin::soEnd);
-  ReadMemberData(output.get());
-  FinishTarget(output);
-}
-
-void TBackupFile::ReadMemberData(TStream *target) {
-  uint8_t magic[4];
-  FReader->ReadBytes(magic, sizeof magic);
-  if (!MagicIsValid(magic))
-    throw EBackupError("Invalid archive type");
-  while (FContinue) {
-    const int32_t length = FReader->ReadInt32();
-    int64_t written = 0;
-    if (length != 0) {
-      const int64_t size = length < 0 ? -static_cast<int64_t>(length) : length;
-      if (size > kChunkSize)
-        throw EBackupError("Cannot read archive");
-      if (!target) {
-        FReader->Skip(size);
-      } else if (length < 0) {
-        target->WriteBuffer(FReader->ReadBlock(static_cast<int32_t>(size)), size);
-        written = size;
-      } else {
-        written = InflateBlock(FReader->ReadBlock(length), length, *target);
-      }
-    }
-    HostUI().ProcessMessages();
-    if (target) {
-      FBytesProcessed += written;
-      RaiseProgress(FCurrentFile, PercentDone());
-    }
-    if (length == 0)
-      break;
-  }
-}
-
-int64_t TBackupFile::InflateBlock(const uint8_t *data, int32_t length, TStream &target) {
-  if (!FInflater)
-    FInflater = std::make_unique<TBlockInflater>();
-  if (!FInflater->Ready()) {
-    Fail(6);
-    return 0;
-  }
-  uint8_t output[kChunkSize];
-  int32_t produced = 0;
-  const bool sound = FInflater->Inflate(data, length, output, kChunkSize, produced);
-  target.WriteBuffer(output, produced);
-  if (!sound)
-    Fail(6);
-  return produced;
+  FContinuation = true;
+  FSegmentOpen = FOutput != nullptr;
+  return true;
 }
 
 } // namespace vantari

@@ -1,5 +1,6 @@
 #include "BlockInflater.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace vantari {
@@ -10,11 +11,17 @@ constexpr const char *kZlibVersion = "1.1.3";
 
 struct TBlockInflater::TState {
   z_stream Stream{};
+  libdeflate_decompressor *Fast = nullptr;
+  ~TState() {
+    if (Fast)
+      libdeflate_free_decompressor(Fast);
+  }
 };
 
 TBlockInflater::TBlockInflater() : FState(std::make_unique<TState>()) {
   FReady =
       inflateInit2_(&FState->Stream, 15, kZlibVersion, static_cast<int>(sizeof(z_stream))) == Z_OK;
+  FState->Fast = libdeflate_alloc_decompressor();
 }
 
 TBlockInflater::~TBlockInflater() {
@@ -25,8 +32,26 @@ TBlockInflater::~TBlockInflater() {
 bool TBlockInflater::Inflate(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity,
                              int32_t &produced) {
   produced = 0;
+  if (!FReady)
+    return false;
+  if (FState->Fast) {
+    size_t used = 0;
+    size_t made = 0;
+    const auto result =
+        libdeflate_zlib_decompress_ex(FState->Fast, in, static_cast<size_t>(count), out,
+                                      static_cast<size_t>(capacity), &used, &made);
+    if (result == LIBDEFLATE_SUCCESS && used == static_cast<size_t>(count)) {
+      produced = static_cast<int32_t>(made);
+      return true;
+    }
+  }
+  return InflateWithZlib(in, count, out, capacity, produced);
+}
+
+bool TBlockInflater::InflateWithZlib(const uint8_t *in, int32_t count, uint8_t *out,
+                                     int32_t capacity, int32_t &produced) {
   z_stream &s = FState->Stream;
-  if (!FReady || (!FFresh && inflateReset(&s) != Z_OK))
+  if (!FFresh && inflateReset(&s) != Z_OK)
     return false;
   FFresh = false;
   s.next_in = const_cast<Bytef *>(in);

@@ -5,7 +5,9 @@
 
 namespace vantari {
 
-// One zlib inflate state for a whole run, reset before every block.
+// Inflates blocks, each one whole zlib stream. A sound block is decoded by libdeflate,
+// which is faster; a damaged one again by zlib, so that what a damaged block produces
+// is exactly what zlib's inflate call gives.
 class TBlockInflater {
 public:
   TBlockInflater();
@@ -20,6 +22,9 @@ public:
   bool Inflate(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity, int32_t &produced);
 
 private:
+  bool InflateWithZlib(const uint8_t *in, int32_t count, uint8_t *out, int32_t capacity,
+                       int32_t &produced);
+
   struct TState;
   std::unique_ptr<TState> FState;
   bool FReady = false;

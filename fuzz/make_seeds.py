@@ -39,8 +39,22 @@ SEEDS = {
     "volume": archive(member(b"z:\\v", [(b"v", True)])) [:-4] + text(b"NEXT:DISK002"),
 }
 
+# Options 32 and up: the archive is cut into volume files at every "VOL>"; 16 plants
+# links in the destination at a, d, n and Sub.
+VOLUME_SEEDS = {
+    "chain": archive(member(b"z:\\a", [(b"first", True)]))[:-4] + text(b"NEXT:DISK002") + b"VOL>"
+    + b"EC2\0" + i32(-4) + b"more" + i32(0) + member(b"z:\\n", [(b"n", True)]) + i32(0),
+    "self": archive(member(b"z:\\a", [(b"x", True)]))[:-4] + text(b"NEXT:DISK002") + b"VOL>"
+    + b"EC2\0" + i32(0) + text(b"NEXT:DISK002") + b"VOL>" + b"EC2\0" + i32(0) + i32(0),
+    "links": archive(member(b"z:\\a", [(b"a", True)]), member(b"z:\\d\\x", [(b"x", False)]),
+                     member(b"z:\\n", [(b"n", True)]), member(b"z:\\sub\\f", [(b"f", True)])),
+}
+
 out = Path(sys.argv[1])
 out.mkdir(parents=True, exist_ok=True)
 for name, body in SEEDS.items():
-    for option in (0, 8, 2):
+    for option in (0, 8, 2, 16, 24):
+        (out / f"{name}-{option}").write_bytes(bytes([option]) + body)
+for name, body in VOLUME_SEEDS.items():
+    for option in (32, 48, 56, 51):
         (out / f"{name}-{option}").write_bytes(bytes([option]) + body)

@@ -2,7 +2,8 @@
 # Builds restore_fuzzer with clang (ASan, UBSan, libFuzzer) and runs it for a bounded time.
 # Usage: fuzz/run.sh [SECONDS] [BUILD_DIR]     (defaults: 600, ./build-fuzz)
 # Works in a fresh folder; afterwards nothing may exist there but the restore destination
-# (emptied after every input), the corpus and crash artefacts.
+# (emptied after every input), the link targets outside it (unchanged), the volume files
+# of the last input, the corpus and crash artefacts.
 set -euo pipefail
 SECONDS_TO_RUN=${1:-600}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +19,7 @@ if grep -qE 'ERROR: (libFuzzer|AddressSanitizer)|runtime error|write outside' fu
   echo "fuzzer found a fault; see $WORK"
   exit 1
 fi
-stray=$(find . -mindepth 1 -maxdepth 1 ! -name dest ! -name corpus ! -name fuzz.log)
+stray=$(find . -mindepth 1 -maxdepth 1 ! -name dest ! -name corpus ! -name fuzz.log ! -name outside ! -name vol)
 if [ -n "$(find dest -mindepth 1 2>/dev/null)" ] || [ -n "$stray" ]; then
   echo "files left outside the emptied destination: $stray"
   exit 1

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <sys/types.h>
 
 namespace vantari {
 
@@ -16,13 +15,5 @@ std::string HomeFolder();
 // ending in '/'. Created (mode 0700, with its parents) when missing; a failed creation is not
 // reported here: the first write into it fails instead.
 std::string ConfigFolder();
-
-// Whole content of a file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string &path, std::string &content);
-
-// Replaces the file's content so that it is on disk when the call returns: a temporary file
-// beside it is written, synced and renamed over it. An existing file keeps its mode; a new one
-// gets newMode. Raises Exception("Unable to write to <path>") on any failure.
-void WriteWholeFile(const std::string &path, const std::string &content, mode_t newMode);
 
 } // namespace vantari

@@ -87,6 +87,9 @@ void CheckOperands(const TBcktoolOptions &o) {
                   ((o.Command == "list" || o.Command == "verify") && n == 1);
   if (!ok)
     throw EUsageError("wrong number of operands for '" + o.Command + "'");
+  // An empty folder (an unset variable in a script) would restore to the stored paths.
+  if (o.Command == "extract" && o.Operands[1].empty())
+    throw EUsageError("the destination folder must not be empty");
 }
 
 } // namespace
@@ -156,6 +159,11 @@ Common options:
 
 When a further volume is needed, extract asks for it on the terminal; without a
 terminal it goes on by itself when the volume is present and stops otherwise.
+
+extract writes only below DIR (which must not be empty) and never through a
+symbolic link found there; each file is written whole under a temporary name and
+then put in place, so a failed or interrupted extract leaves the old file as it
+was. create replaces an existing archive only once the new one is complete.
 
 Exit status: 0 success, 1 failure (damaged or unreadable archive, missing
 volume, a file that could not be read or written, cancelled), 2 usage error.

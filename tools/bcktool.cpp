@@ -169,7 +169,9 @@ int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
     return kExitFailure;
   }
   int status = run.Finish(engine, ok);
-  settle();
+  // A run that stopped has said why; the member it stopped in is not a folder problem.
+  if (ok)
+    settle();
   for (const auto &file : missed) {
     Complain("not extracted (cannot create it or its folder): " + file);
     status = kExitFailure;

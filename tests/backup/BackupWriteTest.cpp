@@ -201,7 +201,8 @@ TEST_F(BackupWrite, ProgressRunsFromZeroToHundredRoundingTiesToEven) {
 }
 
 TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
-  Write("s/1", Random(40000, 3));
+  const Bytes first = Random(600000, 3);
+  Write("s/1", first);
   Write("s/2", Bytes(40000, 'g'));
   Write("s/3", "next");
   TBackupFile engine;
@@ -218,7 +219,15 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   TArchiveWalk walk;
   walk.OnMember = [&](const TArchiveMember &m) { sizes.push_back(m.Size); };
   ASSERT_TRUE(walk.Run(Path("s.bck"))) << walk.Failure();
-  EXPECT_EQ(sizes, (std::vector<int64_t>{16384, 40000, 4}));
+  // The packer reads ahead a few chunks: the cut source's member holds what was read
+  // before the cut, whole chunks, and ends there.
+  ASSERT_EQ(sizes.size(), 3u);
+  EXPECT_EQ(sizes[0] % 16384, 0);
+  EXPECT_GE(sizes[0], 16384);
+  EXPECT_LT(sizes[0], 600000);
+  EXPECT_EQ(sizes[1], 40000);
+  EXPECT_EQ(sizes[2], 4);
+  EXPECT_TRUE(FileHasArchiveAttr(Path("s/1")));
   // Only the file packed whole loses its flag; the grown one goes into the next run.
   EXPECT_TRUE(FileHasArchiveAttr(Path("s/2")));
   EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));

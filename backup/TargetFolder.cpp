@@ -1,0 +1,224 @@
+#include "TargetFolder.h"
+
+#include "DosDate.h"
+#include "FileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace vantari {
+
+namespace {
+
+bool EqualIgnoringCase(const std::string &a, const std::string &b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z')
+      x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z')
+      y = static_cast<char>(y - 'A' + 'a');
+    if (x != y)
+      return false;
+  }
+  return true;
+}
+
+std::string RandomSuffix() {
+  static std::mt19937_64 generator(std::random_device{}() ^ static_cast<uint64_t>(::getpid()));
+  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string text(8, '0');
+  for (auto &c : text)
+    c = digits[generator() % 36];
+  return text;
+}
+
+} // namespace
+
+TTargetFolder::~TTargetFolder() {
+  if (FFd >= 0)
+    ::close(FFd);
+}
+
+TTargetFolder::TTargetFolder(TTargetFolder &&other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
+
+TTargetFolder &TTargetFolder::operator=(TTargetFolder &&other) noexcept {
+  if (this != &other) {
+    if (FFd >= 0)
+      ::close(FFd);
+    FFd = std::exchange(other.FFd, -1);
+  }
+  return *this;
+}
+
+TTargetFolder TTargetFolder::Open(const std::string &path, bool create) {
+  const std::string dir = path.empty() ? std::string(".") : path;
+  if (create && !DirectoryExists(dir) && !ForceDirectories(dir))
+    return TTargetFolder();
+  return TTargetFolder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+TTargetFolder TTargetFolder::Sub(const std::string &name, bool create) const {
+  if (FFd < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return TTargetFolder();
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(FFd, name.c_str(), flags);
+  if (fd < 0 && errno == ENOENT && create &&
+      (::mkdirat(FFd, name.c_str(), 0777) == 0 || errno == EEXIST))
+    fd = ::openat(FFd, name.c_str(), flags);
+  return TTargetFolder(fd);
+}
+
+bool TTargetFolder::Stat(const std::string &name, struct stat &st) const {
+  return FFd >= 0 && ::fstatat(FFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string TTargetFolder::Match(const std::string &name, bool folder) const {
+  struct stat st {};
+  if (Stat(name, st))
+    return name;
+  if (FFd < 0)
+    return std::string();
+  const int copy = ::openat(FFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!dir) {
+    if (copy >= 0)
+      ::close(copy);
+    return std::string();
+  }
+  std::vector<std::string> found;
+  while (const dirent *entry = ::readdir(dir)) {
+    const std::string candidate = entry->d_name;
+    if (candidate != "." && candidate != ".." && EqualIgnoringCase(candidate, name))
+      found.push_back(candidate);
+  }
+  ::closedir(dir);
+  std::string best;
+  for (const auto &candidate : found)
+    if (Stat(candidate, st) && S_ISDIR(st.st_mode) == folder && (best.empty() || candidate < best))
+      best = candidate;
+  return best;
+}
+
+TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::string &name)
+    : FName(name) {
+  if (folder.IsOpen())
+    FFolder = ::fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0);
+  for (int attempt = 0; FFolder >= 0 && FFd < 0 && attempt < 100; ++attempt) {
+    FTempName = ".vantari-" + RandomSuffix() + ".tmp";
+    FFd = ::openat(FFolder, FTempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   0666);
+    if (FFd < 0 && errno != EEXIST)
+      break;
+  }
+  // The new file keeps the permissions of the one it replaces.
+  struct stat st {};
+  if (FFd >= 0 && ::fstatat(FFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(st.st_mode))
+    ::fchmod(FFd, st.st_mode & 07777);
+  if (FFd < 0) {
+    const int error = errno;
+    if (FFolder >= 0)
+      ::close(FFolder);
+    throw EFCreateError(
+        Format("Cannot create file \"%s\". %s", name.c_str(), std::strerror(error)));
+  }
+}
+
+TReplacementFile::~TReplacementFile() {
+  Discard();
+  if (FFolder >= 0)
+    ::close(FFolder);
+}
+
+void TReplacementFile::Discard() {
+  if (FFd >= 0)
+    ::close(FFd);
+  FFd = -1;
+  if (!FCommitted && !FTempName.empty())
+    ::unlinkat(FFolder, FTempName.c_str(), 0);
+  FTempName.clear();
+}
+
+int64_t TReplacementFile::Read(void *buffer, int64_t count) {
+  for (;;) {
+    const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
+    if (n >= 0 || errno != EINTR)
+      return n < 0 ? 0 : n;
+  }
+}
+
+int64_t TReplacementFile::Write(const void *buffer, int64_t count) {
+  for (;;) {
+    const ssize_t n = ::write(FFd, buffer, static_cast<size_t>(count));
+    if (n >= 0 || errno != EINTR)
+      return n < 0 ? 0 : n;
+  }
+}
+
+int64_t TReplacementFile::Seek(int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
+  const off_t result = ::lseek(FFd, offset, whence);
+  if (result < 0)
+    throw EStreamError(Format("Seek failed on \"%s\". %s", FName.c_str(), std::strerror(errno)));
+  return result;
+}
+
+void TReplacementFile::SetSize(int64_t newSize) {
+  if (::ftruncate(FFd, newSize) != 0)
+    throw EWriteError("Stream write error");
+}
+
+int64_t TReplacementFile::Size() {
+  struct stat st {};
+  return ::fstat(FFd, &st) == 0 ? st.st_size : TStream::Size();
+}
+
+bool TReplacementFile::ReplacesExisting() const {
+  struct stat st {};
+  return ::fstatat(FFolder, FName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void TReplacementFile::SyncFolder() const {
+  if (FFolder >= 0)
+    ::fsync(FFolder);
+}
+
+void TReplacementFile::Finish(int32_t fileDate, bool durable) {
+  if (FFd < 0)
+    throw EWriteError("Stream write error");
+  bool sound = true;
+  if (fileDate != -1) {
+    const time_t t = FileDateToDateTime(fileDate);
+    const struct timespec times[2] = {{t, 0}, {t, 0}};
+    sound = t != static_cast<time_t>(-1) && ::futimens(FFd, times) == 0;
+  }
+  if (durable)
+    sound = ::fsync(FFd) == 0 && sound;
+  sound = ::close(FFd) == 0 && sound;
+  FFd = -1;
+  if (!sound)
+    throw EWriteError("Stream write error");
+}
+
+void TReplacementFile::Commit() {
+  if (FFd >= 0)
+    Finish(-1);
+  if (FTempName.empty() || ::renameat(FFolder, FTempName.c_str(), FFolder, FName.c_str()) != 0) {
+    Discard();
+    throw EWriteError("Stream write error");
+  }
+  FCommitted = true;
+  FTempName.clear();
+}
+
+} // namespace vantari
