@@ -46,6 +46,17 @@ if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "Installing: ${missing[*]}"
+  # The tests run their own FTP servers; a server package must not also start a system
+  # service listening on port 21 of this machine.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    $sudo chmod 755 "$policy"
+    trap '$sudo rm -f "$policy"' EXIT
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  if [[ " ${missing[*]} " == *" vsftpd "* ]] && command -v systemctl >/dev/null; then
+    $sudo systemctl disable vsftpd >/dev/null 2>&1 || true
+  fi
 fi
