@@ -136,11 +136,11 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
     RestoreStopPoint("unpacked");
     staged = staged && SyncFolderFiles(staging);
   } catch (...) {
-    RollBack(TRestoreStep::rsStaging, {});
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
     throw;
   }
   if (!staged) {
-    RollBack(TRestoreStep::rsStaging, {});
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
     return false;
   }
   RestoreStopPoint("staged");
@@ -149,7 +149,7 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
   const std::string snapshot = NewSnapshotName(kind);
   TRestoreStep reached = TRestoreStep::rsStaging;
   if (!Swap(snapshot, consumed, reached)) {
-    RollBack(reached, snapshot);
+    RollBack(reached, snapshot, consumed);
     return false;
   }
   FSnapshotFolder = FBackupFolder + "/" + snapshot;
@@ -198,7 +198,8 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
 
 // Puts the data folder back as it was before the run; the journal stays when that fails, so
 // that the next start tries again.
-bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapshot) {
+bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapshot,
+                                   const std::string &consumed) {
   const std::string staging = StagingFolder();
   bool ok = true;
   if (step == TRestoreStep::rsInstall) {
@@ -206,12 +207,19 @@ bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapsho
     // snapshot.
     for (const std::string &name : PlainFilesOf(FDataFolder))
       ok = Move(FDataFolder + "/" + name, staging + "/" + name) && ok;
+    // From here on the data folder fills with old files again: a rollback cut short now must
+    // go on moving them back, not take them for staged ones. On a full disk the journal may
+    // not change; the old files come back all the same.
+    if (ok && SyncFolder(FDataFolder) && SyncFolder(staging))
+      TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsSnapshot, snapshot, consumed});
   }
   const std::string snapshotFolder = FBackupFolder + "/" + snapshot;
   if (ok && step != TRestoreStep::rsStaging && !snapshot.empty() &&
       DirectoryExists(snapshotFolder)) {
-    for (const std::string &name : PlainFilesOf(snapshotFolder))
+    for (const std::string &name : PlainFilesOf(snapshotFolder)) {
       ok = Move(snapshotFolder + "/" + name, FDataFolder + "/" + name) && ok;
+      RestoreStopPoint("rolling-back");
+    }
     ok = ok && SyncFolder(FDataFolder) && ::rmdir(snapshotFolder.c_str()) == 0;
   }
   if (!ok)
@@ -241,7 +249,7 @@ bool TRestoreTransaction::Recover() {
   }
   if (journal->Step == TRestoreStep::rsCommitted)
     return Finish(journal->Consumed, journal->Snapshot);
-  return RollBack(journal->Step, journal->Snapshot);
+  return RollBack(journal->Step, journal->Snapshot, journal->Consumed);
 }
 
 std::vector<std::string> TRestoreTransaction::Snapshots() const {

@@ -41,7 +41,7 @@ public:
 
 private:
   bool Swap(const std::string &snapshot, const std::string &consumed, TRestoreStep &reached);
-  bool RollBack(TRestoreStep step, const std::string &snapshot);
+  bool RollBack(TRestoreStep step, const std::string &snapshot, const std::string &consumed);
   bool Finish(const std::string &consumed, const std::string &keep);
   std::string NewSnapshotName(const std::string &kind) const;
 
@@ -58,8 +58,8 @@ bool CopyPlainFiles(const std::string &from, const std::string &to);
 bool SyncFolderFiles(const std::string &folder);
 
 // Test hook: called with the name of each step a transaction reaches ("staged", "snapshot",
-// "snapshot-moving", "install", "installing", "committed", ...); a test's hook may end the
-// process there to show that the next start rolls back. Empty in the program.
+// "snapshot-moving", "install", "installing", "committed", "rolling-back", ...); a test's hook may
+// end the process there to show that the next start rolls back. Empty in the program.
 using TRestoreStopHook = std::function<void(const char *step)>;
 void SetRestoreStopHook(TRestoreStopHook hook);
 void RestoreStopPoint(const char *step);

@@ -352,6 +352,24 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
   }
 }
 
+// A power cut at the start that rolls back a cut-short restore: the start after it must finish
+// the rollback, not take the old files already put back for new ones.
+TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  ASSERT_TRUE(
+      StoppedAt("installing", [&] { return Workflow().RestoreData(LocalArchive().string()); }));
+  for (int killed = 0; killed < 2; ++killed)
+    ASSERT_TRUE(StoppedAt("rolling-back", [&] { return TWorkflow(Config).Running(); }));
+  const TWorkflow restarted(Config);
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  ExpectNoLeftovers();
+  Recorder.Shown.clear();
+  Server->WriteFile("vantari.bck", Archive(New, Year2024));
+  EXPECT_TRUE(Workflow().Download()) << "no failed recovery blocks the next download";
+  EXPECT_EQ(Contents(DataFolder), After);
+}
+
 TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
   WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
   ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
