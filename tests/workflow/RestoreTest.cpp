@@ -4,6 +4,7 @@
 #include "AppTestEnvironment.h"
 #include "BackupFile.h"
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "FtpServer.h"
 #include "HostUIRecorder.h"
 #include "RestoreJournal.h"
@@ -11,15 +12,19 @@
 #include "Workflow.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/fuse.h>
 #include <map>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantari::test {
@@ -280,6 +285,180 @@ TEST_F(RestoreTest, TableHeldOpenByAnotherProgramRefusesUploadAndDownload) {
   }
   Recorder.Shown.clear();
   EXPECT_TRUE(Workflow().Upload()) << "free again once the program has ended";
+}
+
+// A network file system whose server stops answering, as a NAS that went away does: a small
+// FUSE server in a process of its own that, once told to, leaves every attribute request
+// unanswered. Needs root to mount.
+class THungFileSystem {
+public:
+  explicit THungFileSystem(const fs::path &where) : FWhere(where) {
+    fs::create_directories(where);
+    int control[2];
+    const int device = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (device < 0 || pipe(control) != 0) {
+      FError = std::strerror(errno);
+      return;
+    }
+    const std::string options =
+        "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0";
+    FServer = fork();
+    if (FServer == 0) {
+      close(control[1]);
+      Serve(device, control[0]);
+      _exit(0);
+    }
+    close(control[0]);
+    FControl = control[1];
+    if (mount("vantari-test", where.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+      FError = std::strerror(errno);
+    else
+      FMounted = true;
+    close(device);
+  }
+  ~THungFileSystem() {
+    Abort();
+    if (FMounted)
+      umount2(FWhere.c_str(), MNT_DETACH);
+    if (FControl >= 0)
+      close(FControl);
+  }
+  THungFileSystem(const THungFileSystem &) = delete;
+  THungFileSystem &operator=(const THungFileSystem &) = delete;
+  const std::string &Error() const { return FError; }
+  // From now on attribute requests are never answered.
+  void Hang() { (void)!write(FControl, "h", 1); }
+  // Ends the server: the connection is aborted and every waiting request fails.
+  void Abort() {
+    if (FServer > 0) {
+      kill(FServer, SIGKILL);
+      waitpid(FServer, nullptr, 0);
+    }
+    FServer = -1;
+  }
+
+private:
+  static void Reply(int device, uint64_t unique, int error, const void *body, size_t size) {
+    std::vector<char> out(sizeof(fuse_out_header) + size);
+    const fuse_out_header header{static_cast<uint32_t>(out.size()), error, unique};
+    std::memcpy(out.data(), &header, sizeof header);
+    if (size)
+      std::memcpy(out.data() + sizeof header, body, size);
+    (void)!write(device, out.data(), out.size());
+  }
+  static fuse_attr Attributes(uint64_t node) {
+    fuse_attr attr{};
+    attr.ino = node;
+    attr.mode = node == FUSE_ROOT_ID ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+    attr.nlink = node == FUSE_ROOT_ID ? 2 : 1;
+    attr.size = node == FUSE_ROOT_ID ? 0 : 5;
+    attr.blksize = 4096;
+    return attr;
+  }
+  // Every name is the same file; attributes are never cached, so each stat asks.
+  static void Serve(int device, int control) {
+    std::vector<char> buffer(1 << 20);
+    bool hung = false;
+    for (int requests = 0; requests < 10000; ++requests) {
+      pollfd fds[2] = {{device, POLLIN, 0}, {control, POLLIN, 0}};
+      if (poll(fds, 2, 20000) <= 0)
+        return;
+      if (fds[1].revents) {
+        char c;
+        hung = read(control, &c, 1) == 1;
+        continue;
+      }
+      const ssize_t n = read(device, buffer.data(), buffer.size());
+      if (n < static_cast<ssize_t>(sizeof(fuse_in_header)))
+        return;
+      fuse_in_header in;
+      std::memcpy(&in, buffer.data(), sizeof in);
+      const char *body = buffer.data() + sizeof in;
+      switch (in.opcode) {
+      case FUSE_INIT: {
+        fuse_init_in request;
+        std::memcpy(&request, body,
+                    sizeof request.major + sizeof request.minor + sizeof request.max_readahead);
+        fuse_init_out out{};
+        out.major = FUSE_KERNEL_VERSION;
+        out.minor = FUSE_KERNEL_MINOR_VERSION;
+        out.max_readahead = request.max_readahead;
+        out.max_write = 4096;
+        out.time_gran = 1;
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_LOOKUP: {
+        fuse_entry_out out{};
+        out.nodeid = 2;
+        out.attr = Attributes(2);
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_GETATTR: {
+        if (hung)
+          break;
+        fuse_attr_out out{};
+        out.attr = Attributes(in.nodeid);
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_OPEN: {
+        fuse_open_out out{};
+        out.fh = 1;
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_FORGET:
+      case FUSE_BATCH_FORGET:
+      case FUSE_INTERRUPT:
+        break;
+      case FUSE_FLUSH:
+      case FUSE_RELEASE:
+        Reply(device, in.unique, 0, nullptr, 0);
+        break;
+      default:
+        Reply(device, in.unique, -ENOSYS, nullptr, 0);
+      }
+    }
+  }
+
+  fs::path FWhere;
+  std::string FError;
+  pid_t FServer = -1;
+  int FControl = -1;
+  bool FMounted = false;
+};
+
+// Another program holding a file open on a network drive whose server went away must not
+// hang the check (and with it the upload or download) for ever.
+TEST_F(RestoreTest, FilesInUseCheckDoesNotHangOnAnUnansweringFileSystem) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a FUSE file system needs root";
+  THungFileSystem nas(Home.Root() / "nas");
+  if (!nas.Error().empty())
+    GTEST_SKIP() << "cannot mount a FUSE file system here: " << nas.Error();
+  TFileHolder other(Home.Root() / "nas" / "letter.doc");
+  nas.Hang();
+  TFileHolder wine(DataFolder / "Sale.DB");
+
+  const pid_t check = fork();
+  if (check == 0)
+    _exit(FilesInUse(DataFolder.string()) ? 0 : 1);
+  int status = 0;
+  bool ended = false;
+  for (int waited = 0; waited < 100 && !ended; ++waited) {
+    ended = waitpid(check, &status, WNOHANG) == check;
+    if (!ended)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!ended) {
+    nas.Abort(); // a request the server has read is waited for even by a killed process
+    kill(check, SIGKILL);
+    waitpid(check, nullptr, 0);
+  }
+  ASSERT_TRUE(ended) << "the check still waits for the file system after 5 s";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the held table is seen";
 }
 
 TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
