@@ -63,7 +63,7 @@ void RemoveTree(const std::string &path) {
 
 // Snapshot names: "<kind>-YYYYMMDD-HHMMSS" with "-N" for a second one in the same second.
 const std::regex &SnapshotPattern() {
-  static const std::regex pattern(R"(before-[a-z]+-(\d{8}-\d{6})(?:-(\d+))?)");
+  static const std::regex pattern(R"(before-[a-z]+-(\d{8}-\d{6})(?:-(\d{1,6}))?)");
   return pattern;
 }
 
@@ -286,10 +286,19 @@ std::string TRestoreTransaction::NewSnapshotName(const std::string &kind) const 
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  // Numbered after every snapshot of the same second, whatever its kind: the order of the
+  // names is the order they were made in.
+  int number = 1;
+  for (const std::string &existing : Snapshots()) {
+    std::smatch match;
+    if (std::regex_match(existing, match, SnapshotPattern()) && match[1].str() == stamp)
+      number = std::max(number, (match[2].matched ? std::stoi(match[2].str()) : 1) + 1);
+  }
   const std::string base = kind + "-" + stamp;
-  std::string name = base;
-  for (int number = 2; std::filesystem::exists(FBackupFolder + "/" + name); ++number)
-    name = base + "-" + std::to_string(number);
+  std::string name = number == 1 ? base : base + "-" + std::to_string(number);
+  std::error_code error;
+  while (std::filesystem::exists(FBackupFolder + "/" + name, error))
+    name = base + "-" + std::to_string(++number);
   return name;
 }
 

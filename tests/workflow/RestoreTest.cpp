@@ -471,6 +471,36 @@ TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
     EXPECT_EQ(Contents(BackupFolder() / name), After) << "the oldest, with the old data, went";
 }
 
+// Snapshots made within one second (a script downloads and undoes in a row): the newest is the
+// one made last, whatever kind each is, so that the next undo brings back the right data.
+TEST_F(RestoreTest, SnapshotsOfOneSecondKeepTheirOrder) {
+  TRestoreTransaction transaction(DataFolder.string(), BackupFolder().string());
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    fs::remove_all(BackupFolder());
+    const time_t second = time(nullptr);
+    std::tm local{};
+    localtime_r(&second, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    // Two undos earlier in this second.
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp)));
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp) + "-2"));
+    // Not a name this program makes; its number does not even fit into an int.
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp) + "-99999999999"));
+    ASSERT_TRUE(transaction.Run("before-download", [&](const std::string &staging) {
+      WriteFiles(staging, New, Year2024);
+      return true;
+    }));
+    if (time(nullptr) != second)
+      continue; // the run went into the next second; try again
+    ASSERT_EQ(Snapshots().size(), 3u);
+    EXPECT_EQ(Snapshots().back(), ExtractFileName(transaction.SnapshotFolder()));
+    EXPECT_EQ(Contents(BackupFolder() / Snapshots().back()), Old);
+    return;
+  }
+  GTEST_SKIP() << "the run never fitted into one second";
+}
+
 TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
   fs::create_directories(BackupFolder());
   const fs::path elsewhere = Home.Root() / "precious.txt";
