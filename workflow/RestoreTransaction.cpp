@@ -308,6 +308,14 @@ bool CopyPlainFiles(const std::string &from, const std::string &to) {
     const std::string source = from + "/" + name;
     const std::string target = to + "/" + name;
     std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(source, error))) {
+      // A link moved in as a link goes back as one, also when its target is gone.
+      fs::copy_symlink(source, target, error);
+      if (error)
+        return false;
+      RestoreStopPoint("copying");
+      continue;
+    }
     fs::copy_file(source, target, fs::copy_options::none, error);
     struct stat st {};
     if (error || ::stat(source.c_str(), &st) != 0)

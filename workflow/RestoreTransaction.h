@@ -52,7 +52,8 @@ private:
 
 // Plain files of folder (not hidden, no folders, links or devices), by name.
 std::vector<std::string> PlainFilesOf(const std::string &folder);
-// Copies the plain files of one folder into another with their dates; false on any failure.
+// Copies the plain files of one folder into another with their dates (links as links); false
+// on any failure.
 bool CopyPlainFiles(const std::string &from, const std::string &to);
 // Flushes every plain file of folder and the folder itself to disk.
 bool SyncFolderFiles(const std::string &folder);

@@ -204,6 +204,26 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   ExpectNoLeftovers();
 }
 
+// Links in the data folder (a table kept on another drive, a link whose target is gone) come
+// back from an undo as the links they were.
+TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
+  WriteFiles(Home.Root() / "shared", {{"Price.DB", "prices kept on another drive"}}, Year2020);
+  fs::create_symlink(Home.Root() / "shared" / "Price.DB", DataFolder / "Price.DB");
+  fs::create_symlink(Home.Root() / "gone" / "Quote.DB", DataFolder / "Quote.DB");
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
+  ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
+
+  ASSERT_TRUE(Workflow().UndoDownload());
+  Old["Price.DB"] = "prices kept on another drive";
+  EXPECT_EQ(Contents(DataFolder), Old);
+  ASSERT_TRUE(fs::is_symlink(DataFolder / "Price.DB"));
+  EXPECT_EQ(fs::read_symlink(DataFolder / "Price.DB"), Home.Root() / "shared" / "Price.DB");
+  ASSERT_TRUE(fs::is_symlink(DataFolder / "Quote.DB"));
+  EXPECT_EQ(fs::read_symlink(DataFolder / "Quote.DB"), Home.Root() / "gone" / "Quote.DB");
+  EXPECT_EQ(ReadFile(Home.Root() / "shared" / "Price.DB"), "prices kept on another drive");
+}
+
 TEST_F(RestoreTest, UndoWithoutASnapshotChangesNothing) {
   EXPECT_FALSE(Workflow().UndoDownload());
   EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{NothingToUndo});
