@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,29 @@ void RemoveTree(const std::string &path) {
   std::error_code error; // whatever stays is removed by the next run
   std::filesystem::remove_all(path, error);
 }
+
+// One transaction at a time over a Backup folder, whatever process runs it (the window and a
+// timer's command line, or the program started twice): a lock on the folder itself, held
+// while a transaction runs or rolls back. Where the file system cannot lock, nothing waits.
+class TFolderLock {
+public:
+  explicit TFolderLock(const std::string &folder)
+      : FFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    FHeld = FFd >= 0 && (::flock(FFd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK);
+  }
+  ~TFolderLock() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TFolderLock(const TFolderLock &) = delete;
+  TFolderLock &operator=(const TFolderLock &) = delete;
+  // False while another transaction holds the folder (or it cannot be opened).
+  bool Held() const { return FHeld; }
+
+private:
+  int FFd;
+  bool FHeld = false;
+};
 
 // Snapshot names: "<kind>-YYYYMMDD-HHMMSS" with "-N" for a second one in the same second.
 const std::regex &SnapshotPattern() {
@@ -123,7 +147,10 @@ std::string TRestoreTransaction::StagingFolder() const {
 bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
                               const std::string &consumed) {
   FSnapshotFolder.clear();
-  if (!Recover() || !ForceDirectories(FBackupFolder))
+  if (!ForceDirectories(FBackupFolder))
+    return false;
+  const TFolderLock lock(FBackupFolder);
+  if (!lock.Held() || !RecoverHeld())
     return false;
   const std::string staging = StagingFolder();
   if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsStaging, {}, consumed}))
@@ -242,6 +269,13 @@ bool TRestoreTransaction::Finish(const std::string &consumed, const std::string 
 }
 
 bool TRestoreTransaction::Recover() {
+  if (!DirectoryExists(FBackupFolder))
+    return true; // no journal, no staging
+  const TFolderLock lock(FBackupFolder);
+  return lock.Held() && RecoverHeld();
+}
+
+bool TRestoreTransaction::RecoverHeld() {
   const auto journal = TRestoreJournal::Read(FBackupFolder);
   if (!journal) {
     RemoveTree(StagingFolder()); // a run killed while tidying up

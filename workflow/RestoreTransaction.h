@@ -23,7 +23,8 @@ public:
   // Runs the whole transaction. kind names the snapshot ("before-download"); consumed names a
   // snapshot folder to remove once the new data is in place (the one an undo restored). True
   // when the data folder holds the staged files; false, or the stage's exception, with the data
-  // folder as it was and the staging folder gone.
+  // folder as it was and the staging folder gone. False at once while another process runs a
+  // transaction over the same Backup folder.
   bool Run(const std::string &kind, const TStage &stage, const std::string &consumed = {});
   // Called once the staging folder is complete and on disk, before the data folder changes.
   std::function<void()> OnStaged;
@@ -31,7 +32,8 @@ public:
   const std::string &SnapshotFolder() const { return FSnapshotFolder; }
 
   // Rolls back (or, once committed, finishes) a run that was cut short; true when the data
-  // folder is as a finished or abandoned run leaves it. Raises for an unreadable journal.
+  // folder is as a finished or abandoned run leaves it. False, touching nothing, while another
+  // process runs a transaction over the same Backup folder. Raises for an unreadable journal.
   bool Recover();
 
   // Snapshot folder names in the Backup folder, oldest first.
@@ -40,6 +42,7 @@ public:
   std::string StagingFolder() const;
 
 private:
+  bool RecoverHeld();
   bool Swap(const std::string &snapshot, const std::string &consumed, TRestoreStep &reached);
   bool RollBack(TRestoreStep step, const std::string &snapshot, const std::string &consumed);
   bool Finish(const std::string &consumed, const std::string &keep);
