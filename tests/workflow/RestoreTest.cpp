@@ -701,5 +701,23 @@ TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
   ExpectNoLeftovers();
 }
 
+// A Backup folder on a file system of its own (another disk mounted there): the snapshot cannot
+// be made by rename, so the restore fails and leaves the data folder as it was.
+TEST_F(RestoreTest, BackupFolderOnAnotherFileSystemLeavesTheDataAsItWas) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a file system needs root";
+  TSmallFileSystem other(BackupFolder(), "4m");
+  if (!other.Error().empty())
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << other.Error();
+  WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
+  Server->WriteFile("vantari.bck", Archive(New, Year2024));
+  EXPECT_FALSE(Workflow().Download());
+  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));
+  EXPECT_FALSE(fs::exists(BackupFolder() / "restore.journal"));
+}
+
 } // namespace
 } // namespace vantari::test
