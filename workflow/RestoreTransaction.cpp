@@ -1,6 +1,7 @@
 #include "RestoreTransaction.h"
 
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "RestoreJournal.h"
 
 #include <algorithm>
@@ -171,6 +172,12 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
     return false;
   }
   RestoreStopPoint("staged");
+  // Unpacking takes a while; the accounting program may have been started meanwhile. Files it
+  // holds must not be moved from under it: what it saved would go into the snapshot.
+  if (FilesInUse(FDataFolder)) {
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
+    return false;
+  }
   if (OnStaged)
     OnStaged();
   const std::string snapshot = NewSnapshotName(kind);

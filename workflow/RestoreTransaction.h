@@ -23,7 +23,8 @@ public:
   // Runs the whole transaction. kind names the snapshot ("before-download"); consumed names a
   // snapshot folder to remove once the new data is in place (the one an undo restored). True
   // when the data folder holds the staged files; false, or the stage's exception, with the data
-  // folder as it was and the staging folder gone. False at once while another process runs a
+  // folder as it was and the staging folder gone; also when another process holds a file of the
+  // data folder open once the staging is done. False at once while another process runs a
   // transaction over the same Backup folder.
   bool Run(const std::string &kind, const TStage &stage, const std::string &consumed = {});
   // Called once the staging folder is complete and on disk, before the data folder changes.

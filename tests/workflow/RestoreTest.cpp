@@ -581,6 +581,27 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
   }
 }
 
+// The accounting program started while the archive unpacks: its open tables are not moved from
+// under it (what it saved would go into the snapshot); the restore fails, nothing changes.
+TEST_F(RestoreTest, ProgramStartedDuringTheUnpackStopsTheSwap) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  std::unique_ptr<TFileHolder> wine;
+  SetRestoreStopHook([&](const char *step) {
+    if (std::string(step) == "staged" && !wine)
+      wine = std::make_unique<TFileHolder>(DataFolder / "Sale.DB");
+  });
+  const bool restored = Workflow().RestoreData(LocalArchive().string());
+  SetRestoreStopHook({});
+  EXPECT_FALSE(restored);
+  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  ExpectNoLeftovers();
+  wine.reset();
+  EXPECT_TRUE(Workflow().RestoreData(LocalArchive().string()));
+  EXPECT_EQ(Contents(DataFolder), After);
+}
+
 // A power cut at the start that rolls back a cut-short restore: the start after it must finish
 // the rollback, not take the old files already put back for new ones.
 TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
