@@ -5,6 +5,7 @@
 #include "ArchiveFormat.h"
 #include "DosDate.h"
 #include "FileSystem.h"
+#include "PackPipeline.h"
 #include "TargetFolder.h"
 
 #include <fcntl.h>
@@ -334,6 +335,21 @@ TEST_F(BackupSafety, PartialArchiveOfAKilledBackupIsRemovedByTheNextOne) {
   writing.Finish(-1);
   writing.Commit();
   EXPECT_TRUE(temporaries().empty());
+}
+
+// A deflate state that cannot be set up fails every chunk of the batch; none keeps the block an
+// earlier batch left in it, which would go into the archive as another part of the file.
+TEST(PackPipeline, UnreadyStateFailsEveryChunk) {
+  TPackPipeline pipeline(42, 2); // no such zlib level
+  ASSERT_FALSE(pipeline.Ready());
+  std::vector<TPackedChunk> batch(4);
+  for (auto &chunk : batch) {
+    chunk.Count = 100;
+    chunk.Packed = 7; // what the previous batch made of its chunk
+  }
+  pipeline.Compress(batch.data(), batch.size());
+  for (const auto &chunk : batch)
+    EXPECT_EQ(chunk.Packed, -1);
 }
 
 // Archives written on Windows carry lower-case names; the data folder keeps its own case.
