@@ -268,6 +268,9 @@ void TBackupFile::OpenArchive() {
     if (!FStreamMode) {
       FArchiveFolder = std::make_unique<TTargetFolder>(
           TTargetFolder::Open(ExtractFileDir(ExpandFileName(FArchivePath)), false));
+      // A run that was killed (a shutdown in the middle of a backup) left its partial
+      // archive behind; each would keep its disk space for ever.
+      TReplacementFile::RemoveAbandoned(*FArchiveFolder);
       OpenVolume(FArchivePath);
       target = FVolumes.back().get();
     }

@@ -33,7 +33,9 @@ void TPackPipeline::Pack(TBlockDeflater &deflater, TPackedChunk &chunk) {
 // Thread t of n packs chunks t, t + n, t + 2n, ... of each batch.
 void TPackPipeline::Compress(TPackedChunk *chunks, size_t count) {
   const size_t threads = FDeflaters.size();
-  if (threads == 1 || count < 2) {
+  // Without helpers (a state that could not be set up) every chunk is the caller's: none may
+  // keep what an earlier batch left in it.
+  if (threads == 1 || count < 2 || FHelpers.empty()) {
     for (size_t i = 0; i < count; ++i)
       Pack(*FDeflaters[0], chunks[i]);
     return;

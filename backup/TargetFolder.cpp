@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -31,10 +32,27 @@ bool EqualIgnoringCase(const std::string &a, const std::string &b) {
   return true;
 }
 
+constexpr const char *kTempPrefix = ".vantari-";
+constexpr const char *kTempSuffix = ".tmp";
+constexpr size_t kSuffixLength = 8;
+constexpr time_t kAbandonedAfterSeconds = 60;
+
+bool IsTempName(const std::string &name) {
+  const size_t prefix = std::strlen(kTempPrefix);
+  const size_t suffix = std::strlen(kTempSuffix);
+  if (name.size() != prefix + kSuffixLength + suffix || name.compare(0, prefix, kTempPrefix) != 0 ||
+      name.compare(prefix + kSuffixLength, suffix, kTempSuffix) != 0)
+    return false;
+  for (size_t i = prefix; i < prefix + kSuffixLength; ++i)
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z')))
+      return false;
+  return true;
+}
+
 std::string RandomSuffix() {
   static std::mt19937_64 generator(std::random_device{}() ^ static_cast<uint64_t>(::getpid()));
   static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string text(8, '0');
+  std::string text(kSuffixLength, '0');
   for (auto &c : text)
     c = digits[generator() % 36];
   return text;
@@ -112,12 +130,16 @@ TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::strin
   if (folder.IsOpen())
     FFolder = ::fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0);
   for (int attempt = 0; FFolder >= 0 && FFd < 0 && attempt < 100; ++attempt) {
-    FTempName = ".vantari-" + RandomSuffix() + ".tmp";
+    FTempName = kTempPrefix + RandomSuffix() + kTempSuffix;
     FFd = ::openat(FFolder, FTempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                    0666);
     if (FFd < 0 && errno != EEXIST)
       break;
   }
+  // Held until the file is in place or removed (a duplicate keeps it past Finish's close): a
+  // run that finds such a file unlocked knows its writer is gone.
+  if (FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0)
+    FLock = ::fcntl(FFd, F_DUPFD_CLOEXEC, 0);
   // The new file keeps the permissions of the one it replaces.
   struct stat st {};
   if (FFd >= 0 && ::fstatat(FFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -145,6 +167,9 @@ void TReplacementFile::Discard() {
   if (!FCommitted && !FTempName.empty())
     ::unlinkat(FFolder, FTempName.c_str(), 0);
   FTempName.clear();
+  if (FLock >= 0)
+    ::close(FLock);
+  FLock = -1;
 }
 
 int64_t TReplacementFile::Read(void *buffer, int64_t count) {
@@ -193,6 +218,36 @@ void TReplacementFile::SyncFolder() const {
     ::fsync(FFolder);
 }
 
+void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
+  if (!folder.IsOpen())
+    return;
+  const int copy = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!dir) {
+    if (copy >= 0)
+      ::close(copy);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent *entry = ::readdir(dir))
+    if (IsTempName(entry->d_name))
+      names.push_back(entry->d_name);
+  ::closedir(dir);
+  const time_t now = ::time(nullptr);
+  for (const std::string &name : names) {
+    const int fd =
+        ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    struct stat st {};
+    // Only a file nobody holds; where locks are not supported, nothing is removed.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_mtime + kAbandonedAfterSeconds <= now && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(folder.Fd(), name.c_str(), 0);
+    ::close(fd);
+  }
+}
+
 void TReplacementFile::Finish(int32_t fileDate, bool durable) {
   if (FFd < 0)
     throw EWriteError("Stream write error");
@@ -219,6 +274,9 @@ void TReplacementFile::Commit() {
   }
   FCommitted = true;
   FTempName.clear();
+  if (FLock >= 0)
+    ::close(FLock);
+  FLock = -1;
 }
 
 } // namespace vantari

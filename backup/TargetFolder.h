@@ -70,12 +70,16 @@ public:
   // Flushes the folder's entries (the renames) to disk.
   void SyncFolder() const;
   const std::string &Name() const { return FName; }
+  // Removes the temporary files a killed run left in folder: those of its naming that no
+  // living writer holds (a writer keeps its file locked) and that are a minute old or more.
+  static void RemoveAbandoned(const TTargetFolder &folder);
 
 private:
   void Discard();
 
   int FFolder = -1; // a duplicate of the folder's descriptor
   int FFd = -1;
+  int FLock = -1; // a duplicate of FFd that keeps the file locked after Finish
   std::string FName;
   std::string FTempName;
   bool FCommitted = false;

@@ -328,15 +328,15 @@ bool TUserRegistry::OpenKey(const std::string &key, bool canCreate) {
     if (!canCreate)
       return false;
     // Opening is a read: an existing file is never rewritten for it, and a key without values
-    // reads the same whether it is written down or not. Only a first start makes the file.
-    if (!exists &&
-        !CreateSettingsFile(FFileName,
-                            std::string(FileSignature) +
-                                "\n;; All keys relative to the current user\n\n[" + Escape(wanted) +
-                                "] " + std::to_string(std::time(nullptr)) + "\n",
-                            0600) &&
-        !ReadSettingsFile(FFileName, content))
-      return false;
+    // reads the same whether it is written down or not. Only a first start makes the file; when
+    // it cannot (a folder the program may not write), the key opens all the same, so that its
+    // values are still read from the Wine prefix.
+    if (!exists)
+      CreateSettingsFile(FFileName,
+                         std::string(FileSignature) +
+                             "\n;; All keys relative to the current user\n\n[" + Escape(wanted) +
+                             "] " + std::to_string(std::time(nullptr)) + "\n",
+                         0600);
   }
   FCurrentKey = wanted;
   return true;

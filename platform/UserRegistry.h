@@ -17,7 +17,8 @@ public:
   TUserRegistry(std::string fileName, std::string winePrefix);
 
   // Opens key; when it is missing and canCreate is true it opens all the same (without values).
-  // An existing file is never rewritten for it; only a missing file is created (mode 0600).
+  // An existing file is never rewritten for it; only a missing file is created (mode 0600),
+  // where it can be.
   // False when the key is missing and canCreate is false. Like every read here, raises
   // Exception("Cannot read <path>: <why>") when the stand-in is a symbolic link, not a regular
   // file, or over 1 MB.

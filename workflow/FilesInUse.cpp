@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -58,9 +59,12 @@ bool HoldsOneOf(int procDir, const char *pid, const std::set<TFileKey> &files) {
   while (const dirent *entry = ::readdir(fds.get())) {
     if (!IsNumber(entry->d_name))
       continue;
-    struct stat st {}; // the open file itself, through the descriptor's link
-    if (::fstatat(fdDir, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode) &&
-        files.count({st.st_dev, st.st_ino}))
+    // The open file itself, through the descriptor's link, as the kernel has it cached: a
+    // file on a network drive whose server went away must not make the check wait for it.
+    struct statx st {};
+    if (::statx(fdDir, entry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &st) == 0 &&
+        S_ISREG(st.stx_mode) &&
+        files.count({makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino}))
       return true;
   }
   return false;

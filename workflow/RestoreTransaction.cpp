@@ -1,6 +1,7 @@
 #include "RestoreTransaction.h"
 
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "RestoreJournal.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,9 +63,32 @@ void RemoveTree(const std::string &path) {
   std::filesystem::remove_all(path, error);
 }
 
+// One transaction at a time over a Backup folder, whatever process runs it (the window and a
+// timer's command line, or the program started twice): a lock on the folder itself, held
+// while a transaction runs or rolls back. Where the file system cannot lock, nothing waits.
+class TFolderLock {
+public:
+  explicit TFolderLock(const std::string &folder)
+      : FFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    FHeld = FFd >= 0 && (::flock(FFd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK);
+  }
+  ~TFolderLock() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TFolderLock(const TFolderLock &) = delete;
+  TFolderLock &operator=(const TFolderLock &) = delete;
+  // False while another transaction holds the folder (or it cannot be opened).
+  bool Held() const { return FHeld; }
+
+private:
+  int FFd;
+  bool FHeld = false;
+};
+
 // Snapshot names: "<kind>-YYYYMMDD-HHMMSS" with "-N" for a second one in the same second.
 const std::regex &SnapshotPattern() {
-  static const std::regex pattern(R"(before-[a-z]+-(\d{8}-\d{6})(?:-(\d+))?)");
+  static const std::regex pattern(R"(before-[a-z]+-(\d{8}-\d{6})(?:-(\d{1,6}))?)");
   return pattern;
 }
 
@@ -123,7 +148,10 @@ std::string TRestoreTransaction::StagingFolder() const {
 bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
                               const std::string &consumed) {
   FSnapshotFolder.clear();
-  if (!Recover() || !ForceDirectories(FBackupFolder))
+  if (!ForceDirectories(FBackupFolder))
+    return false;
+  const TFolderLock lock(FBackupFolder);
+  if (!lock.Held() || !RecoverHeld())
     return false;
   const std::string staging = StagingFolder();
   if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsStaging, {}, consumed}))
@@ -136,20 +164,26 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
     RestoreStopPoint("unpacked");
     staged = staged && SyncFolderFiles(staging);
   } catch (...) {
-    RollBack(TRestoreStep::rsStaging, {});
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
     throw;
   }
   if (!staged) {
-    RollBack(TRestoreStep::rsStaging, {});
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
     return false;
   }
   RestoreStopPoint("staged");
+  // Unpacking takes a while; the accounting program may have been started meanwhile. Files it
+  // holds must not be moved from under it: what it saved would go into the snapshot.
+  if (FilesInUse(FDataFolder)) {
+    RollBack(TRestoreStep::rsStaging, {}, consumed);
+    return false;
+  }
   if (OnStaged)
     OnStaged();
   const std::string snapshot = NewSnapshotName(kind);
   TRestoreStep reached = TRestoreStep::rsStaging;
   if (!Swap(snapshot, consumed, reached)) {
-    RollBack(reached, snapshot);
+    RollBack(reached, snapshot, consumed);
     return false;
   }
   FSnapshotFolder = FBackupFolder + "/" + snapshot;
@@ -198,7 +232,8 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
 
 // Puts the data folder back as it was before the run; the journal stays when that fails, so
 // that the next start tries again.
-bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapshot) {
+bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapshot,
+                                   const std::string &consumed) {
   const std::string staging = StagingFolder();
   bool ok = true;
   if (step == TRestoreStep::rsInstall) {
@@ -206,12 +241,19 @@ bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapsho
     // snapshot.
     for (const std::string &name : PlainFilesOf(FDataFolder))
       ok = Move(FDataFolder + "/" + name, staging + "/" + name) && ok;
+    // From here on the data folder fills with old files again: a rollback cut short now must
+    // go on moving them back, not take them for staged ones. On a full disk the journal may
+    // not change; the old files come back all the same.
+    if (ok && SyncFolder(FDataFolder) && SyncFolder(staging))
+      TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsSnapshot, snapshot, consumed});
   }
   const std::string snapshotFolder = FBackupFolder + "/" + snapshot;
   if (ok && step != TRestoreStep::rsStaging && !snapshot.empty() &&
       DirectoryExists(snapshotFolder)) {
-    for (const std::string &name : PlainFilesOf(snapshotFolder))
+    for (const std::string &name : PlainFilesOf(snapshotFolder)) {
       ok = Move(snapshotFolder + "/" + name, FDataFolder + "/" + name) && ok;
+      RestoreStopPoint("rolling-back");
+    }
     ok = ok && SyncFolder(FDataFolder) && ::rmdir(snapshotFolder.c_str()) == 0;
   }
   if (!ok)
@@ -234,6 +276,13 @@ bool TRestoreTransaction::Finish(const std::string &consumed, const std::string 
 }
 
 bool TRestoreTransaction::Recover() {
+  if (!DirectoryExists(FBackupFolder))
+    return true; // no journal, no staging
+  const TFolderLock lock(FBackupFolder);
+  return lock.Held() && RecoverHeld();
+}
+
+bool TRestoreTransaction::RecoverHeld() {
   const auto journal = TRestoreJournal::Read(FBackupFolder);
   if (!journal) {
     RemoveTree(StagingFolder()); // a run killed while tidying up
@@ -241,7 +290,7 @@ bool TRestoreTransaction::Recover() {
   }
   if (journal->Step == TRestoreStep::rsCommitted)
     return Finish(journal->Consumed, journal->Snapshot);
-  return RollBack(journal->Step, journal->Snapshot);
+  return RollBack(journal->Step, journal->Snapshot, journal->Consumed);
 }
 
 std::vector<std::string> TRestoreTransaction::Snapshots() const {
@@ -278,10 +327,19 @@ std::string TRestoreTransaction::NewSnapshotName(const std::string &kind) const 
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  // Numbered after every snapshot of the same second, whatever its kind: the order of the
+  // names is the order they were made in.
+  int number = 1;
+  for (const std::string &existing : Snapshots()) {
+    std::smatch match;
+    if (std::regex_match(existing, match, SnapshotPattern()) && match[1].str() == stamp)
+      number = std::max(number, (match[2].matched ? std::stoi(match[2].str()) : 1) + 1);
+  }
   const std::string base = kind + "-" + stamp;
-  std::string name = base;
-  for (int number = 2; std::filesystem::exists(FBackupFolder + "/" + name); ++number)
-    name = base + "-" + std::to_string(number);
+  std::string name = number == 1 ? base : base + "-" + std::to_string(number);
+  std::error_code error;
+  while (std::filesystem::exists(FBackupFolder + "/" + name, error))
+    name = base + "-" + std::to_string(++number);
   return name;
 }
 
@@ -291,6 +349,14 @@ bool CopyPlainFiles(const std::string &from, const std::string &to) {
     const std::string source = from + "/" + name;
     const std::string target = to + "/" + name;
     std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(source, error))) {
+      // A link moved in as a link goes back as one, also when its target is gone.
+      fs::copy_symlink(source, target, error);
+      if (error)
+        return false;
+      RestoreStopPoint("copying");
+      continue;
+    }
     fs::copy_file(source, target, fs::copy_options::none, error);
     struct stat st {};
     if (error || ::stat(source.c_str(), &st) != 0)

@@ -23,7 +23,9 @@ public:
   // Runs the whole transaction. kind names the snapshot ("before-download"); consumed names a
   // snapshot folder to remove once the new data is in place (the one an undo restored). True
   // when the data folder holds the staged files; false, or the stage's exception, with the data
-  // folder as it was and the staging folder gone.
+  // folder as it was and the staging folder gone; also when another process holds a file of the
+  // data folder open once the staging is done. False at once while another process runs a
+  // transaction over the same Backup folder.
   bool Run(const std::string &kind, const TStage &stage, const std::string &consumed = {});
   // Called once the staging folder is complete and on disk, before the data folder changes.
   std::function<void()> OnStaged;
@@ -31,7 +33,8 @@ public:
   const std::string &SnapshotFolder() const { return FSnapshotFolder; }
 
   // Rolls back (or, once committed, finishes) a run that was cut short; true when the data
-  // folder is as a finished or abandoned run leaves it. Raises for an unreadable journal.
+  // folder is as a finished or abandoned run leaves it. False, touching nothing, while another
+  // process runs a transaction over the same Backup folder. Raises for an unreadable journal.
   bool Recover();
 
   // Snapshot folder names in the Backup folder, oldest first.
@@ -40,8 +43,9 @@ public:
   std::string StagingFolder() const;
 
 private:
+  bool RecoverHeld();
   bool Swap(const std::string &snapshot, const std::string &consumed, TRestoreStep &reached);
-  bool RollBack(TRestoreStep step, const std::string &snapshot);
+  bool RollBack(TRestoreStep step, const std::string &snapshot, const std::string &consumed);
   bool Finish(const std::string &consumed, const std::string &keep);
   std::string NewSnapshotName(const std::string &kind) const;
 
@@ -52,14 +56,15 @@ private:
 
 // Plain files of folder (not hidden, no folders, links or devices), by name.
 std::vector<std::string> PlainFilesOf(const std::string &folder);
-// Copies the plain files of one folder into another with their dates; false on any failure.
+// Copies the plain files of one folder into another with their dates (links as links); false
+// on any failure.
 bool CopyPlainFiles(const std::string &from, const std::string &to);
 // Flushes every plain file of folder and the folder itself to disk.
 bool SyncFolderFiles(const std::string &folder);
 
 // Test hook: called with the name of each step a transaction reaches ("staged", "snapshot",
-// "snapshot-moving", "install", "installing", "committed", ...); a test's hook may end the
-// process there to show that the next start rolls back. Empty in the program.
+// "snapshot-moving", "install", "installing", "committed", "rolling-back", ...); a test's hook may
+// end the process there to show that the next start rolls back. Empty in the program.
 using TRestoreStopHook = std::function<void(const char *step)>;
 void SetRestoreStopHook(TRestoreStopHook hook);
 void RestoreStopPoint(const char *step);

@@ -5,7 +5,10 @@
 #include "ArchiveFormat.h"
 #include "DosDate.h"
 #include "FileSystem.h"
+#include "PackPipeline.h"
+#include "TargetFolder.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -278,6 +281,75 @@ TEST_F(BackupSafety, CancelledBackupKeepsThePreviousArchiveAndVolumes) {
       (std::vector<std::string>{Read(Path("x.bck")), Read(Path("x.002")), Read(Path("x.003"))}),
       volumes);
   EXPECT_EQ(Entries(Dir), (std::vector<std::string>{"src", "src/a", "x.002", "x.003", "x.bck"}));
+}
+
+// A backup killed halfway (the computer shut down during an upload) leaves its partial archive
+// under a temporary name; the next backup into that folder removes it, but never the file of a
+// run still writing.
+TEST_F(BackupSafety, PartialArchiveOfAKilledBackupIsRemovedByTheNextOne) {
+  Write("src/a", Random(300000, 27));
+  const auto temporaries = [&] {
+    std::vector<std::string> found;
+    for (const auto &entry : Entries(Dir))
+      if (entry.rfind(".vantari-", 0) == 0)
+        found.push_back(entry);
+    return found;
+  };
+  const auto age = [&](const std::string &name) {
+    const time_t earlier = ::time(nullptr) - 120;
+    const struct timespec times[2] = {{earlier, 0}, {earlier, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path(name).c_str(), times, 0), 0);
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TBackupFile engine;
+    int blocks = 0;
+    engine.OnProgress = [&](TBackupFile &, const std::string &file, TPercentage, bool &) {
+      if (!file.empty() && ++blocks == 5)
+        ::_exit(7); // as a kill would: no clean-up of any kind
+    };
+    engine.Backup({Path("src/a")}, Path("x.bck"));
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(WEXITSTATUS(status), 7);
+  const std::vector<std::string> abandoned = temporaries();
+  ASSERT_EQ(abandoned.size(), 1u);
+  age(abandoned[0]); // the next backup comes later
+
+  const TTargetFolder folder = TTargetFolder::Open(Dir, false);
+  TReplacementFile writing(folder, "y.bck"); // another run, still at work
+  std::vector<std::string> both = temporaries();
+  std::erase(both, abandoned[0]);
+  ASSERT_EQ(both.size(), 1u);
+  const std::string living = both[0];
+  age(living);
+
+  TBackupFile engine;
+  ASSERT_TRUE(engine.Backup({Path("src/a")}, Path("x.bck")));
+  EXPECT_EQ(temporaries(), std::vector<std::string>{living});
+  TBackupFile reader;
+  EXPECT_TRUE(reader.Verify(Path("x.bck")));
+  writing.Finish(-1);
+  writing.Commit();
+  EXPECT_TRUE(temporaries().empty());
+}
+
+// A deflate state that cannot be set up fails every chunk of the batch; none keeps the block an
+// earlier batch left in it, which would go into the archive as another part of the file.
+TEST(PackPipeline, UnreadyStateFailsEveryChunk) {
+  TPackPipeline pipeline(42, 2); // no such zlib level
+  ASSERT_FALSE(pipeline.Ready());
+  std::vector<TPackedChunk> batch(4);
+  for (auto &chunk : batch) {
+    chunk.Count = 100;
+    chunk.Packed = 7; // what the previous batch made of its chunk
+  }
+  pipeline.Compress(batch.data(), batch.size());
+  for (const auto &chunk : batch)
+    EXPECT_EQ(chunk.Packed, -1);
 }
 
 // Archives written on Windows carry lower-case names; the data folder keeps its own case.

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantari;
 using vantari::test::ReadText;
@@ -139,4 +141,24 @@ TEST_F(WinePrefix, ValueMapsThroughDosdevicesAndThePrefixIsNeverWritten) {
 
   WriteText(Config / "user.reg", Hive("\"DefaultDatabase\"=\"/srv/own\""));
   EXPECT_EQ(ReadDefaultDatabase(registry), "/srv/own") << "the user's own value comes first";
+}
+
+// A config folder the program cannot write (made by root through sudo, on a read-only mount):
+// the stand-in cannot be made, but reading the data folder from the Wine prefix must still work.
+TEST_F(WinePrefix, UnwritableConfigFolderStillReadsThePrefix) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "mounting a read-only folder needs root";
+  const std::string readOnly = Config / "ro";
+  std::filesystem::create_directories(readOnly);
+  if (::mount("vantari-test", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct TUnmount {
+    std::string Path;
+    ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+  } unmount{readOnly};
+  WriteText(Prefix / "user.reg", Hive("\"DefaultDatabase\"=\"C:\\\\Lumora\\\\data\\\\\""));
+  TUserRegistry registry(readOnly + "/user.reg", Prefix.Path());
+  EXPECT_EQ(ReadDefaultDatabase(registry),
+            std::filesystem::canonical(Prefix / "drive_c").string() + "/Lumora/data/");
+  EXPECT_FALSE(std::filesystem::exists(readOnly + "/user.reg"));
 }

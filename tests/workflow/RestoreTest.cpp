@@ -4,6 +4,7 @@
 #include "AppTestEnvironment.h"
 #include "BackupFile.h"
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "FtpServer.h"
 #include "HostUIRecorder.h"
 #include "RestoreJournal.h"
@@ -11,15 +12,19 @@
 #include "Workflow.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/fuse.h>
 #include <map>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantari::test {
@@ -199,6 +204,26 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   ExpectNoLeftovers();
 }
 
+// Links in the data folder (a table kept on another drive, a link whose target is gone) come
+// back from an undo as the links they were.
+TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
+  WriteFiles(Home.Root() / "shared", {{"Price.DB", "prices kept on another drive"}}, Year2020);
+  fs::create_symlink(Home.Root() / "shared" / "Price.DB", DataFolder / "Price.DB");
+  fs::create_symlink(Home.Root() / "gone" / "Quote.DB", DataFolder / "Quote.DB");
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
+  ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
+
+  ASSERT_TRUE(Workflow().UndoDownload());
+  Old["Price.DB"] = "prices kept on another drive";
+  EXPECT_EQ(Contents(DataFolder), Old);
+  ASSERT_TRUE(fs::is_symlink(DataFolder / "Price.DB"));
+  EXPECT_EQ(fs::read_symlink(DataFolder / "Price.DB"), Home.Root() / "shared" / "Price.DB");
+  ASSERT_TRUE(fs::is_symlink(DataFolder / "Quote.DB"));
+  EXPECT_EQ(fs::read_symlink(DataFolder / "Quote.DB"), Home.Root() / "gone" / "Quote.DB");
+  EXPECT_EQ(ReadFile(Home.Root() / "shared" / "Price.DB"), "prices kept on another drive");
+}
+
 TEST_F(RestoreTest, UndoWithoutASnapshotChangesNothing) {
   EXPECT_FALSE(Workflow().UndoDownload());
   EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{NothingToUndo});
@@ -282,6 +307,180 @@ TEST_F(RestoreTest, TableHeldOpenByAnotherProgramRefusesUploadAndDownload) {
   EXPECT_TRUE(Workflow().Upload()) << "free again once the program has ended";
 }
 
+// A network file system whose server stops answering, as a NAS that went away does: a small
+// FUSE server in a process of its own that, once told to, leaves every attribute request
+// unanswered. Needs root to mount.
+class THungFileSystem {
+public:
+  explicit THungFileSystem(const fs::path &where) : FWhere(where) {
+    fs::create_directories(where);
+    int control[2];
+    const int device = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (device < 0 || pipe(control) != 0) {
+      FError = std::strerror(errno);
+      return;
+    }
+    const std::string options =
+        "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0";
+    FServer = fork();
+    if (FServer == 0) {
+      close(control[1]);
+      Serve(device, control[0]);
+      _exit(0);
+    }
+    close(control[0]);
+    FControl = control[1];
+    if (mount("vantari-test", where.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+      FError = std::strerror(errno);
+    else
+      FMounted = true;
+    close(device);
+  }
+  ~THungFileSystem() {
+    Abort();
+    if (FMounted)
+      umount2(FWhere.c_str(), MNT_DETACH);
+    if (FControl >= 0)
+      close(FControl);
+  }
+  THungFileSystem(const THungFileSystem &) = delete;
+  THungFileSystem &operator=(const THungFileSystem &) = delete;
+  const std::string &Error() const { return FError; }
+  // From now on attribute requests are never answered.
+  void Hang() { (void)!write(FControl, "h", 1); }
+  // Ends the server: the connection is aborted and every waiting request fails.
+  void Abort() {
+    if (FServer > 0) {
+      kill(FServer, SIGKILL);
+      waitpid(FServer, nullptr, 0);
+    }
+    FServer = -1;
+  }
+
+private:
+  static void Reply(int device, uint64_t unique, int error, const void *body, size_t size) {
+    std::vector<char> out(sizeof(fuse_out_header) + size);
+    const fuse_out_header header{static_cast<uint32_t>(out.size()), error, unique};
+    std::memcpy(out.data(), &header, sizeof header);
+    if (size)
+      std::memcpy(out.data() + sizeof header, body, size);
+    (void)!write(device, out.data(), out.size());
+  }
+  static fuse_attr Attributes(uint64_t node) {
+    fuse_attr attr{};
+    attr.ino = node;
+    attr.mode = node == FUSE_ROOT_ID ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+    attr.nlink = node == FUSE_ROOT_ID ? 2 : 1;
+    attr.size = node == FUSE_ROOT_ID ? 0 : 5;
+    attr.blksize = 4096;
+    return attr;
+  }
+  // Every name is the same file; attributes are never cached, so each stat asks.
+  static void Serve(int device, int control) {
+    std::vector<char> buffer(1 << 20);
+    bool hung = false;
+    for (int requests = 0; requests < 10000; ++requests) {
+      pollfd fds[2] = {{device, POLLIN, 0}, {control, POLLIN, 0}};
+      if (poll(fds, 2, 20000) <= 0)
+        return;
+      if (fds[1].revents) {
+        char c;
+        hung = read(control, &c, 1) == 1;
+        continue;
+      }
+      const ssize_t n = read(device, buffer.data(), buffer.size());
+      if (n < static_cast<ssize_t>(sizeof(fuse_in_header)))
+        return;
+      fuse_in_header in;
+      std::memcpy(&in, buffer.data(), sizeof in);
+      const char *body = buffer.data() + sizeof in;
+      switch (in.opcode) {
+      case FUSE_INIT: {
+        fuse_init_in request;
+        std::memcpy(&request, body,
+                    sizeof request.major + sizeof request.minor + sizeof request.max_readahead);
+        fuse_init_out out{};
+        out.major = FUSE_KERNEL_VERSION;
+        out.minor = FUSE_KERNEL_MINOR_VERSION;
+        out.max_readahead = request.max_readahead;
+        out.max_write = 4096;
+        out.time_gran = 1;
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_LOOKUP: {
+        fuse_entry_out out{};
+        out.nodeid = 2;
+        out.attr = Attributes(2);
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_GETATTR: {
+        if (hung)
+          break;
+        fuse_attr_out out{};
+        out.attr = Attributes(in.nodeid);
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_OPEN: {
+        fuse_open_out out{};
+        out.fh = 1;
+        Reply(device, in.unique, 0, &out, sizeof out);
+        break;
+      }
+      case FUSE_FORGET:
+      case FUSE_BATCH_FORGET:
+      case FUSE_INTERRUPT:
+        break;
+      case FUSE_FLUSH:
+      case FUSE_RELEASE:
+        Reply(device, in.unique, 0, nullptr, 0);
+        break;
+      default:
+        Reply(device, in.unique, -ENOSYS, nullptr, 0);
+      }
+    }
+  }
+
+  fs::path FWhere;
+  std::string FError;
+  pid_t FServer = -1;
+  int FControl = -1;
+  bool FMounted = false;
+};
+
+// Another program holding a file open on a network drive whose server went away must not
+// hang the check (and with it the upload or download) for ever.
+TEST_F(RestoreTest, FilesInUseCheckDoesNotHangOnAnUnansweringFileSystem) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a FUSE file system needs root";
+  THungFileSystem nas(Home.Root() / "nas");
+  if (!nas.Error().empty())
+    GTEST_SKIP() << "cannot mount a FUSE file system here: " << nas.Error();
+  TFileHolder other(Home.Root() / "nas" / "letter.doc");
+  nas.Hang();
+  TFileHolder wine(DataFolder / "Sale.DB");
+
+  const pid_t check = fork();
+  if (check == 0)
+    _exit(FilesInUse(DataFolder.string()) ? 0 : 1);
+  int status = 0;
+  bool ended = false;
+  for (int waited = 0; waited < 100 && !ended; ++waited) {
+    ended = waitpid(check, &status, WNOHANG) == check;
+    if (!ended)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!ended) {
+    nas.Abort(); // a request the server has read is waited for even by a killed process
+    kill(check, SIGKILL);
+    waitpid(check, nullptr, 0);
+  }
+  ASSERT_TRUE(ended) << "the check still waits for the file system after 5 s";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the held table is seen";
+}
+
 TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   for (int run = 0; run < 4; ++run)
@@ -290,6 +489,36 @@ TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
   ASSERT_EQ(kept.size(), 3u);
   for (const std::string &name : kept)
     EXPECT_EQ(Contents(BackupFolder() / name), After) << "the oldest, with the old data, went";
+}
+
+// Snapshots made within one second (a script downloads and undoes in a row): the newest is the
+// one made last, whatever kind each is, so that the next undo brings back the right data.
+TEST_F(RestoreTest, SnapshotsOfOneSecondKeepTheirOrder) {
+  TRestoreTransaction transaction(DataFolder.string(), BackupFolder().string());
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    fs::remove_all(BackupFolder());
+    const time_t second = time(nullptr);
+    std::tm local{};
+    localtime_r(&second, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    // Two undos earlier in this second.
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp)));
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp) + "-2"));
+    // Not a name this program makes; its number does not even fit into an int.
+    fs::create_directories(BackupFolder() / ("before-undo-" + std::string(stamp) + "-99999999999"));
+    ASSERT_TRUE(transaction.Run("before-download", [&](const std::string &staging) {
+      WriteFiles(staging, New, Year2024);
+      return true;
+    }));
+    if (time(nullptr) != second)
+      continue; // the run went into the next second; try again
+    ASSERT_EQ(Snapshots().size(), 3u);
+    EXPECT_EQ(Snapshots().back(), ExtractFileName(transaction.SnapshotFolder()));
+    EXPECT_EQ(Contents(BackupFolder() / Snapshots().back()), Old);
+    return;
+  }
+  GTEST_SKIP() << "the run never fitted into one second";
 }
 
 TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
@@ -350,6 +579,84 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
     EXPECT_EQ(ReadFile(LocalArchive()), archive);
     ExpectNoLeftovers();
   }
+}
+
+// The accounting program started while the archive unpacks: its open tables are not moved from
+// under it (what it saved would go into the snapshot); the restore fails, nothing changes.
+TEST_F(RestoreTest, ProgramStartedDuringTheUnpackStopsTheSwap) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  std::unique_ptr<TFileHolder> wine;
+  SetRestoreStopHook([&](const char *step) {
+    if (std::string(step) == "staged" && !wine)
+      wine = std::make_unique<TFileHolder>(DataFolder / "Sale.DB");
+  });
+  const bool restored = Workflow().RestoreData(LocalArchive().string());
+  SetRestoreStopHook({});
+  EXPECT_FALSE(restored);
+  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  ExpectNoLeftovers();
+  wine.reset();
+  EXPECT_TRUE(Workflow().RestoreData(LocalArchive().string()));
+  EXPECT_EQ(Contents(DataFolder), After);
+}
+
+// A power cut at the start that rolls back a cut-short restore: the start after it must finish
+// the rollback, not take the old files already put back for new ones.
+TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  ASSERT_TRUE(
+      StoppedAt("installing", [&] { return Workflow().RestoreData(LocalArchive().string()); }));
+  for (int killed = 0; killed < 2; ++killed)
+    ASSERT_TRUE(StoppedAt("rolling-back", [&] { return TWorkflow(Config).Running(); }));
+  const TWorkflow restarted(Config);
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  ExpectNoLeftovers();
+  Recorder.Shown.clear();
+  Server->WriteFile("vantari.bck", Archive(New, Year2024));
+  EXPECT_TRUE(Workflow().Download()) << "no failed recovery blocks the next download";
+  EXPECT_EQ(Contents(DataFolder), After);
+}
+
+// The program started a second time (or the command line from a timer) while a download is
+// halfway through its swap: the newcomer must not take the live transaction for one cut short.
+TEST_F(RestoreTest, SecondInstanceLeavesARunningRestoreAlone) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  int reached[2], resume[2];
+  ASSERT_EQ(pipe(reached), 0);
+  ASSERT_EQ(pipe(resume), 0);
+  const pid_t first = fork();
+  if (first == 0) {
+    SetRestoreStopHook([&](const char *step) {
+      if (std::string(step) == "installing") {
+        char go = 0;
+        (void)!write(reached[1], "r", 1);
+        (void)!read(resume[0], &go, 1);
+        SetRestoreStopHook({});
+      }
+    });
+    _exit(Workflow().RestoreData(LocalArchive().string()) ? 0 : 1);
+  }
+  char signal = 0;
+  ASSERT_EQ(read(reached[0], &signal, 1), 1);
+  {
+    const TWorkflow second(Config); // its start finds the journal of the running one
+    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Recover());
+    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string())
+                     .Run("before-download", [](const std::string &) { return true; }));
+  }
+  (void)!write(resume[1], "g", 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(first, &status, 0), first);
+  for (const int fd : {reached[0], reached[1], resume[0], resume[1]})
+    close(fd);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first run completes";
+  EXPECT_EQ(Contents(DataFolder), After);
+  ASSERT_EQ(Snapshots().size(), 1u);
+  EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
+  ExpectNoLeftovers();
 }
 
 TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
@@ -413,6 +720,24 @@ TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
   EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
   EXPECT_TRUE(Snapshots().empty());
   ExpectNoLeftovers();
+}
+
+// A Backup folder on a file system of its own (another disk mounted there): the snapshot cannot
+// be made by rename, so the restore fails and leaves the data folder as it was.
+TEST_F(RestoreTest, BackupFolderOnAnotherFileSystemLeavesTheDataAsItWas) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a file system needs root";
+  TSmallFileSystem other(BackupFolder(), "4m");
+  if (!other.Error().empty())
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << other.Error();
+  WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
+  Server->WriteFile("vantari.bck", Archive(New, Year2024));
+  EXPECT_FALSE(Workflow().Download());
+  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_TRUE(Snapshots().empty());
+  EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));
+  EXPECT_FALSE(fs::exists(BackupFolder() / "restore.journal"));
 }
 
 } // namespace
