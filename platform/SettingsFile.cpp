@@ -1,6 +1,7 @@
 #include "SettingsFile.h"
 
 #include "Exception.h"
+#include "FileDescriptor.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -11,50 +12,15 @@ namespace vantari {
 
 namespace {
 
-class TFd {
-public:
-  explicit TFd(int fd) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFd(const TFd &) = delete;
-  TFd &operator=(const TFd &) = delete;
-  int Get() const { return FFd; }
-  bool Valid() const { return FFd >= 0; }
-
-private:
-  int FFd;
-};
-
-bool WriteAll(int fd, const std::string &content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string FolderOf(const std::string &path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void SyncFolder(const std::string &path) {
-  TFd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.Valid())
-    ::fsync(folder.Get());
-}
-
 // A new file beside path with content and mode, on disk; its name, or empty on failure.
 std::string WriteTemporary(const std::string &path, const std::string &content, mode_t mode) {
   std::string name = path + ".XXXXXX";
-  TFd fd(::mkstemp(name.data())); // O_EXCL: never an existing name, never a link
+  TFileDescriptor fd(::mkstemp(name.data())); // O_EXCL: never an existing name, never a link
   if (!fd.Valid())
     return {};
   if (::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0)
@@ -71,7 +37,7 @@ std::string WriteTemporary(const std::string &path, const std::string &content, 
 
 bool ReadSettingsFile(const std::string &path, std::string &content, size_t maxBytes) {
   // O_NONBLOCK: opening a fifo must not wait for a writer.
-  TFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       return false;
@@ -114,7 +80,7 @@ void WriteSettingsFile(const std::string &path, const std::string &content, mode
       ::unlink(temporary.c_str());
     throw Exception(Format("Unable to write to %s", path.c_str()));
   }
-  SyncFolder(path);
+  SyncFolder(FolderOf(path));
 }
 
 bool CreateSettingsFile(const std::string &path, const std::string &content, mode_t mode) {
@@ -125,7 +91,7 @@ bool CreateSettingsFile(const std::string &path, const std::string &content, mod
   const bool created = ::link(temporary.c_str(), path.c_str()) == 0;
   ::unlink(temporary.c_str());
   if (created)
-    SyncFolder(path);
+    SyncFolder(FolderOf(path));
   return created;
 }
 

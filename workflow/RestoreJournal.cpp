@@ -1,6 +1,7 @@
 #include "RestoreJournal.h"
 
 #include "Exception.h"
+#include "FileDescriptor.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,40 +16,6 @@ namespace {
 constexpr off_t MaxJournalBytes = 4096;
 
 const char *const StepNames[] = {"staging", "snapshot", "install", "committed"};
-
-class TFd {
-public:
-  explicit TFd(int fd) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFd(const TFd &) = delete;
-  TFd &operator=(const TFd &) = delete;
-  int Get() const { return FFd; }
-  bool Valid() const { return FFd >= 0; }
-
-private:
-  int FFd;
-};
-
-bool WriteAll(int fd, const std::string &text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool SyncFolder(const std::string &folder) {
-  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.Valid() && ::fsync(dir.Get()) == 0;
-}
 
 // A folder name the journal may name: one path segment, no hidden or parent names.
 bool IsPlainName(const std::string &name) {
@@ -69,7 +36,8 @@ bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJourn
        << "snapshot=" << journal.Snapshot << "\n"
        << "consumed=" << journal.Consumed << "\n";
   ::unlink(temporary.c_str()); // a leftover of a killed write
-  TFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  TFileDescriptor fd(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.Valid())
     return false;
   if (!WriteAll(fd.Get(), text.str()) || ::fsync(fd.Get()) != 0 ||
@@ -82,7 +50,7 @@ bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJourn
 
 std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFolder) {
   const std::string path = PathIn(backupFolder);
-  TFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) {
     if (errno == ENOENT)
       return std::nullopt;

@@ -1,5 +1,7 @@
 #include "RestoreTransaction.h"
 
+#include "FileDescriptor.h"
+
 #include "FileSystem.h"
 #include "FilesInUse.h"
 #include "RestoreJournal.h"
@@ -40,10 +42,6 @@ bool SyncPath(const std::string &path, int flags) {
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
   return synced;
-}
-
-bool SyncFolder(const std::string &folder) {
-  return SyncPath(folder, O_DIRECTORY);
 }
 
 // Moves a file within one file system, never over an existing name.

@@ -1,5 +1,7 @@
 #include "Password.h"
 
+#include "FileDescriptor.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,22 +14,6 @@ namespace vantari {
 namespace {
 
 constexpr off_t MaxPasswordFile = 4096;
-
-// Closes a descriptor when the scope ends.
-class TFd {
-public:
-  explicit TFd(int fd) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFd(const TFd &) = delete;
-  TFd &operator=(const TFd &) = delete;
-  int Get() const { return FFd; }
-
-private:
-  int FFd;
-};
 
 std::string FirstLine(const std::string &text) {
   const size_t end = text.find_first_of("\r\n");
@@ -51,7 +37,7 @@ std::string TPasswordSource::Read(const std::string &file) {
 
 std::string TPasswordSource::ReadFile(const std::string &file) {
   // O_NOFOLLOW and the checks on the open descriptor: what is checked is what is read.
-  TFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  TFileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0)
     throw Exception(file + ": " + std::strerror(errno));
   struct stat st {};
