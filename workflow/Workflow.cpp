@@ -64,6 +64,14 @@ std::string MinuteStamp() {
   return text;
 }
 
+// Whether any of the masks matches a file; the engine would write an empty archive for none.
+bool HasDataTableFiles(const std::vector<std::string> &masks) {
+  for (const std::string &mask : masks)
+    if (!FindFiles(mask, 0).empty())
+      return true;
+  return false;
+}
+
 } // namespace
 
 // One workflow at a time. On every exit, an exception's included, an FTP session left open
@@ -273,11 +281,10 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
       Status("백업을 완료했습니다.");
       HostUI().SetCursor(TCursor::crDefault);
     });
-    result = FBackupFile->Backup(masks, archivePath);
-    // An archive without a single data file would replace the good copy on the server,
-    // and the next download would restore it over good data.
-    if (FBackupFile->FilesProcessed() == 0)
-      result = false;
+    // An archive without a single data file would replace the good copy on the server and
+    // the last good local one, and the next download would restore it over good data.
+    result = HasDataTableFiles(masks) && FBackupFile->Backup(masks, archivePath) &&
+             FBackupFile->FilesProcessed() > 0;
   }
   if (!result)
     HostUI().ShowFailure(TextBackupFailed);

@@ -158,14 +158,17 @@ TEST_F(WorkflowTest, FirstDownloadOnAComputerWithoutABackupFolder) {
   EXPECT_FALSE(fs::exists(DataFolder / "Backup" / "vantari.bck.part"));
 }
 
-TEST_F(WorkflowTest, DataFolderWithoutTablesSendsNothing) {
+TEST_F(WorkflowTest, DataFolderWithoutTablesSendsNothingAndKeepsTheLocalArchive) {
   for (const auto &[name, bytes] : Sample)
     fs::remove(DataFolder / name);
   WriteFile(DataFolder / "readme.txt", "not a table");
+  fs::create_directories(DataFolder / "Backup");
+  WriteFile(DataFolder / "Backup" / "vantari.bck", "the good local archive");
   Server->WriteFile("vantari.bck", "the good archive of yesterday");
   Upload();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"failure: 백업에 실패하였습니다."}));
   EXPECT_EQ(Server->ReadFile("vantari.bck"), "the good archive of yesterday");
+  EXPECT_EQ(ReadFile(DataFolder / "Backup" / "vantari.bck"), "the good local archive");
   EXPECT_TRUE(Logged("status: 서버 단절"));
 }
 
