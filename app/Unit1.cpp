@@ -1,24 +1,13 @@
 #include "Unit1.h"
 
 #include "Application.h"
-#include "BackupFile.h"
-#include "Cp949.h"
-#include "FileSystem.h"
 #include "HostUI.h"
-#include "IdFTP.h"
-#include "IdIcmpClient.h"
-#include "Paths.h"
-#include "PrivateProfile.h"
-#include "UserRegistry.h"
 #include "WindowLook.h"
+#include "Workflow.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QMouseEvent>
 #include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <sys/stat.h>
 
 // The banner lives in the window library's resources, which a static link would drop.
 static void InitWindowResources() {
@@ -28,63 +17,6 @@ static void InitWindowResources() {
 namespace vantari {
 
 namespace {
-
-using std::chrono::milliseconds;
-
-const char *const SettingsSection = "Server";
-const char *const DatabaseKey = "Software\\Corvex\\LumoraBC\\Database";
-
-// The accounting program's tables, packed in this order.
-const char *const DataTables[] = {
-    "AssemblyItem", "Bankbook",        "BusiPart",     "Chmod",        "CreditCard",
-    "Employee",     "InOut",           "InOutAccount", "InvAdjust",    "InventoryTrack",
-    "Item",         "ItemAsm",         "Note",         "Option",       "Payment",
-    "Price",        "PriceSearchEach", "Purchase",     "PurchaseItem", "PurchaseType",
-    "Quote",        "QuoteItem",       "QuoteRef",     "ReceivePay",   "ReceivePay2",
-    "Sale",         "SaleItem",        "SaleType",     "StockValue",   "System01",
-    "TaxBill",      "TransactLog",     "UserInfo"};
-
-constexpr int32_t PingTimeout = 10000;
-constexpr int32_t FloppyVolumeSize = 1400000;
-constexpr milliseconds RepaintInterval{100};
-
-const char *const TextNoDataFolder =
-    "루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
-const char *const TextAllDone = "모든 작업을 정상적으로 완료하였습니다.";
-const char *const TextBackupFailed = "백업에 실패하였습니다.";
-const char *const TextRestoreFailed = "복원에 실패하였습니다.";
-const char *const TextUploadFailed = "파일 올리기를 실패하였습니다.";
-
-std::string SettingsFile() {
-  return ConfigFolder() + "FtpHost.ini";
-}
-
-// The registry value may end in a separator of either platform ("C:\Data\", "/srv/data/").
-std::string WithoutTrailingSeparator(std::string folder) {
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
-    folder.pop_back();
-  return folder;
-}
-
-// "12.35 KB/s": two decimals, a point whatever the user's locale.
-QString SpeedText(double speed) {
-  char digits[32];
-  const auto end =
-      std::to_chars(digits, digits + sizeof digits, speed, std::chars_format::fixed, 2);
-  return QString::fromLatin1(digits, static_cast<int>(end.ptr - digits)) + QStringLiteral(" KB/s");
-}
-
-// Runs its action when the scope ends, also when an exception passes.
-template <class F> class TScopeExit {
-public:
-  explicit TScopeExit(F action) : FAction(std::move(action)) {}
-  ~TScopeExit() { FAction(); }
-  TScopeExit(const TScopeExit &) = delete;
-  TScopeExit &operator=(const TScopeExit &) = delete;
-
-private:
-  F FAction;
-};
 
 void PlaceRule(QFrame &shape, const char *name, QRect geometry) {
   shape.setObjectName(QString::fromLatin1(name));
@@ -118,20 +50,11 @@ void PlaceEdit(QLineEdit &edit, const char *name, QRect geometry) {
 } // namespace
 
 // One workflow at a time: while it runs the buttons start nothing and the ID and password
-// stay as they were read. On every exit, an exception's included, an FTP session left open
-// is closed so that the next click can log in again.
+// stay as they were read.
 class TForm1::TWorkflowRun {
 public:
   explicit TWorkflowRun(TForm1 &form) : FForm(form) { Lock(true); }
   ~TWorkflowRun() {
-    try {
-      if (FForm.IdFTP1->IsConnected()) {
-        FForm.IdFTP1->CloseSession();
-        FForm.SetStatus(QStringLiteral("서버 단절"));
-      }
-    } catch (const std::exception &) {
-      // The connection is gone either way; the step that failed has been reported.
-    }
     // Clicks that queued up while the steps only repainted land on disabled buttons.
     HostUI().ProcessMessages();
     Lock(false);
@@ -151,15 +74,8 @@ private:
   TForm1 &FForm;
 };
 
-TForm1::TConfig TForm1::TConfig::BuiltIn() {
-  TConfig config;
-  config.FtpHost = VANTARI_FTP_HOST;
-  config.FtpPort = VANTARI_FTP_PORT;
-  config.PingTarget = VANTARI_PING_TARGET;
-  return config;
-}
-
-TForm1::TForm1(TConfig config, QWidget *parent) : QWidget(parent), FConfig(std::move(config)) {
+TForm1::TForm1(TConfig config, QWidget *parent)
+    : QWidget(parent), FWorkflow(std::make_unique<TWorkflow>(std::move(config))) {
   InitWindowResources();
   BuildControls();
   CreateComponents();
@@ -229,37 +145,24 @@ void TForm1::BuildControls() {
   UserIDEdit.setFocus();
 }
 
+// The workflow layer's reports drive the status bar and the progress bar.
 void TForm1::CreateComponents() {
-  BackupFile = std::make_unique<TBackupFile>();
-  BackupFile->SetVersion("5.10");
-  BackupFile->SetBackupMode(bmAll);
-  BackupFile->SetCompressionLevel(clFastest);
-  BackupFile->SetRestoreMode(rmAll);
-  BackupFile->SetMaxSize(0);
-  BackupFile->SetSetArchiveFlag(false);
-  BackupFile->SetRestoreFullPath(false);
-  BackupFile->SetSaveFileID(false);
-  BackupFile->OnProgress = [this](TBackupFile &sender, const std::string &name, TPercentage percent,
-                                  bool &go) { BackupFileProgress(sender, name, percent, go); };
-
-  IdFTP1 = std::make_unique<TIdFTP>();
-  IdFTP1->SetMaxLineAction(maException);
-  IdFTP1->SetReadTimeout(0);
-  IdFTP1->SetRecvBufferSize(8192);
-  IdFTP1->SetSendBufferSize(1024);
-  IdFTP1->SetPort(FConfig.FtpPort);
-  IdFTP1->SetPassive(false);
-  IdFTP1->SetPassword("anonymous@");
-  IdFTP1->OnWorkBegin = [this](TIdComponent *sender, TWorkMode mode, int32_t max) {
-    IdFTP1WorkBegin(sender, mode, max);
+  TWorkflow &workflow = *FWorkflow;
+  workflow.OnStatus = [this](const std::string &text) { SetStatus(QString::fromStdString(text)); };
+  workflow.OnProgressShow = [this](int32_t maximum) {
+    ProgressBar.setRange(0, std::max(maximum, 0));
+    ProgressBar.show();
   };
-  IdFTP1->OnWork = [this](TIdComponent *sender, TWorkMode mode, int32_t count) {
-    IdFTP1Work(sender, mode, count);
+  workflow.OnProgressPosition = [this](int32_t position) {
+    if (!ProgressBar.isHidden())
+      ProgressBar.setValue(position);
   };
-  IdFTP1->OnWorkEnd = [this](TIdComponent *sender, TWorkMode mode) { IdFTP1WorkEnd(sender, mode); };
-
-  Ping = std::make_unique<TIdIcmpClient>();
-  Ping->SetWaitCeiling(FConfig.PingWaitCeiling);
+  workflow.OnProgressHide = [this] { ProgressBar.hide(); };
+  workflow.OnWorkBegin = [this](TWorkMode mode, int32_t maximum) {
+    IdFTP1WorkBegin(nullptr, mode, maximum);
+  };
+  workflow.OnWork = [this](TWorkMode mode, int32_t count) { IdFTP1Work(nullptr, mode, count); };
+  workflow.OnWorkEnd = [this](TWorkMode mode) { IdFTP1WorkEnd(nullptr, mode); };
 
   FTransferShowTimer.setSingleShot(true);
   connect(&FTransferShowTimer, &QTimer::timeout, this, [this] { ShowTransfer(); });
@@ -275,22 +178,23 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::WriteSetting(const std::string &value, const std::string &key) {
-  WritePrivateProfileString(SettingsSection, key, value, SettingsFile());
+  FWorkflow->Settings().WriteSetting(value, key);
 }
 
 std::string TForm1::ReadSetting(const std::string &key) const {
-  return GetPrivateProfileString(SettingsSection, key, key, SettingsFile());
+  return FWorkflow->Settings().ReadSetting(key);
 }
 
 void TForm1::ReadDataFolder() {
-  TUserRegistry registry;
-  std::string folder;
-  if (registry.OpenKey(DatabaseKey, true)) {
-    folder = registry.ReadString("DefaultDatabase");
-    registry.CloseKey();
-  }
-  FDataFolder = WithoutTrailingSeparator(folder);
-  FBackupFolder = FDataFolder + "/Backup";
+  FWorkflow->Settings().ReadDataFolder();
+}
+
+const std::string &TForm1::DataFolder() const {
+  return FWorkflow->Settings().DataFolder();
+}
+
+const std::string &TForm1::BackupFolder() const {
+  return FWorkflow->Settings().BackupFolder();
 }
 
 void TForm1::Image1Click() {
@@ -301,232 +205,66 @@ void TForm1::btnBackupWizardClick() {
   if (FWorkflowRunning)
     return;
   TWorkflowRun run(*this);
-  UploadWorkflow();
+  LoggedIn().Upload();
 }
 
 void TForm1::btnRestoreWizardClick() {
   if (FWorkflowRunning)
     return;
   TWorkflowRun run(*this);
-  DownloadWorkflow();
+  LoggedIn().Download();
 }
 
-void TForm1::UploadWorkflow() {
-  if (!HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
-    return;
-  }
-  if (!CheckInternet() || !ConnectServer())
-    return;
-  if (!BackupData(LocalArchivePath())) {
-    DisconnectServer();
-    return;
-  }
-  if (UploadArchive())
-    HostUI().ShowMessage(TextAllDone);
-  DisconnectServer();
-}
-
-void TForm1::DownloadWorkflow() {
-  if (!HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
-    return;
-  }
-  if (!CheckInternet() || !ConnectServer())
-    return;
-  const bool downloaded = DownloadArchive();
-  const bool restored = downloaded && RestoreData(LocalArchivePath());
-  DisconnectServer();
-  if (downloaded && restored)
-    HostUI().ShowMessage(TextAllDone);
+// The workflow layer with the ID and password as they stand in the window.
+TWorkflow &TForm1::LoggedIn() {
+  FWorkflow->SetLogin(UserIDEdit.text().toStdString(), PasswordEdit.text().toStdString());
+  return *FWorkflow;
 }
 
 bool TForm1::CheckInternet() {
-  Ping->SetReceiveTimeout(PingTimeout);
-  Ping->SetHost(FConfig.PingTarget);
-  bool reachable = true;
-  for (int echo = 0; echo < 3; ++echo) {
-    Ping->SendPing(std::string(), 0);
-    if (Ping->LastEcho().SenderAddress == "0.0.0.0")
-      reachable = false;
-  }
-  if (!reachable) {
-    HostUI().ShowMessage("인터넷 연결이 되어있지 않습니다.");
-    return false;
-  }
-  SetStatus(QStringLiteral("인터넷 사용가능"));
-  FFtpHost = FConfig.FtpHost;
-  return true;
+  return LoggedIn().CheckInternet();
 }
 
 bool TForm1::ConnectServer() {
-  try {
-    const std::string user = UserID();
-    const std::string password = PasswordEdit.text().toStdString();
-    IdFTP1->SetUsername(user);
-    IdFTP1->SetPassword(password);
-    IdFTP1->SetHost(FFtpHost);
-    IdFTP1->OpenSession(true, -1);
-    SetStatus(QStringLiteral("서버 접속 완료"));
-    WriteSetting(FFtpHost, "FTPHOST");
-    WriteSetting(user, "HOSTID");
-    WriteSetting(password, "HOSTPASS");
-    return true;
-  } catch (const std::exception &) {
-    HostUI().ShowMessage("서버 접속에 실패하였습니다.");
-    return false;
-  }
+  return LoggedIn().ConnectServer();
 }
 
 bool TForm1::BackupData(const std::string &archivePath) {
-  std::vector<std::string> masks;
-  for (const char *table : DataTables)
-    masks.push_back(FDataFolder + "/" + table + ".*");
-  const std::string folder = ExtractFileDir(archivePath);
-  if (!DirectoryExists(folder))
-    mkdir(folder.c_str(), 0777); // a failure shows as the engine's write error
-
-  const bool floppy = !archivePath.empty() && std::toupper(archivePath[0]) == 'A';
-  BackupFile->SetMaxSize(floppy ? FloppyVolumeSize : 0);
-  const QString made = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"));
-  BackupFile->SetBackupTitle(Utf8ToCp949(made.toStdString() + "에 만든 백업파일"));
-  BackupFile->SetBackupMode(bmAll);
-  BackupFile->SetCompressionLevel(clFastest);
-  BackupFile->SetSaveFileID(false);
-
-  HostUI().SetCursor(TCursor::crAppStart);
-  ProgressBar.setRange(0, 100);
-  ProgressBar.show();
-  bool result = false;
-  {
-    TScopeExit done([this] {
-      ProgressBar.hide();
-      SetStatus(QStringLiteral("백업을 완료했습니다."));
-      HostUI().SetCursor(TCursor::crDefault);
-    });
-    result = BackupFile->Backup(masks, archivePath);
-    // An archive without a single data file would replace the good copy on the server,
-    // and the next download would restore it over good data.
-    if (BackupFile->FilesProcessed() == 0)
-      result = false;
-  }
-  if (!result)
-    HostUI().ShowFailure(TextBackupFailed);
-  return result;
+  return LoggedIn().BackupData(archivePath);
 }
 
 bool TForm1::UploadArchive() {
-  if (!IdFTP1->IsConnected())
-    return false;
-  ProgressBar.show();
-  SetStatus(QStringLiteral("파일을 올리는 중..."));
-  HostUI().ProcessMessages();
-  try {
-    IdFTP1->SetTransferType(ftBinary);
-    const std::string local = LocalArchivePath();
-    IdFTP1->UploadFile(local, RemoteArchiveName(), false);
-    // A dropped connection looks like a finished one: what the server holds must be whole.
-    const int32_t stored = IdFTP1->RemoteFileSize(RemoteArchiveName());
-    if (stored >= 0 && stored != FileSize(local)) {
-      HostUI().ShowMessage(TextUploadFailed);
-      return false;
-    }
-    return true;
-  } catch (const std::exception &) {
-    HostUI().ShowMessage(TextUploadFailed);
-    return false;
-  }
+  return LoggedIn().UploadArchive();
 }
 
 bool TForm1::DownloadArchive() {
-  if (!IdFTP1->IsConnected())
-    return false;
-  try {
-    ProgressBar.show();
-    SetStatus(QStringLiteral("파일을 받는 중..."));
-    HostUI().ProcessMessages();
-    IdFTP1->SetTransferType(ftBinary);
-    FRemoteSize = IdFTP1->RemoteFileSize(RemoteArchiveName());
-    IdFTP1->DownloadFile(RemoteArchiveName(), LocalArchivePath(), true, false);
-    return true;
-  } catch (const std::exception &) {
-    HostUI().ShowMessage("파일 받기에 실패하였습니다.");
-    return false;
-  }
+  return LoggedIn().DownloadArchive();
 }
 
 bool TForm1::RestoreData(const std::string &archivePath) {
-  HostUI().SetCursor(TCursor::crHourGlass);
-  ProgressBar.setRange(0, 100);
-  ProgressBar.show();
-  bool ok = true;
-  const std::string second = SecondArchivePath();
-  BackupFile->SetRestoreMode(rmAll);
-  BackupFile->SetRestoreFullPath(false);
-  {
-    TScopeExit done([this] {
-      SetStatus(QStringLiteral("복원을 완료했습니다."));
-      HostUI().SetCursor(TCursor::crDefault);
-    });
-    // The data files go before the archive is unpacked, so a download that arrived cut
-    // short or damaged must be found out first.
-    ok = BackupFile->Verify(archivePath);
-    if (ok)
-      ok = DeleteDataFiles();
-    if (ok)
-      ok = BackupFile->Restore(archivePath, FDataFolder);
-    if (ok)
-      ok = BackupFile->Restore(second, FDataFolder);
-  }
-  if (!ok)
-    HostUI().ShowFailure(TextRestoreFailed);
-  return ok;
+  return LoggedIn().RestoreData(archivePath);
 }
 
 bool TForm1::DeleteDataFiles() {
-  if (!HasDataFolder())
-    return false; // never anywhere but in a real data folder
-  for (const TSearchRec &entry : FindFiles(FDataFolder + "/*.*", 0))
-    if (!DeleteFile(FDataFolder + "/" + entry.Name))
-      return false;
-  return true;
+  return FWorkflow->DeleteDataFiles();
 }
 
 void TForm1::DisconnectServer() {
-  IdFTP1->CloseSession();
-  SetStatus(QStringLiteral("서버 단절"));
-}
-
-void TForm1::BackupFileProgress(TBackupFile &, const std::string &, uint8_t Percent, bool &) {
-  if (!ProgressBar.isHidden())
-    ProgressBar.setValue(Percent);
+  FWorkflow->DisconnectServer();
 }
 
 void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
-  FTransferStart = Now();
-  FShownSinceBegin = false;
   FTransferShowTimer.stop();
-  // A download of unknown length (no size from the server) shows a busy bar.
-  const int32_t maximum = AWorkCountMax > 0 ? AWorkCountMax : FRemoteSize;
-  ProgressBar.setRange(0, std::max(maximum, 0));
-  FTransferSpeed = 0;
+  FTransfer.Begin(FWorkflow->Config().Now());
+  ProgressBar.setRange(0, std::max(AWorkCountMax, 0));
 }
 
 void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount) {
-  const auto now = Now();
-  const double seconds =
-      std::chrono::duration_cast<milliseconds>(now - FTransferStart).count() / 1000.0;
-  if (seconds > 0)
-    FTransferSpeed = AWorkCount / 1024.0 / seconds;
-  // Every piece is counted; the window is redrawn at most every 100 ms, so that a status
-  // text for each 1024-byte send does not cost the transfer its speed.
-  FWorkMode = AWorkMode;
-  FWorkCount = AWorkCount;
-  if (FShownSinceBegin && now - FLastShown < RepaintInterval) {
+  if (!FTransfer.Update(AWorkMode, AWorkCount, FWorkflow->Config().Now())) {
     // The last count of a burst is shown once the interval is over, even when the next
     // piece is slow to come.
     if (!FTransferShowTimer.isActive())
-      FTransferShowTimer.start(RepaintInterval);
+      FTransferShowTimer.start(TTransferMeter::RepaintInterval);
     return;
   }
   ShowTransfer();
@@ -535,58 +273,17 @@ void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount)
 
 void TForm1::ShowTransfer() {
   FTransferShowTimer.stop();
-  FShownSinceBegin = true;
-  FLastShown = Now();
-  const QString label =
-      FWorkMode == wmRead ? QStringLiteral("Download speed ") : QStringLiteral("Uploade speed ");
-  SetStatus(label + SpeedText(FTransferSpeed));
-  ProgressBar.setValue(FWorkCount);
+  FTransfer.Shown(FWorkflow->Config().Now());
+  SetStatus(QString::fromStdString(FTransfer.StatusText()));
+  ProgressBar.setValue(FTransfer.Count());
 }
 
 void TForm1::IdFTP1WorkEnd(TIdComponent *, TWorkMode) {
   FTransferShowTimer.stop();
-  SetStatus(QStringLiteral("전송을 완료했습니다."));
-  FRemoteSize = 0;
-  ProgressBar.setValue(0);
-  FTransferSpeed = 0;
-  ProgressBar.hide();
-}
-
-bool TForm1::HasDataFolder() const {
-  return !FDataFolder.empty() && FDataFolder.front() == '/' && DirectoryExists(FDataFolder);
 }
 
 void TForm1::SetStatus(const QString &text) {
   StatusBar.SetPanelText(1, text);
-}
-
-std::string TForm1::UserID() const {
-  return UserIDEdit.text().toStdString();
-}
-
-// The user ID names a file, never a folder: an ID such as "../x" would put the archive into
-// the data folder, where the download's deletion would remove it before it is unpacked.
-std::string TForm1::LocalArchivePath() const {
-  std::string name = RemoteArchiveName();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return FBackupFolder + "/" + name;
-}
-
-std::string TForm1::RemoteArchiveName() const {
-  return UserID() + ".bck";
-}
-
-std::string TForm1::SecondArchivePath() const {
-  if (!FConfig.SecondArchive.empty())
-    return FConfig.SecondArchive;
-  const std::string beside = ProgramFolder() + "zipcode.bck";
-  if (FileExists(beside))
-    return beside;
-  return ExpandFileName(ProgramFolder() + "../share/vantari/zipcode.bck");
-}
-
-std::chrono::steady_clock::time_point TForm1::Now() const {
-  return FConfig.Clock ? FConfig.Clock() : std::chrono::steady_clock::now();
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {

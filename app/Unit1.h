@@ -3,7 +3,9 @@
 #include "IdComponent.h"
 #include "Label.h"
 #include "StatusBar.h"
+#include "TransferMeter.h"
 #include "Unit2.h"
+#include "WorkflowConfig.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -20,28 +22,14 @@
 
 namespace vantari {
 
-class TBackupFile;
-class TIdFTP;
-class TIdIcmpClient;
+class TWorkflow;
 
 // The main window: banner, the upload and download buttons, the user's ID and password,
-// and the status bar that shows the progress of a workflow. Runs both workflows and
-// holds the settings store.
+// and the status bar that shows the progress of a workflow. The workflows and the settings
+// store live in the workflow layer; the window shows what they report.
 class TForm1 : public QWidget {
 public:
-  using TClock = std::function<std::chrono::steady_clock::time_point()>;
-
-  // Fixed values of the program, chosen at build time (BuiltIn). Tests point the window at
-  // their own server and clock; the program never does.
-  struct TConfig {
-    std::string FtpHost;
-    int32_t FtpPort = 21;
-    std::string PingTarget;
-    int32_t PingWaitCeiling = 0; // longest single echo wait in ms; 0: the full 10 seconds
-    std::string SecondArchive;   // empty: zipcode.bck beside the program or in its data folder
-    TClock Clock;                // empty: the steady clock
-    static TConfig BuiltIn();
-  };
+  using TConfig = TWorkflowConfig;
 
   explicit TForm1(TConfig config = TConfig::BuiltIn(), QWidget *parent = nullptr);
   ~TForm1() override;
@@ -56,13 +44,11 @@ public:
   void Image1Click();
   void btnBackupWizardClick();
   void btnRestoreWizardClick();
-  void BackupFileProgress(TBackupFile &Sender, const std::string &Filename, uint8_t Percent,
-                          bool &Continue);
   void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
   void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
   void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
 
-  // Workflow steps; each blocks until done.
+  // Workflow steps with the login typed into the window; each blocks until done.
   bool CheckInternet();
   bool ConnectServer();
   bool BackupData(const std::string &archivePath);
@@ -72,9 +58,10 @@ public:
   bool DeleteDataFiles();
   void DisconnectServer();
 
-  const std::string &DataFolder() const { return FDataFolder; }
-  const std::string &BackupFolder() const { return FBackupFolder; }
+  const std::string &DataFolder() const;
+  const std::string &BackupFolder() const;
   TForm2 &AboutDialog() { return *Form2; }
+  TWorkflow &Workflow() { return *FWorkflow; }
   bool WorkflowRunning() const { return FWorkflowRunning; }
 
 protected:
@@ -88,16 +75,9 @@ private:
   void BuildControls();
   void CreateComponents();
   void FormCreate();
-  void UploadWorkflow();
-  void DownloadWorkflow();
-  bool HasDataFolder() const;
+  TWorkflow &LoggedIn();
   void SetStatus(const QString &text);
   void ShowTransfer();
-  std::string UserID() const;
-  std::string LocalArchivePath() const;
-  std::string RemoteArchiveName() const;
-  std::string SecondArchivePath() const;
-  std::chrono::steady_clock::time_point Now() const;
 
   QLabel Image1{this};
   QFrame Panel2{this};
@@ -115,22 +95,9 @@ private:
   QProgressBar ProgressBar{this};
   std::unique_ptr<TForm2> Form2;
 
-  std::unique_ptr<TBackupFile> BackupFile;
-  std::unique_ptr<TIdFTP> IdFTP1;
-  std::unique_ptr<TIdIcmpClient> Ping;
-
-  TConfig FConfig;
-  std::string FDataFolder;
-  std::string FBackupFolder;
-  std::string FFtpHost;
-  int32_t FRemoteSize = 0;
-  std::chrono::steady_clock::time_point FTransferStart{};
-  std::chrono::steady_clock::time_point FLastShown{};
-  bool FShownSinceBegin = false;
-  TWorkMode FWorkMode = wmRead;
-  int32_t FWorkCount = 0;
+  std::unique_ptr<TWorkflow> FWorkflow;
+  TTransferMeter FTransfer;
   QTimer FTransferShowTimer;
-  double FTransferSpeed = 0;
   bool FWorkflowRunning = false;
   bool FCentred = false;
 };

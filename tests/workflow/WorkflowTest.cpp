@@ -114,21 +114,37 @@ TEST_F(WorkflowTest, UnansweredEchoStopsBeforeAnyLogin) {
   EXPECT_TRUE(Errors.empty());
 }
 
-TEST_F(WorkflowTest, MissingOrDamagedRemoteArchiveLeavesTheDataUntouched) {
-  fs::create_directories(DataFolder / "Backup");
+TEST_F(WorkflowTest, MissingOrDamagedRemoteArchiveLeavesTheDataAndTheLocalArchiveUntouched) {
+  Upload();
+  const fs::path local = DataFolder / "Backup" / "vantari.bck";
+  const std::string good = ReadFile(local);
+  fs::remove(Server->PathOf("vantari.bck"));
+  Recorder.Log.clear();
   Download();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"message: 파일 받기에 실패하였습니다."}));
   EXPECT_FALSE(Logged("status: 복원을 완료했습니다."));
   EXPECT_EQ(Contents(DataFolder), Sample);
+  EXPECT_EQ(ReadFile(local), good) << "a failed download must not cost the last good copy";
 
-  Upload();
-  const std::string stored = Server->ReadFile("vantari.bck");
-  Server->WriteFile("vantari.bck", stored.substr(0, stored.size() - 40));
+  Server->WriteFile("vantari.bck", good.substr(0, good.size() - 40));
   Recorder.Log.clear();
   Download();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{RestoreFailed}));
   EXPECT_EQ(Contents(DataFolder), Sample) << "nothing may be deleted for a damaged download";
+  EXPECT_EQ(ReadFile(local), good);
   EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(WorkflowTest, FirstDownloadOnAComputerWithoutABackupFolder) {
+  Upload();
+  fs::remove_all(DataFolder / "Backup");
+  WriteFile(DataFolder / "Sale.DB", "older work on the other computer");
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Folded(Recorder.Log), DownloadLog);
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  EXPECT_EQ(VerifyWithTool((DataFolder / "Backup" / "vantari.bck").string()), 0);
+  EXPECT_FALSE(fs::exists(DataFolder / "Backup" / "vantari.bck.part"));
 }
 
 TEST_F(WorkflowTest, DataFolderWithoutTablesSendsNothing) {

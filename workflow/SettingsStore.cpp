@@ -1,0 +1,76 @@
+#include "SettingsStore.h"
+
+#include "FileSystem.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "UserRegistry.h"
+
+#include <algorithm>
+
+namespace vantari {
+
+namespace {
+
+const char *const SettingsSection = "Server";
+const char *const DatabaseKey = "Software\\Corvex\\LumoraBC\\Database";
+
+// The registry value may end in a separator of either platform ("C:\Data\", "/srv/data/").
+std::string WithoutTrailingSeparator(std::string folder) {
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+    folder.pop_back();
+  return folder;
+}
+
+} // namespace
+
+std::string TSettingsStore::SettingsFile() {
+  return ConfigFolder() + "FtpHost.ini";
+}
+
+void TSettingsStore::WriteSetting(const std::string &value, const std::string &key) {
+  WritePrivateProfileString(SettingsSection, key, value, SettingsFile());
+}
+
+std::string TSettingsStore::ReadSetting(const std::string &key) const {
+  return GetPrivateProfileString(SettingsSection, key, key, SettingsFile());
+}
+
+void TSettingsStore::ReadDataFolder() {
+  FDataFolder.clear();
+  FBackupFolder.clear();
+  TUserRegistry registry;
+  std::string folder;
+  if (registry.OpenKey(DatabaseKey, true)) {
+    folder = registry.ReadString("DefaultDatabase");
+    registry.CloseKey();
+  }
+  FDataFolder = WithoutTrailingSeparator(folder);
+  FBackupFolder = FDataFolder + "/Backup";
+}
+
+bool TSettingsStore::HasDataFolder() const {
+  return !FDataFolder.empty() && FDataFolder.front() == '/' && DirectoryExists(FDataFolder);
+}
+
+std::string TSettingsStore::RemoteArchiveName(const std::string &userID) {
+  return userID + ".bck";
+}
+
+// An ID such as "../x" would otherwise put the archive into the data folder, where a
+// restore would replace it before it is unpacked.
+std::string TSettingsStore::LocalArchivePath(const std::string &userID) const {
+  std::string name = RemoteArchiveName(userID);
+  std::replace(name.begin(), name.end(), '/', '_');
+  return FBackupFolder + "/" + name;
+}
+
+std::string TSettingsStore::SecondArchivePath(const std::string &configured) {
+  if (!configured.empty())
+    return configured;
+  const std::string beside = ProgramFolder() + "zipcode.bck";
+  if (FileExists(beside))
+    return beside;
+  return ExpandFileName(ProgramFolder() + "../share/vantari/zipcode.bck");
+}
+
+} // namespace vantari

@@ -1,0 +1,87 @@
+#include "SyncState.h"
+
+#include "Paths.h"
+#include "PrivateProfile.h"
+
+#include <charconv>
+
+namespace vantari {
+
+namespace {
+
+std::string UserSection(const std::string &userID) {
+  return "User:" + userID;
+}
+
+std::string ServerSection(const std::string &host) {
+  return "Server:" + host;
+}
+
+// A whole number, or nothing for an empty or malformed text.
+std::optional<int64_t> Number(const std::string &text) {
+  int64_t value = 0;
+  const char *end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end)
+    return std::nullopt;
+  return value;
+}
+
+} // namespace
+
+TSyncState::TSyncState(std::string path) : FPath(std::move(path)) {}
+
+std::string TSyncState::DefaultPath() {
+  return ConfigFolder() + "SyncState.ini";
+}
+
+std::string TSyncState::Read(const std::string &section, const std::string &key) const {
+  return GetPrivateProfileString(section, key, "", FPath);
+}
+
+void TSyncState::Write(const std::string &section, const std::string &key,
+                       const std::string &value) {
+  WritePrivateProfileString(section, key, value, FPath);
+}
+
+TServerArchiveState TSyncState::ServerArchive(const std::string &userID) const {
+  TServerArchiveState state;
+  state.Size = Number(Read(UserSection(userID), "ServerSize")).value_or(-1);
+  state.Time = Read(UserSection(userID), "ServerTime");
+  return state;
+}
+
+void TSyncState::SetServerArchive(const std::string &userID, const TServerArchiveState &state) {
+  Write(UserSection(userID), "ServerSize", std::to_string(state.Size));
+  Write(UserSection(userID), "ServerTime", state.Time);
+}
+
+std::optional<std::time_t> TSyncState::LastUpload(const std::string &userID) const {
+  return Number(Read(UserSection(userID), "LastUpload"));
+}
+
+void TSyncState::SetLastUpload(const std::string &userID, std::time_t when) {
+  Write(UserSection(userID), "LastUpload", std::to_string(static_cast<int64_t>(when)));
+}
+
+std::optional<std::time_t> TSyncState::LastDownload(const std::string &userID) const {
+  return Number(Read(UserSection(userID), "LastDownload"));
+}
+
+void TSyncState::SetLastDownload(const std::string &userID, std::time_t when) {
+  Write(UserSection(userID), "LastDownload", std::to_string(static_cast<int64_t>(when)));
+}
+
+bool TSyncState::PassiveWorks(const std::string &host) const {
+  return Read(ServerSection(host), "Passive") == "1";
+}
+
+void TSyncState::SetPassiveWorks(const std::string &host, bool passive) {
+  Write(ServerSection(host), "Passive", passive ? "1" : "0");
+}
+
+int TSyncState::DaysBetween(std::time_t then, std::time_t now) {
+  return now > then ? static_cast<int>((now - then) / 86400) : 0;
+}
+
+} // namespace vantari

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace vantari {
+
+// What the server's archive looked like when this computer last uploaded or downloaded it.
+struct TServerArchiveState {
+  int64_t Size = -1; // bytes; -1 when unknown
+  std::string
+      Time; // the server's modification time as MDTM gives it ("YYYYMMDDHHMMSS"); may be empty
+
+  bool Known() const { return Size >= 0 || !Time.empty(); }
+  bool operator==(const TServerArchiveState &) const = default;
+};
+
+// Small facts the client keeps between runs beside FtpHost.ini, in SyncState.ini (INI text,
+// mode 0600, written durably):
+//   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC)
+//   [Server:<host>]    Passive (1 when only passive data connections worked)
+// A missing or unreadable file reads as "nothing known".
+class TSyncState {
+public:
+  explicit TSyncState(std::string path = DefaultPath());
+  static std::string DefaultPath();
+  const std::string &Path() const { return FPath; }
+
+  TServerArchiveState ServerArchive(const std::string &userID) const;
+  void SetServerArchive(const std::string &userID, const TServerArchiveState &state);
+
+  std::optional<std::time_t> LastUpload(const std::string &userID) const;
+  void SetLastUpload(const std::string &userID, std::time_t when);
+  std::optional<std::time_t> LastDownload(const std::string &userID) const;
+  void SetLastDownload(const std::string &userID, std::time_t when);
+
+  bool PassiveWorks(const std::string &host) const;
+  void SetPassiveWorks(const std::string &host, bool passive);
+
+  // Whole days from then to now (never negative).
+  static int DaysBetween(std::time_t then, std::time_t now);
+
+private:
+  std::string Read(const std::string &section, const std::string &key) const;
+  void Write(const std::string &section, const std::string &key, const std::string &value);
+
+  std::string FPath;
+};
+
+} // namespace vantari

@@ -1,0 +1,378 @@
+#include "Workflow.h"
+
+#include "BackupFile.h"
+#include "Cp949.h"
+#include "DataTables.h"
+#include "FileSystem.h"
+#include "HostUI.h"
+#include "IdFTP.h"
+#include "IdIcmpClient.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace vantari {
+
+namespace {
+
+constexpr int32_t PingTimeout = 10000;
+constexpr int32_t FloppyVolumeSize = 1400000;
+
+const char *const TextNoDataFolder =
+    "루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
+const char *const TextAllDone = "모든 작업을 정상적으로 완료하였습니다.";
+const char *const TextBackupFailed = "백업에 실패하였습니다.";
+const char *const TextRestoreFailed = "복원에 실패하였습니다.";
+const char *const TextUploadFailed = "파일 올리기를 실패하였습니다.";
+const char *const TextDownloadFailed = "파일 받기에 실패하였습니다.";
+
+// Runs its action when the scope ends, also when an exception passes.
+template <class F> class TScopeExit {
+public:
+  explicit TScopeExit(F action) : FAction(std::move(action)) {}
+  ~TScopeExit() { FAction(); }
+  TScopeExit(const TScopeExit &) = delete;
+  TScopeExit &operator=(const TScopeExit &) = delete;
+
+private:
+  F FAction;
+};
+
+// "2026-12-08 14:05", local time, as the archive's title begins.
+std::string MinuteStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
+}
+
+} // namespace
+
+// One workflow at a time. On every exit, an exception's included, an FTP session left open
+// is closed so that the next workflow can log in again.
+class TWorkflow::TRun {
+public:
+  explicit TRun(TWorkflow &workflow) : FWorkflow(workflow) { FWorkflow.FRunning = true; }
+  ~TRun() {
+    try {
+      if (FWorkflow.FIdFTP1->IsConnected())
+        FWorkflow.DisconnectServer();
+    } catch (const std::exception &) {
+      // The connection is gone either way; the step that failed has been reported.
+    }
+    FWorkflow.FRunning = false;
+  }
+  TRun(const TRun &) = delete;
+  TRun &operator=(const TRun &) = delete;
+
+private:
+  TWorkflow &FWorkflow;
+};
+
+TWorkflow::TWorkflow(TWorkflowConfig config) : FConfig(std::move(config)) {
+  CreateComponents();
+}
+
+TWorkflow::~TWorkflow() = default;
+
+void TWorkflow::CreateComponents() {
+  FBackupFile = std::make_unique<TBackupFile>();
+  FBackupFile->SetVersion("5.10");
+  FBackupFile->SetBackupMode(bmAll);
+  FBackupFile->SetCompressionLevel(clFastest);
+  FBackupFile->SetRestoreMode(rmAll);
+  FBackupFile->SetMaxSize(0);
+  FBackupFile->SetSetArchiveFlag(false);
+  FBackupFile->SetRestoreFullPath(false);
+  FBackupFile->SetSaveFileID(false);
+  FBackupFile->OnProgress = [this](TBackupFile &, const std::string &, TPercentage percent,
+                                   bool &) {
+    if (FProgressVisible)
+      ProgressPosition(percent);
+  };
+
+  FIdFTP1 = std::make_unique<TIdFTP>();
+  FIdFTP1->SetMaxLineAction(maException);
+  FIdFTP1->SetReadTimeout(0);
+  FIdFTP1->SetRecvBufferSize(8192);
+  FIdFTP1->SetSendBufferSize(1024);
+  FIdFTP1->SetPort(FConfig.FtpPort);
+  FIdFTP1->SetPassive(false);
+  FIdFTP1->SetPassword("anonymous@");
+  FIdFTP1->OnWorkBegin = [this](TIdComponent *, TWorkMode mode, int32_t max) {
+    WorkBegin(mode, max);
+  };
+  FIdFTP1->OnWork = [this](TIdComponent *, TWorkMode mode, int32_t count) {
+    if (OnWork)
+      OnWork(mode, count);
+  };
+  FIdFTP1->OnWorkEnd = [this](TIdComponent *, TWorkMode mode) { WorkEnd(mode); };
+
+  FPing = std::make_unique<TIdIcmpClient>();
+  FPing->SetWaitCeiling(FConfig.PingWaitCeiling);
+}
+
+void TWorkflow::SetLogin(const std::string &userID, const std::string &password) {
+  FUserID = userID;
+  FPassword = password;
+}
+
+bool TWorkflow::Upload() {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  FSucceeded = false;
+  UploadSteps();
+  return FSucceeded;
+}
+
+bool TWorkflow::Download() {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return DownloadSteps();
+}
+
+void TWorkflow::UploadSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return;
+  }
+  if (!CheckInternet() || !ConnectServer())
+    return;
+  if (!BackupData(LocalArchivePath())) {
+    DisconnectServer();
+    return;
+  }
+  if (UploadArchive()) {
+    FSucceeded = true;
+    FSyncState.SetLastUpload(FUserID, std::time(nullptr));
+    HostUI().ShowMessage(TextAllDone);
+  }
+  DisconnectServer();
+}
+
+bool TWorkflow::DownloadSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return false;
+  }
+  if (!CheckInternet() || !ConnectServer())
+    return false;
+  const bool downloaded = DownloadArchive();
+  const bool restored = downloaded && RestoreData(PartialArchivePath());
+  DisconnectServer();
+  if (downloaded && restored) {
+    FSyncState.SetLastDownload(FUserID, std::time(nullptr));
+    HostUI().ShowMessage(TextAllDone);
+  }
+  return downloaded && restored;
+}
+
+bool TWorkflow::CheckInternet() {
+  FPing->SetReceiveTimeout(PingTimeout);
+  FPing->SetHost(FConfig.PingTarget);
+  bool reachable = true;
+  for (int echo = 0; echo < 3; ++echo) {
+    FPing->SendPing(std::string(), 0);
+    if (FPing->LastEcho().SenderAddress == "0.0.0.0")
+      reachable = false;
+  }
+  if (!reachable) {
+    HostUI().ShowMessage("인터넷 연결이 되어있지 않습니다.");
+    return false;
+  }
+  Status("인터넷 사용가능");
+  FFtpHost = FConfig.FtpHost;
+  return true;
+}
+
+bool TWorkflow::ConnectServer() {
+  try {
+    FIdFTP1->SetUsername(FUserID);
+    FIdFTP1->SetPassword(FPassword);
+    FIdFTP1->SetHost(FFtpHost);
+    FIdFTP1->OpenSession(true, -1);
+    Status("서버 접속 완료");
+    FSettings.WriteSetting(FFtpHost, "FTPHOST");
+    FSettings.WriteSetting(FUserID, "HOSTID");
+    FSettings.WriteSetting(FPassword, "HOSTPASS");
+    return true;
+  } catch (const std::exception &) {
+    HostUI().ShowMessage("서버 접속에 실패하였습니다.");
+    return false;
+  }
+}
+
+bool TWorkflow::BackupData(const std::string &archivePath) {
+  const std::vector<std::string> masks = DataTableMasks(FSettings.DataFolder());
+  const std::string folder = ExtractFileDir(archivePath);
+  if (!DirectoryExists(folder))
+    mkdir(folder.c_str(), 0777); // a failure shows as the engine's write error
+
+  const bool floppy = !archivePath.empty() && std::toupper(archivePath[0]) == 'A';
+  FBackupFile->SetMaxSize(floppy ? FloppyVolumeSize : 0);
+  FBackupFile->SetBackupTitle(Utf8ToCp949(MinuteStamp() + "에 만든 백업파일"));
+  FBackupFile->SetBackupMode(bmAll);
+  FBackupFile->SetCompressionLevel(clFastest);
+  FBackupFile->SetSaveFileID(false);
+
+  HostUI().SetCursor(TCursor::crAppStart);
+  ProgressShow(100);
+  bool result = false;
+  {
+    TScopeExit done([this] {
+      ProgressHide();
+      Status("백업을 완료했습니다.");
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    result = FBackupFile->Backup(masks, archivePath);
+    // An archive without a single data file would replace the good copy on the server,
+    // and the next download would restore it over good data.
+    if (FBackupFile->FilesProcessed() == 0)
+      result = false;
+  }
+  if (!result)
+    HostUI().ShowFailure(TextBackupFailed);
+  return result;
+}
+
+bool TWorkflow::UploadArchive() {
+  if (!FIdFTP1->IsConnected())
+    return false;
+  ProgressShow(100);
+  Status("파일을 올리는 중...");
+  HostUI().ProcessMessages();
+  try {
+    FIdFTP1->SetTransferType(ftBinary);
+    const std::string local = LocalArchivePath();
+    FIdFTP1->UploadFile(local, RemoteArchiveName(), false);
+    // A dropped connection looks like a finished one: what the server holds must be whole.
+    const int32_t stored = FIdFTP1->RemoteFileSize(RemoteArchiveName());
+    if (stored >= 0 && stored != FileSize(local)) {
+      HostUI().ShowMessage(TextUploadFailed);
+      return false;
+    }
+    return true;
+  } catch (const std::exception &) {
+    HostUI().ShowMessage(TextUploadFailed);
+    return false;
+  }
+}
+
+// The archive comes in beside the last good local copy, which stays until the new one has
+// been received whole and checked.
+bool TWorkflow::DownloadArchive() {
+  if (!FIdFTP1->IsConnected())
+    return false;
+  const std::string part = PartialArchivePath();
+  try {
+    ProgressShow(100);
+    Status("파일을 받는 중...");
+    HostUI().ProcessMessages();
+    // A first download on a new computer has no Backup folder yet.
+    ForceDirectories(FSettings.BackupFolder());
+    FIdFTP1->SetTransferType(ftBinary);
+    FRemoteSize = FIdFTP1->RemoteFileSize(RemoteArchiveName());
+    FIdFTP1->DownloadFile(RemoteArchiveName(), part, true, false);
+    return true;
+  } catch (const std::exception &) {
+    DeleteFile(part);
+    HostUI().ShowMessage(TextDownloadFailed);
+    return false;
+  }
+}
+
+// archivePath is a new download (".part") or the local archive itself. A download replaces
+// the local archive only once it has been checked whole.
+bool TWorkflow::RestoreData(const std::string &archivePath) {
+  HostUI().SetCursor(TCursor::crHourGlass);
+  ProgressShow(100);
+  bool ok = true;
+  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
+  const std::string &dataFolder = FSettings.DataFolder();
+  const std::string local = LocalArchivePath();
+  FBackupFile->SetRestoreMode(rmAll);
+  FBackupFile->SetRestoreFullPath(false);
+  {
+    TScopeExit done([this] {
+      Status("복원을 완료했습니다.");
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    // The data files go before the archive is unpacked, so a download that arrived cut
+    // short or damaged must be found out first.
+    ok = FBackupFile->Verify(archivePath);
+    if (ok && archivePath != local)
+      ok = std::rename(archivePath.c_str(), local.c_str()) == 0;
+    if (ok)
+      ok = DeleteDataFiles();
+    if (ok)
+      ok = FBackupFile->Restore(local, dataFolder);
+    if (ok)
+      ok = FBackupFile->Restore(second, dataFolder);
+  }
+  if (!ok)
+    HostUI().ShowFailure(TextRestoreFailed);
+  return ok;
+}
+
+bool TWorkflow::DeleteDataFiles() {
+  if (!FSettings.HasDataFolder())
+    return false; // never anywhere but in a real data folder
+  const std::string &folder = FSettings.DataFolder();
+  for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
+    if (!DeleteFile(folder + "/" + entry.Name))
+      return false;
+  return true;
+}
+
+void TWorkflow::DisconnectServer() {
+  FIdFTP1->CloseSession();
+  Status("서버 단절");
+}
+
+void TWorkflow::Status(const std::string &text) {
+  if (OnStatus)
+    OnStatus(text);
+}
+
+void TWorkflow::ProgressShow(int32_t maximum) {
+  FProgressVisible = true;
+  if (OnProgressShow)
+    OnProgressShow(maximum);
+}
+
+void TWorkflow::ProgressPosition(int32_t position) {
+  if (OnProgressPosition)
+    OnProgressPosition(position);
+}
+
+void TWorkflow::ProgressHide() {
+  FProgressVisible = false;
+  if (OnProgressHide)
+    OnProgressHide();
+}
+
+// A download of unknown length (no size from the server) shows a busy bar.
+void TWorkflow::WorkBegin(TWorkMode mode, int32_t maximum) {
+  if (maximum <= 0)
+    maximum = FRemoteSize > 0 ? FRemoteSize : 0;
+  if (OnWorkBegin)
+    OnWorkBegin(mode, maximum);
+  ProgressShow(maximum);
+}
+
+void TWorkflow::WorkEnd(TWorkMode mode) {
+  if (OnWorkEnd)
+    OnWorkEnd(mode);
+  Status("전송을 완료했습니다.");
+  FRemoteSize = 0;
+  ProgressPosition(0);
+  ProgressHide();
+}
+
+} // namespace vantari

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "IdComponent.h"
+#include "SettingsStore.h"
+#include "SyncState.h"
+#include "WorkflowConfig.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vantari {
+
+class TBackupFile;
+class TIdFTP;
+class TIdIcmpClient;
+
+// The two workflows of the client, "자료 올리기" (pack the data folder and upload it) and
+// "자료 내려받기" (download the archive and restore it), step by step. Talks to the person only
+// through the host-UI interface; what a window shows (status texts, the progress bar, the
+// transfer's counts) comes out through the events below, in the order the user sees it.
+// Every call blocks until done. An exception no step catches leaves Upload or Download after
+// the FTP session was closed.
+class TWorkflow {
+public:
+  explicit TWorkflow(TWorkflowConfig config = TWorkflowConfig::BuiltIn());
+  ~TWorkflow();
+  TWorkflow(const TWorkflow &) = delete;
+  TWorkflow &operator=(const TWorkflow &) = delete;
+
+  // The login of the next workflow (UTF-8, as typed).
+  void SetLogin(const std::string &userID, const std::string &password);
+  const std::string &UserID() const { return FUserID; }
+
+  // Whole workflows. Each shows its own messages and returns whether every step succeeded.
+  bool Upload();
+  bool Download();
+  bool Running() const { return FRunning; }
+
+  // Workflow steps; each blocks until done and shows its own failure.
+  bool CheckInternet();
+  bool ConnectServer();
+  bool BackupData(const std::string &archivePath);
+  bool UploadArchive();
+  bool DownloadArchive();
+  bool RestoreData(const std::string &archivePath);
+  bool DeleteDataFiles();
+  void DisconnectServer();
+
+  TSettingsStore &Settings() { return FSettings; }
+  TSyncState &SyncState() { return FSyncState; }
+  const TSettingsStore &Settings() const { return FSettings; }
+  const TWorkflowConfig &Config() const { return FConfig; }
+  std::string LocalArchivePath() const { return FSettings.LocalArchivePath(FUserID); }
+  std::string RemoteArchiveName() const { return TSettingsStore::RemoteArchiveName(FUserID); }
+  // Where a download arrives before it replaces the local archive.
+  std::string PartialArchivePath() const { return LocalArchivePath() + ".part"; }
+  TBackupFile &BackupFile() { return *FBackupFile; }
+  TIdFTP &FTP() { return *FIdFTP1; }
+
+  // The status bar's text.
+  std::function<void(const std::string &text)> OnStatus;
+  // The progress bar: shown with the range 0..maximum (0: length unknown), moved, hidden.
+  std::function<void(int32_t maximum)> OnProgressShow;
+  std::function<void(int32_t position)> OnProgressPosition;
+  std::function<void()> OnProgressHide;
+  // A file transfer's counts (bytes); maximum is the announced size, 0 when unknown.
+  std::function<void(TWorkMode mode, int32_t maximum)> OnWorkBegin;
+  std::function<void(TWorkMode mode, int32_t count)> OnWork;
+  std::function<void(TWorkMode mode)> OnWorkEnd;
+
+private:
+  class TRun;
+
+  void CreateComponents();
+  void UploadSteps();
+  bool DownloadSteps();
+  void Status(const std::string &text);
+  void ProgressShow(int32_t maximum);
+  void ProgressPosition(int32_t position);
+  void ProgressHide();
+  void WorkBegin(TWorkMode mode, int32_t maximum);
+  void WorkEnd(TWorkMode mode);
+
+  TWorkflowConfig FConfig;
+  TSettingsStore FSettings;
+  TSyncState FSyncState;
+  std::unique_ptr<TBackupFile> FBackupFile;
+  std::unique_ptr<TIdFTP> FIdFTP1;
+  std::unique_ptr<TIdIcmpClient> FPing;
+  std::string FUserID;
+  std::string FPassword;
+  std::string FFtpHost;
+  int32_t FRemoteSize = 0;
+  bool FProgressVisible = false;
+  bool FRunning = false;
+  bool FSucceeded = false;
+};
+
+} // namespace vantari
