@@ -50,6 +50,15 @@ void TQtHostUI::ShowFailure(const std::string &text) {
   ShowBox(QMessageBox::Information, "자료백업/복원", text, QMessageBox::Ok);
 }
 
+bool TQtHostUI::AskYesNo(const std::string &text) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdString(Application().Title()),
+                  QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                  QApplication::activeWindow());
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 void TQtHostUI::SetCursor(TCursor cursor) {
   while (QApplication::overrideCursor())
     QApplication::restoreOverrideCursor();

@@ -16,6 +16,7 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override;
 
 private:

@@ -19,31 +19,35 @@ public:
   // Cheap to call often: implementations throttle themselves.
   virtual void ProcessPaintEvents() = 0;
   // The archive engine's modal error box (English text, OK button).
-  virtual void ShowEngineError(const std::string& text) = 0;
+  virtual void ShowEngineError(const std::string &text) = 0;
   // The archive engine's volume prompt (information icon, OK and Cancel); true for OK.
-  virtual bool ConfirmVolume(const std::string& text) = 0;
+  virtual bool ConfirmVolume(const std::string &text) = 0;
   // A plain message: caption is the application title, OK button.
-  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void ShowMessage(const std::string &text) = 0;
   // The workflows' failure box: caption "자료백업/복원", information icon, OK button.
-  virtual void ShowFailure(const std::string& text) = 0;
+  virtual void ShowFailure(const std::string &text) = 0;
+  // A question with Yes and No buttons, No the default (Enter or closing the box answers No);
+  // true for Yes.
+  virtual bool AskYesNo(const std::string &text) = 0;
   virtual void SetCursor(TCursor cursor) = 0;
 };
 
-// A host that shows nothing and answers Cancel; in force until one is installed.
+// A host that shows nothing and answers Cancel and No; in force until one is installed.
 class TSilentHostUI : public THostUI {
 public:
   void ProcessMessages() override {}
   void ProcessPaintEvents() override {}
-  void ShowEngineError(const std::string&) override {}
-  bool ConfirmVolume(const std::string&) override { return false; }
-  void ShowMessage(const std::string&) override {}
-  void ShowFailure(const std::string&) override {}
+  void ShowEngineError(const std::string &) override {}
+  bool ConfirmVolume(const std::string &) override { return false; }
+  void ShowMessage(const std::string &) override {}
+  void ShowFailure(const std::string &) override {}
+  bool AskYesNo(const std::string &) override { return false; }
   void SetCursor(TCursor) override {}
 };
 
 // The process-wide host. Never null.
-THostUI& HostUI();
+THostUI &HostUI();
 // Installs host (not owned); nullptr puts the silent host back.
-void SetHostUI(THostUI* host);
+void SetHostUI(THostUI *host);
 
 } // namespace vantari

@@ -1,5 +1,6 @@
 #include "TerminalHostUI.h"
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -40,6 +41,21 @@ bool TTerminalHostUI::AskOk(const std::string &text) {
   if (!std::getline(std::cin, answer))
     return false;
   return answer.empty() || answer == "y" || answer == "Y";
+}
+
+bool TTerminalHostUI::AskYesNo(const std::string &text) {
+  EndProgress();
+  return InputIsTerminal() && AskYes(text);
+}
+
+bool TTerminalHostUI::AskYes(const std::string &text) {
+  std::cerr << text << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer))
+    return false;
+  for (char &c : answer)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer == "y" || answer == "yes";
 }
 
 void TTerminalHostUI::ShowProgress(const std::string &file, unsigned percent) {

@@ -8,7 +8,7 @@ namespace vantari {
 
 // The host UI of a command-line tool: messages go to standard error, prompts are asked
 // on the terminal (Enter for OK, q for Cancel). Without a terminal on standard input a
-// prompt is answered OK.
+// prompt is answered OK and a Yes/No question No.
 class TTerminalHostUI : public THostUI {
 public:
   explicit TTerminalHostUI(std::string program);
@@ -19,6 +19,7 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor) override {}
 
   static bool InputIsTerminal();
@@ -26,6 +27,9 @@ public:
   // Shows text and waits for a line: true for an empty answer or "y", false for "q", "n"
   // or the end of input.
   static bool AskOk(const std::string &text);
+  // Shows text and waits for a line: true only for "y" or "yes" (any case); an empty
+  // answer or the end of input is No.
+  static bool AskYes(const std::string &text);
   // Progress line on standard error, rewritten in place; Done() ends it.
   void ShowProgress(const std::string &file, unsigned percent);
   void EndProgress();

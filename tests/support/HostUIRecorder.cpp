@@ -2,11 +2,15 @@
 
 namespace vantari::test {
 
-THostUIRecorder::THostUIRecorder() { SetHostUI(this); }
+THostUIRecorder::THostUIRecorder() {
+  SetHostUI(this);
+}
 
-THostUIRecorder::~THostUIRecorder() { SetHostUI(nullptr); }
+THostUIRecorder::~THostUIRecorder() {
+  SetHostUI(nullptr);
+}
 
-bool THostUIRecorder::ConfirmVolume(const std::string& text) {
+bool THostUIRecorder::ConfirmVolume(const std::string &text) {
   Shown.push_back({"volume", text});
   if (VolumeAnswers.empty())
     return DefaultVolumeAnswer;
@@ -15,9 +19,18 @@ bool THostUIRecorder::ConfirmVolume(const std::string& text) {
   return answer;
 }
 
-std::vector<std::string> THostUIRecorder::Texts(const std::string& kind) const {
+bool THostUIRecorder::AskYesNo(const std::string &text) {
+  Shown.push_back({"question", text});
+  if (YesNoAnswers.empty())
+    return DefaultYesNoAnswer;
+  const bool answer = YesNoAnswers.front();
+  YesNoAnswers.pop_front();
+  return answer;
+}
+
+std::vector<std::string> THostUIRecorder::Texts(const std::string &kind) const {
   std::vector<std::string> out;
-  for (const auto& shown : Shown)
+  for (const auto &shown : Shown)
     if (shown.Kind == kind)
       out.push_back(shown.Text);
   return out;

@@ -9,33 +9,39 @@
 namespace vantari::test {
 
 // Installs itself as the host UI for its lifetime, keeps every text shown and
-// answers prompts from a queue (OK when the queue is empty, unless told otherwise).
+// answers prompts from a queue (OK when the queue is empty, unless told otherwise) and
+// questions from another (No when it is empty, unless told otherwise).
 class THostUIRecorder : public THostUI {
 public:
   struct TShown {
-    std::string Kind; // "engine-error", "volume", "message", "failure"
+    std::string Kind; // "engine-error", "volume", "message", "failure", "question"
     std::string Text;
   };
 
   THostUIRecorder();
   ~THostUIRecorder() override;
-  THostUIRecorder(const THostUIRecorder&) = delete;
-  THostUIRecorder& operator=(const THostUIRecorder&) = delete;
+  THostUIRecorder(const THostUIRecorder &) = delete;
+  THostUIRecorder &operator=(const THostUIRecorder &) = delete;
 
   void ProcessMessages() override { ++MessagePumps; }
   void ProcessPaintEvents() override { ++PaintPumps; }
-  void ShowEngineError(const std::string& text) override { Shown.push_back({"engine-error", text}); }
-  bool ConfirmVolume(const std::string& text) override;
-  void ShowMessage(const std::string& text) override { Shown.push_back({"message", text}); }
-  void ShowFailure(const std::string& text) override { Shown.push_back({"failure", text}); }
+  void ShowEngineError(const std::string &text) override {
+    Shown.push_back({"engine-error", text});
+  }
+  bool ConfirmVolume(const std::string &text) override;
+  void ShowMessage(const std::string &text) override { Shown.push_back({"message", text}); }
+  void ShowFailure(const std::string &text) override { Shown.push_back({"failure", text}); }
+  bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override { Cursors.push_back(cursor); }
 
-  std::vector<std::string> Texts(const std::string& kind) const;
+  std::vector<std::string> Texts(const std::string &kind) const;
 
   std::vector<TShown> Shown;
   std::vector<TCursor> Cursors;
   std::deque<bool> VolumeAnswers;
   bool DefaultVolumeAnswer = true;
+  std::deque<bool> YesNoAnswers;
+  bool DefaultYesNoAnswer = false;
   int MessagePumps = 0;
   int PaintPumps = 0;
 };
