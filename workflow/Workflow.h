@@ -29,11 +29,14 @@ public:
   TWorkflow(const TWorkflow &) = delete;
   TWorkflow &operator=(const TWorkflow &) = delete;
 
-  // The login of the next workflow (UTF-8, as typed).
+  // The login of the next workflow (UTF-8, as typed; blanks around the user ID are dropped).
   void SetLogin(const std::string &userID, const std::string &password);
   const std::string &UserID() const { return FUserID; }
 
   // Whole workflows. Each shows its own messages and returns whether every step succeeded.
+  // A cancel (IdRequestCancel, e.g. when the window is closed) ends the step in progress,
+  // leaves the data folder and the server's archive as they were and shows the workflow's
+  // failure message.
   bool Upload();
   bool Download();
   bool Running() const { return FRunning; }
@@ -74,6 +77,12 @@ private:
   class TRun;
 
   void CreateComponents();
+  bool LoginIsUsable();
+  bool ConfirmReplacingServerArchive();
+  void RememberPassiveMode();
+  void ShowCancelled(const char *failure);
+  bool CanResume(const std::string &part);
+  bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
   void Status(const std::string &text);
@@ -93,6 +102,7 @@ private:
   std::string FPassword;
   std::string FFtpHost;
   int32_t FRemoteSize = 0;
+  TServerArchiveState FFetched; // the server's archive the last download received
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;
