@@ -40,6 +40,9 @@ public:
   // Accepts the client's passive data connection, sends the bytes and then nothing more,
   // holding the connection open until the client drops it.
   TScriptedPeer &AcceptDataAndStall(const std::string &bytes);
+  // Accepts the client's passive data connection and never reads from it, holding it open
+  // until the client drops it: an upload that cannot move.
+  TScriptedPeer &AcceptDataWithoutReading();
   // Accepts the client's passive data connection and keeps what arrives until the
   // client closes it (see Uploaded).
   TScriptedPeer &AcceptUpload();
