@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <algorithm>
+#include <ctime>
 
 // The banner lives in the window library's resources, which a static link would drop.
 static void InitWindowResources() {
@@ -54,7 +55,11 @@ void PlaceEdit(QLineEdit &edit, const char *name, QRect geometry) {
 // stay as they were read.
 class TForm1::TWorkflowRun {
 public:
-  explicit TWorkflowRun(TForm1 &form) : FForm(form) { Lock(true); }
+  explicit TWorkflowRun(TForm1 &form) : FForm(form) {
+    Lock(true);
+    if (FForm.StatusBar.PanelText(1).startsWith(QStringLiteral("마지막 백업:")))
+      FForm.SetStatus(QString()); // the age notice of the start
+  }
   ~TWorkflowRun() {
     // Clicks that queued up while the steps only repainted land on disabled buttons.
     HostUI().ProcessMessages();
@@ -68,6 +73,7 @@ private:
     FForm.FWorkflowRunning = running;
     FForm.btnBackupWizard.setEnabled(!running);
     FForm.btnRestoreWizard.setEnabled(!running);
+    FForm.UndoDownloadAction.setEnabled(!running);
     FForm.UserIDEdit.setReadOnly(running);
     FForm.PasswordEdit.setReadOnly(running);
   }
@@ -114,6 +120,14 @@ void TForm1::BuildControls() {
           [this] { Application().Guard([this] { btnBackupWizardClick(); }); });
   connect(&btnRestoreWizard, &QToolButton::clicked, this,
           [this] { Application().Guard([this] { btnRestoreWizardClick(); }); });
+
+  // Reached by a right click anywhere on the window, so the layout stays as it is.
+  UndoDownloadAction.setObjectName(QStringLiteral("UndoDownloadAction"));
+  UndoDownloadAction.setText(QStringLiteral("마지막 내려받기 이전 자료로 되돌리기"));
+  addAction(&UndoDownloadAction);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(&UndoDownloadAction, &QAction::triggered, this,
+          [this] { Application().Guard([this] { UndoDownloadClick(); }); });
 
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
@@ -176,6 +190,12 @@ void TForm1::FormCreate() {
   ProgressBar.setGeometry(2, 3, 100, 18);
   ProgressBar.show();
   ReadDataFolder();
+  // A backup that nobody made for a week is worth a word until the next workflow.
+  const auto lastUpload = FWorkflow->SyncState().LastUpload(UserIDEdit.text().toStdString());
+  const std::time_t now = std::time(nullptr);
+  if (lastUpload && now - *lastUpload > 7 * 24 * 60 * 60)
+    SetStatus(
+        QStringLiteral("마지막 백업: %1일 전").arg(TSyncState::DaysBetween(*lastUpload, now)));
 }
 
 void TForm1::WriteSetting(const std::string &value, const std::string &key) {
@@ -214,6 +234,13 @@ void TForm1::btnRestoreWizardClick() {
     return;
   TWorkflowRun run(*this);
   LoggedIn().Download();
+}
+
+void TForm1::UndoDownloadClick() {
+  if (FWorkflowRunning)
+    return;
+  TWorkflowRun run(*this);
+  FWorkflow->UndoDownload();
 }
 
 // The workflow layer with the ID and password as they stand in the window.

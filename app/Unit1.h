@@ -7,6 +7,7 @@
 #include "Unit2.h"
 #include "WorkflowConfig.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +45,8 @@ public:
   void Image1Click();
   void btnBackupWizardClick();
   void btnRestoreWizardClick();
+  // The window's context menu: bring back the data as it was before the last download.
+  void UndoDownloadClick();
   void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
   void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
   void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
@@ -94,6 +97,7 @@ private:
   TStatusBar StatusBar{{102, 50}, this};
   QProgressBar ProgressBar{this};
   std::unique_ptr<TForm2> Form2;
+  QAction UndoDownloadAction{this};
 
   std::unique_ptr<TWorkflow> FWorkflow;
   TTransferMeter FTransfer;

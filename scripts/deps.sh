@@ -1,19 +1,42 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the demo and the tests need.
+# Installs the Debian packages of the named groups (default: build):
+#   build   building the program and running every test (scripts/test.sh, CI)
+#   demo    the demo without a desktop and the screenshot (scripts/run.sh, scripts/screenshot.sh)
+#   bench   benchmarks against standard tools and fuzzing (bench/, fuzz/)
 # Safe to run again: only missing packages are fetched.
 set -euo pipefail
 
-packages=(
+build_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl1-mesa-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  python3 python3-pyftpdlib
+  libgtest-dev libgmock-dev
+  libssl-dev openssl libdeflate-dev
+  python3 python3-pyftpdlib python3-openssl vsftpd
   fonts-baekmuk fonts-nanum
-  xvfb xauth xdotool x11-utils imagemagick
-  dbus at-spi2-core gir1.2-atspi-2.0 python3-gi python3-dbus
-  iproute2 procps iputils-ping curl gzip time
+  iproute2 procps iputils-ping
+  systemd
 )
+
+demo_packages=(
+  xvfb xauth
+)
+
+bench_packages=(
+  libbenchmark-dev clang libclang-rt-14-dev
+  curl gzip time pigz iptables nftables
+)
+
+packages=()
+groups=("$@")
+((${#groups[@]})) || groups=(build)
+for group in "${groups[@]}"; do
+  case $group in
+    build) packages+=("${build_packages[@]}") ;;
+    demo) packages+=("${demo_packages[@]}") ;;
+    bench) packages+=("${bench_packages[@]}") ;;
+    *) echo "deps.sh: unknown group '$group' (build, demo, bench)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/demo/lib.sh
 source "$root/scripts/demo/lib.sh"
 
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" build demo
 echo "Building the demo client (service and connectivity check on 127.0.0.1:$demo_port)"
 "$root/scripts/build.sh" "${demo_cmake_options[@]}"
 mkdir -p "$demo_dir"
@@ -37,13 +37,8 @@ if [ "${DEMO_HEADLESS:-0}" != 1 ] && find_desktop; then
   demo_start_server
   echo "Demo service on 127.0.0.1:$demo_port. Log in as '$demo_user' with the password '$demo_password'."
   echo "Data folder: $demo_data"
-  demo_start_client --foreground
+  demo_start_client
 else
   echo "No desktop: running the demo under Xvfb"
-  demo_build_status_plugin
-  # A private session bus carries the accessibility bus the window's texts are read from.
-  set +e
-  dbus-run-session -- bash "$root/scripts/demo/headless.sh" 2>&1 |
-    grep --line-buffered -v -e '^dbus-daemon\[' -e '^SpiRegistry daemon'
-  exit "${PIPESTATUS[0]}"
+  exec bash "$root/scripts/demo/headless.sh"
 fi

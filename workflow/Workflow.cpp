@@ -4,16 +4,19 @@
 #include "Cp949.h"
 #include "DataTables.h"
 #include "FileSystem.h"
+#include "FilesInUse.h"
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdIcmpClient.h"
 #include "IdWait.h"
+#include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ServerProbe.h"
 
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace vantari {
@@ -50,6 +53,16 @@ std::string TrimmedUserID(const std::string &text) {
 bool HasCommandBreak(const std::string &text) {
   return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
+const char *const TextNoTables = "받은 백업파일에 회계 자료가 없어 복원하지 않았습니다.";
+const char *const TextLocalNewer = "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
+                                   "그래도 서버의 자료로 바꾸시겠습니까?";
+const char *const TextInUse = "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
+                              "프로그램을 종료한 뒤 다시 시도하십시오.";
+const char *const TextRecoveryFailed =
+    "지난번에 끝나지 못한 복원을 되돌리지 못했습니다.\n백업 폴더를 확인하십시오.";
+const char *const TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
+const char *const TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
+const char *const StatusUndone = "되돌리기를 완료했습니다.";
 
 // Runs its action when the scope ends, also when an exception passes.
 template <class F> class TScopeExit {
@@ -206,11 +219,20 @@ void TWorkflow::RememberPassiveMode() {
     FSyncState.SetPassiveWorks(FFtpHost, true);
 }
 
+bool TWorkflow::UndoDownload() {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return UndoSteps();
+}
+
 void TWorkflow::UploadSteps() {
   if (!FSettings.HasDataFolder()) {
     HostUI().ShowMessage(TextNoDataFolder);
     return;
   }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return;
   if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
     return;
   if (!ConfirmReplacingServerArchive()) {
@@ -234,6 +256,8 @@ bool TWorkflow::DownloadSteps() {
     HostUI().ShowMessage(TextNoDataFolder);
     return false;
   }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
   if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
     return false;
   const bool downloaded = DownloadArchive();
@@ -391,42 +415,141 @@ bool TWorkflow::KeepForResume(const std::string &part) const {
   return have > 0 && have < FFetched.Size;
 }
 
-// archivePath is a new download (".part") or the local archive itself. A download replaces
-// the local archive only once it has been checked whole.
+// archivePath is a new download (".part") or the local archive itself. The data folder is
+// replaced as one transaction: it ends up as the archive says or stays as it was, and the data
+// it held is kept as a snapshot. A download replaces the local archive only once it unpacked
+// whole; otherwise it is dropped and the last good local archive stays.
 bool TWorkflow::RestoreData(const std::string &archivePath) {
+  const std::string local = LocalArchivePath();
+  const std::string part = PartialArchivePath();
+  TScopeExit discard([&] {
+    if (archivePath == part && archivePath != local)
+      DeleteFile(part);
+  });
+  if (!FSettings.HasDataFolder() || !RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  const std::string &dataFolder = FSettings.DataFolder();
+
+  FLastPreview = TArchivePreview::Read(archivePath);
+  if (FLastPreview.Readable && !FLastPreview.HasTables) {
+    // Restoring it would empty the data folder.
+    Status("복원을 완료했습니다.");
+    HostUI().ShowFailure(TextNoTables);
+    return false;
+  }
+  // Work done here since that backup was made would be replaced.
+  if (FLastPreview.Readable && TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
+      !HostUI().AskYesNo(TextLocalNewer))
+    return false;
+
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
-  bool ok = true;
-  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
-  const std::string &dataFolder = FSettings.DataFolder();
-  const std::string local = LocalArchivePath();
-  FBackupFile->SetRestoreMode(rmAll);
-  FBackupFile->SetRestoreFullPath(false);
+  bool ok = false;
   {
     TScopeExit done([this] {
       Status("복원을 완료했습니다.");
       HostUI().SetCursor(TCursor::crDefault);
     });
-    // The data files go before the archive is unpacked, so a download that arrived cut
-    // short or damaged must be found out first.
-    ok = FBackupFile->Verify(archivePath);
-    if (ok && archivePath != local)
-      ok = std::rename(archivePath.c_str(), local.c_str()) == 0;
-    if (ok)
-      ok = DeleteDataFiles();
-    if (ok)
-      ok = FBackupFile->Restore(local, dataFolder);
-    if (ok)
-      ok = FBackupFile->Restore(second, dataFolder);
+    if (FLastPreview.Readable) {
+      TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
+      transaction.OnStaged = [&] {
+        if (archivePath != local)
+          std::rename(archivePath.c_str(), local.c_str());
+      };
+      bool secondMissing = false;
+      ok = transaction.Run("before-download", [&](const std::string &staging) {
+        return StageArchives(archivePath, staging, secondMissing);
+      });
+      // The data came in, but without the second archive the set is not complete.
+      ok = ok && !secondMissing;
+    }
   }
   if (!ok)
     HostUI().ShowFailure(TextRestoreFailed);
   return ok;
 }
 
+// Unpacking is the check: a member that does not inflate or an archive cut short fails here,
+// before the data folder changes. The second archive goes into the same staging folder, after
+// the first, so that the swap brings in both or neither.
+bool TWorkflow::StageArchives(const std::string &archivePath, const std::string &staging,
+                              bool &secondMissing) {
+  FBackupFile->SetRestoreMode(rmAll);
+  FBackupFile->SetRestoreFullPath(false);
+  TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
+  TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
+  FBackupFile->OnFileRestored = [](TBackupFile &, std::string &, std::unique_ptr<TStream> &file) {
+    // Start writing each file out now, so that the flush before the swap finds little to do.
+    if (auto *stream = dynamic_cast<TFileStream *>(file.get()))
+      ::sync_file_range(stream->Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    RestoreStopPoint("unpacking");
+  };
+  if (!FBackupFile->Restore(archivePath, staging))
+    return false;
+  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
+  secondMissing = !FileExists(second);
+  return secondMissing || FBackupFile->Restore(second, staging);
+}
+
+bool TWorkflow::UndoSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return false;
+  }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  TRestoreTransaction transaction(FSettings.DataFolder(), FSettings.BackupFolder());
+  const std::vector<std::string> snapshots = transaction.Snapshots();
+  if (snapshots.empty()) {
+    HostUI().ShowMessage(TextNothingToUndo);
+    return false;
+  }
+  const std::string newest = snapshots.back();
+  const std::string from = FSettings.BackupFolder() + "/" + newest;
+  HostUI().SetCursor(TCursor::crHourGlass);
+  bool ok = false;
+  {
+    TScopeExit done([this] {
+      Status(StatusUndone);
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    ok = transaction.Run(
+        "before-undo", [&](const std::string &staging) { return CopyPlainFiles(from, staging); },
+        newest);
+  }
+  if (ok)
+    HostUI().ShowMessage(TextAllDone);
+  else
+    HostUI().ShowFailure(TextUndoFailed);
+  return ok;
+}
+
+// A restore that a kill or a power cut stopped halfway is rolled back before anything else
+// reads or changes the data folder.
+bool TWorkflow::RecoverUnfinishedRestore() {
+  bool recovered = false;
+  try {
+    recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    recovered = false;
+  }
+  if (!recovered)
+    HostUI().ShowFailure(TextRecoveryFailed);
+  return recovered;
+}
+
+bool TWorkflow::DataInUse() {
+  if (!FilesInUse(FSettings.DataFolder()))
+    return false;
+  HostUI().ShowMessage(TextInUse);
+  return true;
+}
+
 bool TWorkflow::DeleteDataFiles() {
   if (!FSettings.HasDataFolder())
     return false; // never anywhere but in a real data folder
+  if (DataInUse())
+    return false;
   const std::string &folder = FSettings.DataFolder();
   for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
     if (!DeleteFile(folder + "/" + entry.Name))

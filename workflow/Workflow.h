@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchivePreview.h"
 #include "IdComponent.h"
 #include "SettingsStore.h"
 #include "SyncState.h"
@@ -39,7 +40,15 @@ public:
   // failure message.
   bool Upload();
   bool Download();
+  // Brings back the data folder as it was before the last download (or undo): the newest
+  // snapshot in the Backup folder replaces it through the same transaction, and the data it
+  // replaces becomes a snapshot in turn. Shows its own messages.
+  bool UndoDownload();
   bool Running() const { return FRunning; }
+  // Rolls back a restore or undo that was cut short (a kill, a power cut), without a
+  // question; every workflow does this first. Shows a failure and returns false when the
+  // data folder could not be put back.
+  bool RecoverUnfinishedRestore();
 
   // Workflow steps; each blocks until done and shows its own failure.
   bool CheckInternet();
@@ -59,6 +68,8 @@ public:
   std::string RemoteArchiveName() const { return TSettingsStore::RemoteArchiveName(FUserID); }
   // Where a download arrives before it replaces the local archive.
   std::string PartialArchivePath() const { return LocalArchivePath() + ".part"; }
+  // What the last restore found in its archive, read before anything changed.
+  const TArchivePreview &LastPreview() const { return FLastPreview; }
   TBackupFile &BackupFile() { return *FBackupFile; }
   TIdFTP &FTP() { return *FIdFTP1; }
 
@@ -85,6 +96,10 @@ private:
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
+  bool UndoSteps();
+  bool DataInUse();
+  bool StageArchives(const std::string &archivePath, const std::string &staging,
+                     bool &secondMissing);
   void Status(const std::string &text);
   void ProgressShow(int32_t maximum);
   void ProgressPosition(int32_t position);
@@ -101,6 +116,7 @@ private:
   std::string FUserID;
   std::string FPassword;
   std::string FFtpHost;
+  TArchivePreview FLastPreview;
   int32_t FRemoteSize = 0;
   TServerArchiveState FFetched; // the server's archive the last download received
   bool FProgressVisible = false;

@@ -1,6 +1,7 @@
 # shellcheck shell=bash disable=SC2034  # the names are used by the scripts that source this
 # Shared by scripts/run.sh, scripts/demo/headless.sh and scripts/screenshot.sh: the demo's
-# places, the demo FTP service, a virtual display and the client. Source it; it sets no options.
+# places, the demo FTP service, a virtual display, the client and its demo driver. Source it; it
+# sets no options.
 
 demo_root=${demo_root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 demo_build=${BUILD_DIR:-$demo_root/build}
@@ -12,7 +13,7 @@ demo_data=$demo_dir/data
 demo_config=$demo_dir/config
 demo_ftp_home=$demo_dir/server
 demo_program=$demo_build/app/vantari
-demo_title='반타리서비스 - 바코드용'
+demo_driver=$demo_build/app/vantari-demo
 
 # The demo build: the service, its port and the connectivity check all on this machine.
 demo_cmake_options=(-DVANTARI_FTP_HOST=127.0.0.1 "-DVANTARI_FTP_PORT=$demo_port"
@@ -66,42 +67,19 @@ demo_start_xvfb() {
   export DISPLAY=:$number
 }
 
-# Builds the demo's accessibility plugin that makes the status bar's text readable; a failed
-# build only costs the status lines of the headless demo.
-demo_status_plugin=$demo_dir/status-a11y/plugins
-demo_build_status_plugin() {
-  cmake -S "$demo_root/scripts/demo/status-a11y" -B "$demo_dir/status-a11y" -G Ninja >/dev/null &&
-    cmake --build "$demo_dir/status-a11y" >/dev/null ||
-    echo "(the status texts will not be shown: the accessibility plugin did not build)"
-}
+# What the client sees of the demo: its own settings, no Wine prefix, the X display.
+demo_client_env=(XDG_CONFIG_HOME="$demo_config" XDG_RUNTIME_DIR="$demo_dir/runtime"
+                 WINEPREFIX="$demo_dir/no-wine" QT_QPA_PLATFORM=xcb)
 
-# Runs the client against the demo (in the background when the first argument is --background).
+# Runs the client against the demo, in the foreground: the person at the desktop closes it.
 demo_start_client() {
-  local -a env=(XDG_CONFIG_HOME="$demo_config" XDG_RUNTIME_DIR="$demo_dir/runtime"
-                WINEPREFIX="$demo_dir/no-wine" QT_QPA_PLATFORM=xcb)
-  if [ "${1:-}" = --background ]; then
-    # On a session bus the window's texts are readable through the accessibility bus.
-    [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] ||
-      env+=(QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_PLUGIN_PATH="$demo_status_plugin")
-    env "${env[@]}" "$demo_program" >"$demo_dir/client.out" 2>&1 &
-    demo_pids+=($!)
-  else
-    env "${env[@]}" "$demo_program"
-  fi
+  env "${demo_client_env[@]}" "$demo_program"
 }
 
-# The id of the visible window whose title matches, waiting up to $2 seconds; empty if none.
-demo_find_window() {
-  local i id
-  for ((i = 0; i < ${2:-30} * 5; i++)); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-
-# Saves a picture of one window (or the whole screen) as PNG.
-demo_screenshot() {
-  import -window "${2:-root}" "$1"
+# Runs the demo driver: the real window through an upload and a download (see app/demo).
+# The first argument is where the picture of the window goes; with --picture-only the driver
+# only types the password and takes the picture.
+demo_run_driver() {
+  env "${demo_client_env[@]}" DEMO_PASSWORD="$demo_password" "$demo_driver" "$@" \
+    "$demo_user" - "$demo_ftp_home" "$demo_dir/ftp.log"
 }

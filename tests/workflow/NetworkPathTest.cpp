@@ -136,6 +136,7 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
   EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(Server->Host()));
   bool startedPassive = false;
   Recorder.DuringRun = [&] { startedPassive = Form().Workflow().FTP().Passive(); };
+  Recorder.DefaultYesNoAnswer = true;
   Recorder.Log.clear();
   Download();
   EXPECT_TRUE(Logged(AllDone));
@@ -236,6 +237,7 @@ TEST_F(NetworkPathTest, DownloadCutShortFailsThenResumesIntoItsPartFile) {
   ASSERT_GT(archive.size(), 150000u);
   ChangeData("changed after the upload");
   const TFolderContents before = Contents(DataFolder);
+  Recorder.DefaultYesNoAnswer = true; // yes, replace the newer local work
 
   Recorder.Log.clear();
   Download();

@@ -5,9 +5,12 @@
 #include "NetNamespace.h"
 #include "WorkflowFixture.h"
 
+#include <QAction>
 #include <QToolButton>
 #include <cstdlib>
+#include <fcntl.h>
 #include <regex>
+#include <sys/stat.h>
 
 namespace vantari::test {
 namespace {
@@ -18,6 +21,14 @@ const std::string AllDone = "message: 모든 작업을 정상적으로 완료하
 const std::string RestoreFailed = "failure: 복원에 실패하였습니다.";
 const std::string NoDataFolder =
     "message: 루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
+
+// Work on the other computer, made before the archive on the server (a file newer than the
+// archive would bring up the question whether to replace it).
+void WriteOlder(const fs::path &path, const std::string &bytes) {
+  WriteFile(path, bytes);
+  const struct timespec times[2] = {{1577872800, 0}, {1577872800, 0}}; // 2020-01-01
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
 
 // The log with each run of speed texts folded into one "status: <kind> speed" entry; the
 // speeds themselves must have the "0.00 KB/s" form.
@@ -63,7 +74,7 @@ TEST_F(WorkflowTest, UploadThenDownloadCarriesTheDataAndRemembersTheLogin) {
             "[Server]\nFTPHOST=127.0.0.1\nHOSTID=vantari\nHOSTPASS=s3cret-pass\n");
 
   // Work at home goes on: one table changed, one lost, one stray file added.
-  WriteFile(DataFolder / "Sale.DB", "changed at home");
+  WriteOlder(DataFolder / "Sale.DB", "changed at home");
   fs::remove(DataFolder / "UserInfo.DB");
   WriteFile(DataFolder / "scratch.tmp", "not a table");
   Recorder.Log.clear();
@@ -83,7 +94,7 @@ TEST_F(WorkflowTest, UserIdWithAFolderPartKeepsTheArchiveInTheBackupFolder) {
   Upload();
   ASSERT_TRUE(Logged(AllDone));
   Recorder.Log.clear();
-  WriteFile(DataFolder / "Sale.DB", "changed at home");
+  WriteOlder(DataFolder / "Sale.DB", "changed at home");
   Download();
   EXPECT_TRUE(Logged(AllDone));
   EXPECT_EQ(Contents(DataFolder), Sample);
@@ -138,7 +149,7 @@ TEST_F(WorkflowTest, MissingOrDamagedRemoteArchiveLeavesTheDataAndTheLocalArchiv
 TEST_F(WorkflowTest, FirstDownloadOnAComputerWithoutABackupFolder) {
   Upload();
   fs::remove_all(DataFolder / "Backup");
-  WriteFile(DataFolder / "Sale.DB", "older work on the other computer");
+  WriteOlder(DataFolder / "Sale.DB", "older work on the other computer");
   Recorder.Log.clear();
   Download();
   EXPECT_EQ(Folded(Recorder.Log), DownloadLog);
@@ -214,17 +225,40 @@ TEST_F(WorkflowTest, ServerKeepingFewerBytesIsAFailedUpload) {
   EXPECT_TRUE(Logged("status: 서버 단절"));
 }
 
-TEST_F(WorkflowTest, ReadOnlyDataFileStopsTheDeletion) {
+// Nothing is deleted any more: a read-only file moves into the snapshot with the rest.
+TEST_F(WorkflowTest, ReadOnlyDataFileIsKeptInTheSnapshot) {
   Upload();
+  WriteOlder(DataFolder / "Sale.DB", "read-only local copy");
   ASSERT_TRUE(FileSetReadOnly((DataFolder / "Sale.DB").string(), true));
   Recorder.Log.clear();
   Download();
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{RestoreFailed}));
-  // Deleted in name order up to the read-only file; nothing was restored after it.
-  EXPECT_FALSE(fs::exists(DataFolder / "AssemblyItem.DB"));
-  EXPECT_FALSE(fs::exists(DataFolder / "Item.dat"));
-  EXPECT_TRUE(fs::exists(DataFolder / "Sale.DB"));
-  EXPECT_TRUE(fs::exists(DataFolder / "UserInfo.DB"));
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone}));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  std::vector<fs::path> snapshots;
+  for (const auto &entry : fs::directory_iterator(DataFolder / "Backup"))
+    if (entry.is_directory())
+      snapshots.push_back(entry.path());
+  ASSERT_EQ(snapshots.size(), 1u);
+  EXPECT_EQ(ReadFile(snapshots[0] / "Sale.DB"), "read-only local copy");
+}
+
+TEST_F(WorkflowTest, WindowContextMenuBringsBackTheDataOfBeforeTheDownload) {
+  Upload();
+  WriteOlder(DataFolder / "Sale.DB", "work of the day");
+  fs::remove(DataFolder / "UserInfo.DB");
+  const TFolderContents before = Contents(DataFolder);
+  Download();
+  ASSERT_EQ(Contents(DataFolder), Sample);
+  auto *undo = Form().findChild<QAction *>(QStringLiteral("UndoDownloadAction"));
+  ASSERT_NE(undo, nullptr);
+  EXPECT_EQ(Form().contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_TRUE(Form().actions().contains(undo));
+  EXPECT_EQ(undo->text().toStdString(), "마지막 내려받기 이전 자료로 되돌리기");
+  Recorder.Log.clear();
+  undo->trigger();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone}));
+  EXPECT_EQ(Contents(DataFolder), before);
+  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
 }
 
 TEST_F(WorkflowTest, MissingSecondArchiveRestoresTheDataThenReportsFailure) {

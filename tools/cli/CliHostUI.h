@@ -1,0 +1,66 @@
+#pragma once
+
+#include "HostUI.h"
+#include "IdComponent.h"
+#include "TransferMeter.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vantari {
+
+class TWorkflow;
+
+// The host UI of vantari-cli: the workflows' messages and status texts as lines on standard
+// error, a progress line rewritten in place when standard error is a terminal, and prompts
+// asked on the terminal. Without a terminal nobody can answer: a question gets the answer that
+// changes nothing; --yes answers only prompts whose OK keeps the data (the next volume).
+class TCliHostUI : public THostUI {
+public:
+  TCliHostUI(std::string program, bool quiet, bool yes);
+
+  void ProcessMessages() override {}
+  void ProcessPaintEvents() override {}
+  void ShowEngineError(const std::string &text) override;
+  bool ConfirmVolume(const std::string &text) override;
+  void ShowMessage(const std::string &text) override;
+  void ShowFailure(const std::string &text) override;
+  bool AskYesNo(const std::string &text) override;
+  void SetCursor(TCursor) override {}
+
+  // Shows the workflow's status texts and progress.
+  void Attach(TWorkflow &workflow);
+  // A line of the program's own (English diagnostics), prefixed with its name.
+  void Complain(const std::string &text);
+  // The last message or failure box text; the summary line of a failed run repeats it.
+  const std::string &LastMessage() const { return FLastMessage; }
+  void EndProgress();
+
+  static bool InputIsTerminal();
+  static bool ErrorIsTerminal();
+  // Whether standard error goes to the system journal (a systemd service): failure lines
+  // then carry the journal's error priority.
+  static bool ErrorIsJournal();
+
+private:
+  void Line(const std::string &text, bool failure);
+  void Status(const std::string &text);
+  void DrawProgress();
+  bool Ask(const std::string &text, const char *choices, bool enterMeansYes);
+
+  std::string FProgram;
+  bool FQuiet;
+  bool FYes;
+  bool FProgressLine; // a terminal: the progress line is drawn
+  bool FJournal;
+  std::string FLastMessage;
+  std::string FStatus;
+  bool FProgressVisible = false;
+  int32_t FMaximum = 0;
+  int32_t FPosition = 0;
+  std::string FDrawn;
+  TTransferMeter FMeter;
+  bool FTransferring = false;
+};
+
+} // namespace vantari

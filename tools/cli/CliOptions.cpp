@@ -1,0 +1,121 @@
+#include "CliOptions.h"
+
+#include <charconv>
+#include <set>
+
+namespace vantari {
+
+namespace {
+
+const std::set<std::string> kCommands = {"upload", "download", "undo-download", "status", "help"};
+
+std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
+                      bool hasInline, const std::string &inlineValue) {
+  if (hasInline)
+    return inlineValue;
+  if (i + 1 >= args.size())
+    throw ECliUsageError("option '" + name + "' needs a value");
+  return args[++i];
+}
+
+int32_t ParsePort(const std::string &text) {
+  int32_t port = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (error != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535)
+    throw ECliUsageError("invalid port '" + text + "'");
+  return port;
+}
+
+void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i) {
+  std::string name = args[i];
+  std::string value;
+  bool hasInline = false;
+  const size_t eq = name.find('=');
+  if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+    value = name.substr(eq + 1);
+    name.erase(eq);
+    hasInline = true;
+  }
+  const auto take = [&] { return TakeValue(args, i, name, hasInline, value); };
+  if (hasInline && (name == "--yes" || name == "--quiet" || name == "--help"))
+    throw ECliUsageError("option '" + name + "' takes no value");
+  if (name == "-y" || name == "--yes")
+    o.Yes = true;
+  else if (name == "-q" || name == "--quiet")
+    o.Quiet = true;
+  else if (name == "-h" || name == "--help")
+    o.Command = "help";
+  else if (name == "--password-file")
+    o.PasswordFile = take();
+  else if (name == "--host")
+    o.Host = take();
+  else if (name == "--port")
+    o.Port = ParsePort(take());
+  else if (name == "--ping-target")
+    o.PingTarget = take();
+  else if (name == "--user")
+    o.User = take();
+  else if (name == "-p" || name == "--password")
+    // The value is never repeated: it may be the password itself.
+    throw ECliUsageError("a password is not taken from the command line; set VANTARI_PASSWORD "
+                         "or use --password-file");
+  else
+    throw ECliUsageError("unknown option '" + name + "'");
+}
+
+} // namespace
+
+TCliOptions ParseCliOptions(const std::vector<std::string> &args) {
+  TCliOptions o;
+  std::string command;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    if (arg.size() > 1 && arg[0] == '-') {
+      ApplyOption(o, args, i);
+      continue;
+    }
+    if (!command.empty())
+      throw ECliUsageError("unexpected argument '" + arg + "'");
+    command = arg;
+  }
+  if (o.Command == "help")
+    return o;
+  if (command.empty())
+    throw ECliUsageError("no command given");
+  if (!kCommands.count(command))
+    throw ECliUsageError("unknown command '" + command + "'");
+  o.Command = command;
+  return o;
+}
+
+const char *CliUsage() {
+  return "Usage: vantari-cli [OPTION]... COMMAND\n"
+         "Uploads and downloads the accounting data like the Vantari window, without one.\n"
+         "\n"
+         "Commands:\n"
+         "  upload          pack the data folder and upload it (자료 올리기)\n"
+         "  download        download the archive and restore it into the data folder\n"
+         "                  (자료 내려받기)\n"
+         "  undo-download   bring back the data as it was before the last download\n"
+         "  status          the server's archive (date, size), the local data's newest change\n"
+         "\n"
+         "Options:\n"
+         "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
+         "                          (the next volume); replacing newer local data is never\n"
+         "                          confirmed: unattended, that question is answered no\n"
+         "  -q, --quiet             no status lines and no progress line\n"
+         "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
+         "                          readable by its owner only (chmod 600)\n"
+         "  --user ID               another user ID than the last login's\n"
+         "  --host HOST, --port N   another FTP server than the service's\n"
+         "  --ping-target ADDR      another address for the connectivity check\n"
+         "  -h, --help              this help\n"
+         "\n"
+         "The password comes from the environment variable VANTARI_PASSWORD or from\n"
+         "--password-file, never from the command line. The user ID and the data folder are\n"
+         "those of the window (~/.config/vantari/FtpHost.ini and user.reg).\n"
+         "\n"
+         "Messages go to standard error. Exit status: 0 success, 1 failure, 2 usage error.\n";
+}
+
+} // namespace vantari

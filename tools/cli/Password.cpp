@@ -1,0 +1,90 @@
+#include "Password.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantari {
+
+namespace {
+
+constexpr off_t MaxPasswordFile = 4096;
+
+// Closes a descriptor when the scope ends.
+class TFd {
+public:
+  explicit TFd(int fd) : FFd(fd) {}
+  ~TFd() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TFd(const TFd &) = delete;
+  TFd &operator=(const TFd &) = delete;
+  int Get() const { return FFd; }
+
+private:
+  int FFd;
+};
+
+std::string FirstLine(const std::string &text) {
+  const size_t end = text.find_first_of("\r\n");
+  return end == std::string::npos ? text : text.substr(0, end);
+}
+
+} // namespace
+
+std::string TPasswordSource::Read(const std::string &file) {
+  if (!file.empty())
+    return ReadFile(file);
+  if (const char *value = std::getenv(EnvironmentName)) {
+    std::string password = value;
+    // Children of this process (none today) need not see it.
+    ::unsetenv(EnvironmentName);
+    return password;
+  }
+  throw ENoPassword(std::string("no password: set ") + EnvironmentName +
+                    " or use --password-file FILE");
+}
+
+std::string TPasswordSource::ReadFile(const std::string &file) {
+  // O_NOFOLLOW and the checks on the open descriptor: what is checked is what is read.
+  TFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0)
+    throw Exception(file + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    throw Exception(file + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode))
+    throw Exception(file + ": not a regular file");
+  if (st.st_uid != ::geteuid())
+    throw Exception(file + ": owned by another user; the password file must be your own");
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    throw Exception(file +
+                    ": others can read or change it; make it readable by its owner only "
+                    "(chmod 600 " +
+                    file + ")");
+  if (st.st_size > MaxPasswordFile)
+    throw Exception(file + ": too large for a password file");
+  std::string text(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      throw Exception(file + ": " + std::strerror(errno));
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  const std::string password = FirstLine(text);
+  if (password.empty())
+    throw Exception(file + ": the first line is empty");
+  return password;
+}
+
+} // namespace vantari

@@ -1,0 +1,156 @@
+// vantari-cli: the upload and download workflows of the window, from a shell or a timer.
+#include "BackupStatus.h"
+#include "CliHostUI.h"
+#include "CliOptions.h"
+#include "Password.h"
+#include "Workflow.h"
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+using namespace vantari;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+const char *const kProgram = "vantari-cli";
+const char *const kNoSetting = "HOSTID"; // what FtpHost.ini gives for a missing user ID
+
+// A command that ran but did not succeed: one closing line that says so, for the journal.
+int Failed(TCliHostUI &host, const std::string &command) {
+  std::string line = command + " failed (exit status 1)";
+  if (!host.LastMessage().empty())
+    line += ": " + host.LastMessage();
+  host.Complain(line);
+  return kExitFailure;
+}
+
+// The service's server unless the settings or the command line name another one.
+TWorkflowConfig ConfigFor(const TCliOptions &o, const TSettingsStore &settings) {
+  TWorkflowConfig config = TWorkflowConfig::BuiltIn();
+  const std::string saved = settings.ReadSetting("FTPHOST");
+  if (!o.Host.empty())
+    config.FtpHost = o.Host;
+  else if (!saved.empty() && saved != "FTPHOST")
+    config.FtpHost = saved;
+  if (o.Port > 0)
+    config.FtpPort = o.Port;
+  if (!o.PingTarget.empty())
+    config.PingTarget = o.PingTarget;
+  return config;
+}
+
+std::string Size(int64_t bytes) {
+  return std::to_string(bytes) + " bytes";
+}
+
+int Status(TWorkflow &workflow, const std::string &user, const std::string &password,
+           TCliHostUI &host) {
+  const std::string remote = workflow.RemoteArchiveName();
+  TServerArchive archive;
+  try {
+    archive = TBackupStatus::QueryServer(workflow.FTP(), workflow.Config().FtpHost, user, password,
+                                         remote);
+  } catch (const std::exception &) {
+    host.ShowMessage("서버 접속에 실패하였습니다.");
+    return Failed(host, "status");
+  }
+  std::printf("server archive: %s", remote.c_str());
+  if (!archive.Exists)
+    std::printf(", none on the server\n");
+  else
+    std::printf(", %s, %s\n", archive.Size >= 0 ? Size(archive.Size).c_str() : "size unknown",
+                archive.Modified ? TBackupStatus::LocalTime(*archive.Modified).c_str()
+                                 : "date unknown");
+  const std::string &folder = workflow.Settings().DataFolder();
+  if (!workflow.Settings().HasDataFolder()) {
+    std::printf("local data: no data folder\n");
+  } else {
+    const TLocalData data = TBackupStatus::ScanDataFolder(folder);
+    if (data.Newest)
+      std::printf("local data: %s, %d table files, newest change %s (%s)\n", folder.c_str(),
+                  data.Files, TBackupStatus::LocalTime(*data.Newest).c_str(),
+                  data.NewestFile.c_str());
+    else
+      std::printf("local data: %s, no table files\n", folder.c_str());
+  }
+  const auto lastUpload = workflow.SyncState().LastUpload(user);
+  if (lastUpload)
+    std::printf("last upload from this computer: %s (%d days ago)\n",
+                TBackupStatus::LocalTime(*lastUpload).c_str(),
+                TSyncState::DaysBetween(*lastUpload, std::time(nullptr)));
+  else
+    std::printf("last upload from this computer: none recorded\n");
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+int Run(const TCliOptions &o, TCliHostUI &host) {
+  TSettingsStore settings;
+  TWorkflow workflow(ConfigFor(o, settings));
+  workflow.Settings().ReadDataFolder();
+  host.Attach(workflow);
+
+  std::string user = o.User;
+  if (user.empty()) {
+    user = settings.ReadSetting("HOSTID");
+    if (user == kNoSetting) {
+      host.Complain("no user ID: log in once with the window, or give --user ID");
+      return kExitUsage;
+    }
+  }
+  std::string password;
+  if (o.Command != "undo-download") {
+    try {
+      password = TPasswordSource::Read(o.PasswordFile);
+    } catch (const ENoPassword &e) {
+      host.Complain(e.Message());
+      return kExitUsage;
+    }
+  }
+  workflow.SetLogin(user, password);
+
+  if (o.Command == "status")
+    return Status(workflow, user, password, host);
+  bool ok = false;
+  if (o.Command == "upload")
+    ok = workflow.Upload();
+  else if (o.Command == "download")
+    ok = workflow.Download();
+  else if (o.Command == "undo-download")
+    ok = workflow.UndoDownload();
+  host.EndProgress();
+  return ok ? kExitOk : Failed(host, o.Command);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  TCliOptions options;
+  try {
+    options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const ECliUsageError &e) {
+    std::cerr << kProgram << ": " << e.Message() << "\nTry 'vantari-cli --help' for more "
+              << "information." << std::endl;
+    return kExitUsage;
+  }
+  if (options.Command == "help") {
+    std::cout << CliUsage();
+    return kExitOk;
+  }
+  TCliHostUI host(kProgram, options.Quiet, options.Yes);
+  SetHostUI(&host);
+  int status = kExitFailure;
+  try {
+    status = Run(options, host);
+  } catch (const std::exception &e) {
+    // What no step catches (the connectivity check's socket, a damaged archive's header).
+    host.Complain(e.what());
+    status = Failed(host, options.Command);
+  }
+  SetHostUI(nullptr);
+  return status;
+}

@@ -1,0 +1,73 @@
+#include "ArchivePreview.h"
+
+#include "BackupFile.h"
+#include "Cp949.h"
+#include "DataTables.h"
+#include "FileSystem.h"
+#include "Stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantari {
+
+namespace {
+
+// Longer titles are not believed; a real one is a short line of text.
+constexpr int32_t MaxTitleBytes = 4096;
+
+std::string ReadTitle(const std::string &path) {
+  TFileStream file(path, fmOpenRead);
+  uint8_t length[4];
+  file.ReadBuffer(length, sizeof length);
+  const int32_t bytes = static_cast<int32_t>(length[0] | length[1] << 8 | length[2] << 16 |
+                                             static_cast<uint32_t>(length[3]) << 24);
+  if (bytes < 0 || bytes > MaxTitleBytes)
+    return std::string();
+  std::string title(static_cast<size_t>(bytes), '\0');
+  file.ReadBuffer(title.data(), bytes);
+  return Cp949ToUtf8(title);
+}
+
+} // namespace
+
+TArchivePreview TArchivePreview::Read(const std::string &path) {
+  TArchivePreview preview;
+  if (!FileExists(path))
+    return preview;
+  // A restore that writes nothing: every member is stepped over by its block lengths.
+  TBackupFile walker;
+  walker.SetRestoreMode(rmAll);
+  walker.SetRestoreFullPath(false);
+  bool first = true;
+  walker.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &restore) {
+    restore = false;
+    ++preview.MemberCount;
+    preview.NewestMemberDate = first ? date : std::max(preview.NewestMemberDate, date);
+    first = false;
+    if (IsDataTableFile(ExtractFileName(file)))
+      preview.HasTables = true;
+  };
+  walker.OnNeedDisk = [&](TBackupFile &, uint16_t disk, bool &go) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, ".%03u", static_cast<unsigned>(disk));
+    go = FileExists(ChangeFileExt(path, digits));
+  };
+  walker.OnError = [](TBackupFile &, int32_t, const std::string &) {};
+  try {
+    preview.Title = ReadTitle(path);
+    preview.Readable = walker.Restore(path, GetTempDir());
+  } catch (const Exception &) {
+    preview.Readable = false;
+  }
+  return preview;
+}
+
+bool TablesNewerThan(const std::string &folder, int32_t fileDate) {
+  for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
+    if (IsDataTableFile(entry.Name) && entry.Time > fileDate)
+      return true;
+  return false;
+}
+
+} // namespace vantari

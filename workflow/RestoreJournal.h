@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vantari {
+
+// The step a restore transaction has reached, kept in the Backup folder so that a run cut
+// short (a kill, a power cut) can be rolled back at the next start.
+enum class TRestoreStep {
+  rsStaging,   // unpacking into the staging folder; the data folder is untouched
+  rsSnapshot,  // moving the data folder's files into the snapshot folder
+  rsInstall,   // moving the staged files into the data folder
+  rsCommitted, // the data folder holds the new files; only tidying is left
+};
+
+struct TRestoreJournal {
+  TRestoreStep Step = TRestoreStep::rsStaging;
+  std::string Snapshot; // folder name inside the Backup folder, empty before rsSnapshot
+  std::string Consumed; // a snapshot the run restores from, removed once committed
+
+  // "<backup folder>/restore.journal".
+  static std::string PathIn(const std::string &backupFolder);
+  // Replaces the journal durably (temporary file, fsync, rename, fsync of the folder), mode
+  // 0600; a symbolic link in its place is replaced, never followed. False on any failure.
+  static bool Write(const std::string &backupFolder, const TRestoreJournal &journal);
+  // The journal, or nothing when there is none. A journal that is not a small regular file
+  // or does not parse raises Exception: the folder needs a person's look.
+  static std::optional<TRestoreJournal> Read(const std::string &backupFolder);
+  static bool Remove(const std::string &backupFolder);
+};
+
+} // namespace vantari
