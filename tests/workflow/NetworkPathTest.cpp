@@ -46,15 +46,16 @@ protected:
   std::vector<std::string> Questions() const { return Recorder.Texts("question"); }
 };
 
-// The server drops the data connection of every upload after 100000 bytes.
+// The server drops the data connection of every upload after 100000 bytes and says so.
 const char *const CutUploads = R"PY(
+import socket, struct
 from pyftpdlib.handlers import DTPHandler
 _read = DTPHandler.handle_read
 def handle_read(self):
     _read(self)
     if self.receive and self.tot_bytes_received > 100000:
-        self.socket.setsockopt(__import__("socket").SOL_SOCKET, __import__("socket").SO_LINGER,
-                               __import__("struct").pack("ii", 1, 0))
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self._resp = ("426 Connection lost; transfer aborted.", lambda *args, **kwargs: None)
         self.close()
 DTPHandler.handle_read = DTPHandler.handle_read_event = handle_read
 )PY";
