@@ -228,6 +228,21 @@ TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
   return *this;
 }
 
+TScriptedPeer &TScriptedPeer::AcceptNextClient() {
+  FSteps.push_back([this] {
+    CloseFd(FClientFd);
+    FPending.clear();
+    pollfd p{FListenFd, POLLIN, 0};
+    if (::poll(&p, 1, kStepTimeoutMs) <= 0) {
+      Fail("the client did not connect again");
+      return false;
+    }
+    FClientFd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    return FClientFd >= 0;
+  });
+  return *this;
+}
+
 TScriptedPeer &TScriptedPeer::Trickle(const std::string &bytes, int pauseMs) {
   FSteps.push_back([this, bytes, pauseMs] {
     for (char c : bytes) {

@@ -50,6 +50,8 @@ public:
   // address and offers the bytes; records whether the client closed that connection
   // without reading it through (see IntruderRefused).
   TScriptedPeer &ConnectDataFrom(const std::string &sourceIp, const std::string &bytes);
+  // Drops the client's control connection and takes the client's next one (a reconnect).
+  TScriptedPeer &AcceptNextClient();
   // Sends the bytes one at a time, pausing between them.
   TScriptedPeer &Trickle(const std::string &bytes, int pauseMs);
   // Accepts the client's passive data connection, sends the bytes and closes it.
