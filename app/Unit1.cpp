@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "HostUI.h"
+#include "IdWait.h"
 #include "WindowLook.h"
 #include "Workflow.h"
 
@@ -330,12 +331,16 @@ void TForm1::showEvent(QShowEvent *event) {
   QWidget::showEvent(event);
 }
 
-// Closing in the middle of a workflow would leave a half-restored data folder behind.
+// Closing in the middle of a workflow asks whether to cancel it; Yes ends the step in
+// progress, and the workflow puts things back as they were and reports its failure.
 void TForm1::closeEvent(QCloseEvent *event) {
-  if (FWorkflowRunning)
-    event->ignore();
-  else
+  if (!FWorkflowRunning) {
     event->accept();
+    return;
+  }
+  event->ignore();
+  if (HostUI().AskYesNo("작업을 취소하시겠습니까?"))
+    IdRequestCancel();
 }
 
 } // namespace vantari

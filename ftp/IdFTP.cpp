@@ -603,7 +603,13 @@ void TIdFTP::StartDataTls() {
 // 426 and 450 say the file did not arrive whole: a failure, after the 226 or 225 that may
 // follow them (a lone one is final too).
 void TIdFTP::ExpectTransferReply(TTransfer &transfer) {
-  const int16_t code = ExpectReply({225, 226, 250, 426, 450});
+  int16_t code = 0;
+  try {
+    code = ExpectReply({225, 226, 250, 426, 450});
+  } catch (const EIdCancelled &) {
+    CloseAfterCancel();
+    throw;
+  }
   transfer.FinalRead = true;
   FLastTransferCode = code;
   if (code != 426 && code != 450)

@@ -62,8 +62,9 @@ struct TIdFtpProxySettings {
 //   ConnectTimeout (30 s)         the TCP connect of the session and of passive data
 //                                 connections, host lookup included;
 //   ReplyTimeout (60 s)           each whole reply on the control connection;
-//   DataConnectionTimeout (10 s)  the server's data connection in active mode,
-//                                 counted from the PORT command;
+//   DataConnectionTimeout (10 s)  in active mode, the reply to PORT (some servers
+//                                 connect first) and, again, the server's data
+//                                 connection after the transfer command;
 //   TransferTimeout (60 s)        a data connection on which no byte moves;
 //   RecoveryTimeout (5 s)         the replies still due after a failed transfer.
 // A limit passing raises EIdReadTimeout, EIdAcceptTimeout or EIdSocketError 10060.

@@ -1,13 +1,10 @@
 #include "IdStackPosix.h"
 
-#include "HostUI.h"
 #include "IdException.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/errqueue.h>
@@ -15,7 +12,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>

@@ -4,6 +4,8 @@
 #include "PrivateProfile.h"
 
 #include <charconv>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantari {
 
@@ -35,12 +37,27 @@ std::string TSyncState::DefaultPath() {
   return ConfigFolder() + "SyncState.ini";
 }
 
+namespace {
+
+bool IsLink(const std::string &path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
 std::string TSyncState::Read(const std::string &section, const std::string &key) const {
+  if (IsLink(FPath))
+    return std::string();
   return GetPrivateProfileString(section, key, "", FPath);
 }
 
+// The INI writer follows links (FtpHost.ini may be one on purpose); this file never does:
+// a link put in its place would carry the writes to a file of somebody else's choosing.
 void TSyncState::Write(const std::string &section, const std::string &key,
                        const std::string &value) {
+  if (IsLink(FPath))
+    ::unlink(FPath.c_str());
   WritePrivateProfileString(section, key, value, FPath);
 }
 
@@ -70,6 +87,18 @@ std::optional<std::time_t> TSyncState::LastDownload(const std::string &userID) c
 
 void TSyncState::SetLastDownload(const std::string &userID, std::time_t when) {
   Write(UserSection(userID), "LastDownload", std::to_string(static_cast<int64_t>(when)));
+}
+
+TServerArchiveState TSyncState::PartialOrigin(const std::string &userID) const {
+  TServerArchiveState state;
+  state.Size = Number(Read(UserSection(userID), "PartSize")).value_or(-1);
+  state.Time = Read(UserSection(userID), "PartTime");
+  return state;
+}
+
+void TSyncState::SetPartialOrigin(const std::string &userID, const TServerArchiveState &state) {
+  Write(UserSection(userID), "PartSize", std::to_string(state.Size));
+  Write(UserSection(userID), "PartTime", state.Time);
 }
 
 bool TSyncState::PassiveWorks(const std::string &host) const {

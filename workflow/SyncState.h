@@ -19,9 +19,11 @@ struct TServerArchiveState {
 
 // Small facts the client keeps between runs beside FtpHost.ini, in SyncState.ini (INI text,
 // mode 0600, written durably):
-//   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC)
+//   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC),
+//                      PartSize, PartTime (the server's archive a kept .part download came from)
 //   [Server:<host>]    Passive (1 when only passive data connections worked)
-// A missing or unreadable file reads as "nothing known".
+// A missing or unreadable file reads as "nothing known"; so does a symbolic link, which is
+// replaced by a file of its own at the next write, never written through.
 class TSyncState {
 public:
   explicit TSyncState(std::string path = DefaultPath());
@@ -35,6 +37,10 @@ public:
   void SetLastUpload(const std::string &userID, std::time_t when);
   std::optional<std::time_t> LastDownload(const std::string &userID) const;
   void SetLastDownload(const std::string &userID, std::time_t when);
+
+  // The server's archive that a partly downloaded "<id>.bck.part" is a beginning of.
+  TServerArchiveState PartialOrigin(const std::string &userID) const;
+  void SetPartialOrigin(const std::string &userID, const TServerArchiveState &state);
 
   bool PassiveWorks(const std::string &host) const;
   void SetPassiveWorks(const std::string &host, bool passive);

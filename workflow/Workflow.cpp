@@ -9,8 +9,11 @@
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdIcmpClient.h"
+#include "IdWait.h"
 #include "RestoreTransaction.h"
 #include "TlsTrust.h"
+#include "SafeUpload.h"
+#include "ServerProbe.h"
 
 #include <cctype>
 #include <cstdio>
@@ -31,6 +34,26 @@ const char *const TextBackupFailed = "백업에 실패하였습니다.";
 const char *const TextRestoreFailed = "복원에 실패하였습니다.";
 const char *const TextUploadFailed = "파일 올리기를 실패하였습니다.";
 const char *const TextDownloadFailed = "파일 받기에 실패하였습니다.";
+const char *const TextBadLogin = "사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다.";
+const char *const TextNewerOnServer = "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 "
+                                      "있습니다.\n그래도 이 컴퓨터의 자료로 바꾸시겠습니까?";
+const char *const TextNoInternet = "인터넷 연결이 되어있지 않습니다.";
+
+// How long the connectivity check's TCP try may take when no echo came back.
+constexpr int32_t ServerProbeTimeout = 10000;
+
+// Blanks around a typed user ID are never part of it.
+std::string TrimmedUserID(const std::string &text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos)
+    return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// CR, LF or NUL would end the FTP command they travel in.
+bool HasCommandBreak(const std::string &text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
 const char *const TextNoTables = "받은 백업파일에 회계 자료가 없어 복원하지 않았습니다.";
 const char *const TextLocalNewer = "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
                                    "그래도 서버의 자료로 바꾸시겠습니까?";
@@ -121,9 +144,12 @@ void TWorkflow::CreateComponents() {
   FBackupFile->SetRestoreFullPath(false);
   FBackupFile->SetSaveFileID(false);
   FBackupFile->OnProgress = [this](TBackupFile &, const std::string &, TPercentage percent,
-                                   bool &) {
+                                   bool &proceed) {
     if (FProgressVisible)
       ProgressPosition(percent);
+    // The window was closed and the person chose to cancel.
+    if (IdCancelRequested())
+      proceed = false;
   };
 
   FIdFTP1 = std::make_unique<TIdFTP>();
@@ -155,7 +181,7 @@ void TWorkflow::CreateComponents() {
 }
 
 void TWorkflow::SetLogin(const std::string &userID, const std::string &password) {
-  FUserID = userID;
+  FUserID = TrimmedUserID(userID);
   FPassword = password;
 }
 
@@ -164,7 +190,12 @@ bool TWorkflow::Upload() {
     return false;
   TRun run(*this);
   FSucceeded = false;
-  UploadSteps();
+  IdResetCancel();
+  try {
+    UploadSteps();
+  } catch (const EIdCancelled &) {
+    ShowCancelled(TextUploadFailed);
+  }
   return FSucceeded;
 }
 
@@ -172,7 +203,45 @@ bool TWorkflow::Download() {
   if (FRunning)
     return false;
   TRun run(*this);
-  return DownloadSteps();
+  IdResetCancel();
+  try {
+    return DownloadSteps();
+  } catch (const EIdCancelled &) {
+    ShowCancelled(TextDownloadFailed);
+    return false;
+  }
+}
+
+// A cancel that no step turned into its own failure message.
+void TWorkflow::ShowCancelled(const char *failure) {
+  try {
+    FIdFTP1->CloseSession();
+  } catch (const Exception &) {
+  }
+  HostUI().ShowMessage(failure);
+}
+
+// Before any network step: a user ID or password that would break the command stream.
+bool TWorkflow::LoginIsUsable() {
+  if (!HasCommandBreak(FUserID) && !HasCommandBreak(FPassword))
+    return true;
+  HostUI().ShowMessage(TextBadLogin);
+  return false;
+}
+
+// Another computer uploaded since this one last uploaded or downloaded: replacing its data
+// needs a Yes; No (the default) sends nothing.
+bool TWorkflow::ConfirmReplacingServerArchive() {
+  const TServerArchiveState now = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+  if (!ServerArchiveChanged(FSyncState.ServerArchive(FUserID), now))
+    return true;
+  return HostUI().AskYesNo(TextNewerOnServer);
+}
+
+// A server where only passive mode worked starts in passive mode next time.
+void TWorkflow::RememberPassiveMode() {
+  if (FIdFTP1->Passive() && !FSyncState.PassiveWorks(FFtpHost))
+    FSyncState.SetPassiveWorks(FFtpHost, true);
 }
 
 bool TWorkflow::UndoDownload() {
@@ -189,8 +258,12 @@ void TWorkflow::UploadSteps() {
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
     return;
-  if (!CheckInternet() || !ConnectServer())
+  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
     return;
+  if (!ConfirmReplacingServerArchive()) {
+    DisconnectServer();
+    return;
+  }
   if (!BackupData(LocalArchivePath())) {
     DisconnectServer();
     return;
@@ -210,13 +283,14 @@ bool TWorkflow::DownloadSteps() {
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
     return false;
-  if (!CheckInternet() || !ConnectServer())
+  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
     return false;
   const bool downloaded = DownloadArchive();
   const bool restored = downloaded && RestoreData(PartialArchivePath());
   DisconnectServer();
   if (downloaded && restored) {
     FSyncState.SetLastDownload(FUserID, std::time(nullptr));
+    FSyncState.SetServerArchive(FUserID, FFetched);
     HostUI().ShowMessage(TextAllDone);
   }
   return downloaded && restored;
@@ -226,13 +300,20 @@ bool TWorkflow::CheckInternet() {
   FPing->SetReceiveTimeout(PingTimeout);
   FPing->SetHost(FConfig.PingTarget);
   bool reachable = true;
-  for (int echo = 0; echo < 3; ++echo) {
-    FPing->SendPing(std::string(), 0);
-    if (FPing->LastEcho().SenderAddress == "0.0.0.0")
-      reachable = false;
+  try {
+    for (int echo = 0; echo < 3; ++echo) {
+      FPing->SendPing(std::string(), 0);
+      if (FPing->LastEcho().SenderAddress == "0.0.0.0")
+        reachable = false;
+    }
+  } catch (const EIdCancelled &) {
+    throw;
+  } catch (const EIdException &) {
+    reachable = false; // no echo to be had here (e.g. no right to ICMP sockets)
   }
-  if (!reachable) {
-    HostUI().ShowMessage("인터넷 연결이 되어있지 않습니다.");
+  // A network that filters ICMP still lets the service through: ask the server itself.
+  if (!reachable && !ServerAnswers(FConfig.FtpHost, FConfig.FtpPort, ServerProbeTimeout)) {
+    HostUI().ShowMessage(TextNoInternet);
     return false;
   }
   Status("인터넷 사용가능");
@@ -246,6 +327,7 @@ bool TWorkflow::ConnectServer() {
     FIdFTP1->SetPassword(FPassword);
     FIdFTP1->SetHost(FFtpHost);
     FTlsTrust->ClearRefusal();
+    FIdFTP1->SetPassive(FSyncState.PassiveWorks(FFtpHost));
     FIdFTP1->OpenSession(true, -1);
     Status("서버 접속 완료");
     FSettings.WriteSetting(FFtpHost, "FTPHOST");
@@ -299,16 +381,14 @@ bool TWorkflow::UploadArchive() {
   HostUI().ProcessMessages();
   try {
     FIdFTP1->SetTransferType(ftBinary);
-    const std::string local = LocalArchivePath();
-    FIdFTP1->UploadFile(local, RemoteArchiveName(), false);
-    // A dropped connection looks like a finished one: what the server holds must be whole.
-    const int32_t stored = FIdFTP1->RemoteFileSize(RemoteArchiveName());
-    if (stored >= 0 && stored != FileSize(local)) {
-      HostUI().ShowMessage(TextUploadFailed);
-      return false;
-    }
+    // A dropped connection looks like a finished one: the new archive is checked under a
+    // temporary name before it replaces the last good one.
+    SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
+    RememberPassiveMode();
+    FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
     return true;
   } catch (const std::exception &) {
+    RememberPassiveMode();
     HostUI().ShowMessage(TextUploadFailed);
     return false;
   }
@@ -327,14 +407,38 @@ bool TWorkflow::DownloadArchive() {
     // A first download on a new computer has no Backup folder yet.
     ForceDirectories(FSettings.BackupFolder());
     FIdFTP1->SetTransferType(ftBinary);
-    FRemoteSize = FIdFTP1->RemoteFileSize(RemoteArchiveName());
-    FIdFTP1->DownloadFile(RemoteArchiveName(), part, true, false);
+    FFetched = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    FRemoteSize = static_cast<int32_t>(FFetched.Size);
+    const bool resume = CanResume(part);
+    if (FFetched.Size >= 0 && !FFetched.Time.empty())
+      FSyncState.SetPartialOrigin(FUserID, FFetched);
+    // Fewer bytes than SIZE announced is a cut-off download, never one to restore.
+    FIdFTP1->DownloadFile(RemoteArchiveName(), part, !resume, resume, FFetched.Size);
     return true;
   } catch (const std::exception &) {
-    DeleteFile(part);
+    if (!KeepForResume(part))
+      DeleteFile(part);
     HostUI().ShowMessage(TextDownloadFailed);
     return false;
   }
+}
+
+// A .part left by a download cut off midway goes on with REST where it stopped, when the
+// server's archive is still the one (size and time) it is the beginning of.
+bool TWorkflow::CanResume(const std::string &part) {
+  if (FFetched.Size <= 0 || FFetched.Time.empty() || !FileExists(part))
+    return false;
+  const int64_t have = FileSize(part);
+  return have > 0 && have < FFetched.Size && FSyncState.PartialOrigin(FUserID) == FFetched &&
+         FIdFTP1->ServerSupportsRestart();
+}
+
+// What a failed download received stays for the next try only when it can be resumed.
+bool TWorkflow::KeepForResume(const std::string &part) const {
+  if (FFetched.Size <= 0 || FFetched.Time.empty() || !FileExists(part))
+    return false;
+  const int64_t have = FileSize(part);
+  return have > 0 && have < FFetched.Size;
 }
 
 // archivePath is a new download (".part") or the local archive itself. The data folder is

@@ -32,11 +32,14 @@ public:
   TWorkflow(const TWorkflow &) = delete;
   TWorkflow &operator=(const TWorkflow &) = delete;
 
-  // The login of the next workflow (UTF-8, as typed).
+  // The login of the next workflow (UTF-8, as typed; blanks around the user ID are dropped).
   void SetLogin(const std::string &userID, const std::string &password);
   const std::string &UserID() const { return FUserID; }
 
   // Whole workflows. Each shows its own messages and returns whether every step succeeded.
+  // A cancel (IdRequestCancel, e.g. when the window is closed) ends the step in progress,
+  // leaves the data folder and the server's archive as they were and shows the workflow's
+  // failure message.
   bool Upload();
   bool Download();
   // Brings back the data folder as it was before the last download (or undo): the newest
@@ -87,6 +90,12 @@ private:
   class TRun;
 
   void CreateComponents();
+  bool LoginIsUsable();
+  bool ConfirmReplacingServerArchive();
+  void RememberPassiveMode();
+  void ShowCancelled(const char *failure);
+  bool CanResume(const std::string &part);
+  bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
   bool UndoSteps();
@@ -112,6 +121,7 @@ private:
   std::string FFtpHost;
   TArchivePreview FLastPreview;
   int32_t FRemoteSize = 0;
+  TServerArchiveState FFetched; // the server's archive the last download received
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;

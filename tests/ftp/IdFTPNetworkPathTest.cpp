@@ -124,6 +124,32 @@ TEST_F(IdFTPLimits, StalledDataConnectionFailsAndTheSessionIsBroughtBackInStep) 
   Finish();
 }
 
+TEST_F(IdFTPLimits, UploadThatCannotMoveFailsWithinTheTransferLimit) {
+  Peer.Login()
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("STOR member.bck")
+      .Reply("150 Opening")
+      .AcceptDataWithoutReading()
+      .Expect("ABOR")
+      .Reply("426 Transfer aborted")
+      .Reply("226 Abort successful")
+      .Expect("PWD")
+      .Reply("257 \"/\"");
+  Open();
+  Ftp.SetPassive(true);
+  Ftp.SetTransferTimeout(300);
+  TMemoryStream stream(std::vector<uint8_t>(64 << 20, 'x'));
+  try {
+    Ftp.UploadFromStream(stream, "member.bck", false);
+    FAIL() << "an upload nobody takes passed";
+  } catch (const EIdSocketError &e) {
+    EXPECT_EQ(e.SocketErrorCode(), 10060);
+  }
+  EXPECT_TRUE(Ftp.IsConnected());
+  Finish();
+}
+
 // A window that asks to cancel after it has repainted a few times.
 class TCancellingWindow : public test::THostUIRecorder {
 public:

@@ -303,6 +303,32 @@ TEST_F(IdFTPScriptedTransfer, DataConnectionNeverOpenedFallsBackToPassive) {
   Finish();
 }
 
+TEST_F(IdFTPScriptedTransfer, ServerStuckConnectingIsLeftForANewSessionInPassiveMode) {
+  Peer.Login()
+      .Expect("PORT ")
+      .Reply("200 PORT ok")
+      .Expect("RETR member.bck") // the server hangs in its connect and reads nothing more
+      .Expect("ABOR")
+      .Expect("PWD")
+      .AcceptNextClient()
+      .Login()
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("RETR member.bck")
+      .Reply("150 Opening")
+      .AcceptData("hello")
+      .Reply("226 Done");
+  Open();
+  Ftp.SetDataConnectionTimeout(300);
+  Ftp.SetRecoveryTimeout(300);
+  TMemoryStream stream;
+  Ftp.DownloadToStream("member.bck", stream, false);
+  EXPECT_EQ(std::string(stream.Bytes().begin(), stream.Bytes().end()), "hello");
+  EXPECT_TRUE(Ftp.Passive());
+  EXPECT_TRUE(Ftp.IsConnected());
+  Finish();
+}
+
 TEST_F(IdFTPScriptedTransfer, RefusalAfter150EndsTheWaitAndFallsBackToPassive) {
   Peer.Login()
       .Expect("PORT ")

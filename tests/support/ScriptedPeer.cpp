@@ -181,6 +181,28 @@ TScriptedPeer &TScriptedPeer::AcceptDataAndStall(const std::string &bytes) {
   return *this;
 }
 
+TScriptedPeer &TScriptedPeer::AcceptDataWithoutReading() {
+  FSteps.push_back([this] {
+    int fd = AcceptPassive();
+    if (fd < 0) {
+      Fail("the client did not open the passive data connection");
+      return false;
+    }
+    const int small = 4096; // a small window, so the client's sends stop soon
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+    while (!FStop && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd, POLLRDHUP, 0};
+      if (::poll(&p, 1, 50) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        break;
+    }
+    CloseFd(fd);
+    return true;
+  });
+  return *this;
+}
+
 TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
                                               const std::string &bytes) {
   FSteps.push_back([this, sourceIp, bytes] {
@@ -202,6 +224,21 @@ TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
     std::lock_guard<std::mutex> lock(FMutex);
     FIntruderRefused = closed;
     return true;
+  });
+  return *this;
+}
+
+TScriptedPeer &TScriptedPeer::AcceptNextClient() {
+  FSteps.push_back([this] {
+    CloseFd(FClientFd);
+    FPending.clear();
+    pollfd p{FListenFd, POLLIN, 0};
+    if (::poll(&p, 1, kStepTimeoutMs) <= 0) {
+      Fail("the client did not connect again");
+      return false;
+    }
+    FClientFd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    return FClientFd >= 0;
   });
   return *this;
 }

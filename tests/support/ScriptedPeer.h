@@ -40,6 +40,9 @@ public:
   // Accepts the client's passive data connection, sends the bytes and then nothing more,
   // holding the connection open until the client drops it.
   TScriptedPeer &AcceptDataAndStall(const std::string &bytes);
+  // Accepts the client's passive data connection and never reads from it, holding it open
+  // until the client drops it: an upload that cannot move.
+  TScriptedPeer &AcceptDataWithoutReading();
   // Accepts the client's passive data connection and keeps what arrives until the
   // client closes it (see Uploaded).
   TScriptedPeer &AcceptUpload();
@@ -47,6 +50,8 @@ public:
   // address and offers the bytes; records whether the client closed that connection
   // without reading it through (see IntruderRefused).
   TScriptedPeer &ConnectDataFrom(const std::string &sourceIp, const std::string &bytes);
+  // Drops the client's control connection and takes the client's next one (a reconnect).
+  TScriptedPeer &AcceptNextClient();
   // Sends the bytes one at a time, pausing between them.
   TScriptedPeer &Trickle(const std::string &bytes, int pauseMs);
   // Accepts the client's passive data connection, sends the bytes and closes it.

@@ -1,0 +1,260 @@
+// The upload and download workflows on the network path: the server's last good archive
+// survives a cut upload, versions rotate, another computer's upload is not replaced without a
+// Yes, passive mode is remembered, a window close cancels, and a cut download resumes.
+#include "FileSystem.h"
+#include "IdFTP.h"
+#include "NetNamespace.h"
+#include "SyncState.h"
+#include "Workflow.h"
+#include "WorkflowFixture.h"
+
+#include <QWidget>
+#include <cstdlib>
+#include <filesystem>
+
+namespace vantari::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
+const std::string UploadFailed = "message: 파일 올리기를 실패하였습니다.";
+const std::string DownloadFailed = "message: 파일 받기에 실패하였습니다.";
+const std::string NewerOnServer = "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 있습니다.\n그래도 "
+                                  "이 컴퓨터의 자료로 바꾸시겠습니까?";
+
+class NetworkPathTest : public WorkflowTest {
+protected:
+  // A server whose pyftpdlib carries the given Python hook (run at its start-up).
+  void ServerWithHook(const std::string &python, TFtpServerOptions options = {}) {
+    const fs::path hook = Home.Root() / "python-hook";
+    fs::create_directories(hook);
+    WriteFile(hook / "sitecustomize.py", python);
+    setenv("PYTHONPATH", hook.c_str(), 1);
+    Server = std::make_unique<TFtpServer>(options);
+    unsetenv("PYTHONPATH");
+    Config.FtpPort = Server->Port();
+  }
+  void ServerWith(TFtpServerOptions options) {
+    Server = std::make_unique<TFtpServer>(options);
+    Config.FtpPort = Server->Port();
+  }
+  std::string LocalArchive() const { return ReadFile(DataFolder / "Backup" / "vantari.bck"); }
+  std::string ServerFile(const std::string &name) const { return Server->ReadFile(name); }
+  // Changes a table so that the next archive differs.
+  void ChangeData(const std::string &text) { WriteFile(DataFolder / "Sale.DB", text); }
+  std::vector<std::string> Questions() const { return Recorder.Texts("question"); }
+};
+
+// The server drops the data connection of every upload after 100000 bytes and says so.
+const char *const CutUploads = R"PY(
+import socket, struct
+from pyftpdlib.handlers import DTPHandler
+_read = DTPHandler.handle_read
+def handle_read(self):
+    _read(self)
+    if self.receive and self.tot_bytes_received > 100000:
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self._resp = ("426 Connection lost; transfer aborted.", lambda *args, **kwargs: None)
+        self.close()
+DTPHandler.handle_read = DTPHandler.handle_read_event = handle_read
+)PY";
+
+TEST_F(NetworkPathTest, CutUploadLeavesThePreviousArchiveWholeOnTheServer) {
+  ServerWithHook(CutUploads);
+  ChangeData("small");
+  WriteFile(DataFolder / "Item.dat", "no longer large"); // this archive gets through whole
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  const std::string previous = ServerFile("vantari.bck");
+  ASSERT_EQ(previous, LocalArchive());
+
+  WriteFile(DataFolder / "Item.dat", Sample.at("Item.dat")); // large again: it gets cut
+  Recorder.Log.clear();
+  Upload();
+  EXPECT_TRUE(Logged(UploadFailed));
+  EXPECT_FALSE(Logged(AllDone));
+  EXPECT_TRUE(ServerFile("vantari.bck") == previous) << "the last good archive was touched";
+  EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck.new")));
+}
+
+TEST_F(NetworkPathTest, VersionsRotateAndTheNewestHasTheName) {
+  std::vector<std::string> archives;
+  for (const char *sales : {"first", "second", "third"}) {
+    ChangeData(sales);
+    Upload();
+    ASSERT_TRUE(Logged(AllDone));
+    archives.push_back(LocalArchive());
+    Recorder.Log.clear();
+  }
+  EXPECT_TRUE(ServerFile("vantari.bck") == archives[2]);
+  EXPECT_TRUE(ServerFile("vantari.bck.1") == archives[1]);
+  EXPECT_TRUE(ServerFile("vantari.bck.2") == archives[0]);
+  EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck.new")));
+  EXPECT_TRUE(Questions().empty()) << "only this computer uploaded";
+}
+
+TEST_F(NetworkPathTest, ServerThatRefusesRenamingGetsThePlainUpload) {
+  TFtpServerOptions options;
+  options.DisabledCommands = {"RNFR", "RNTO"};
+  ServerWith(options);
+  Upload();
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(ServerFile("vantari.bck") == LocalArchive());
+  EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck.new")));
+}
+
+TEST_F(NetworkPathTest, AnotherComputersUploadIsReplacedOnlyAfterAYes) {
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  // Another computer uploads: the server's archive is now another one.
+  const std::string theirs = "an archive from the office computer";
+  Server->WriteFile("vantari.bck", theirs);
+  ChangeData("older home data");
+
+  Recorder.Log.clear();
+  Upload(); // the recorder answers No, the default
+  EXPECT_EQ(Questions(), (std::vector<std::string>{NewerOnServer}));
+  EXPECT_EQ(ServerFile("vantari.bck"), theirs) << "No sends nothing";
+  EXPECT_FALSE(Logged(AllDone));
+  EXPECT_FALSE(Logged("status: 파일을 올리는 중..."));
+
+  Recorder.Log.clear();
+  Recorder.YesNoAnswers = {true};
+  Upload();
+  EXPECT_EQ(Questions().size(), 2u);
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(ServerFile("vantari.bck") == LocalArchive());
+  EXPECT_EQ(ServerFile("vantari.bck.1"), theirs);
+}
+
+TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
+  TFtpServerOptions options;
+  options.DisabledCommands = {"PORT", "EPRT"};
+  ServerWith(options);
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(Server->Host()));
+  bool startedPassive = false;
+  Recorder.DuringRun = [&] { startedPassive = Form().Workflow().FTP().Passive(); };
+  Recorder.DefaultYesNoAnswer = true;
+  Recorder.Log.clear();
+  Download();
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(startedPassive) << "the next session starts in passive mode";
+}
+
+TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsAndChangesNothing) {
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  const std::string onServer = ServerFile("vantari.bck");
+  ChangeData("work of the afternoon");
+  const TFolderContents before = Contents(DataFolder);
+  // Once the transfer starts, the window is closed and the person answers Yes.
+  std::function<void()> closeDuringTransfer = [&] {
+    if (Recorder.Log.back() == "status: 파일을 올리는 중...")
+      Form().close();
+    else
+      Recorder.DuringRun = closeDuringTransfer;
+  };
+  Recorder.DuringRun = closeDuringTransfer;
+  Recorder.YesNoAnswers = {true};
+  Recorder.Log.clear();
+  Upload();
+  EXPECT_EQ(Questions(), (std::vector<std::string>{"작업을 취소하시겠습니까?"}));
+  EXPECT_TRUE(Logged(UploadFailed));
+  EXPECT_FALSE(Logged(AllDone));
+  EXPECT_TRUE(ServerFile("vantari.bck") == onServer);
+  EXPECT_TRUE(Contents(DataFolder) == before);
+  EXPECT_FALSE(Form().Workflow().Running());
+  // The next run is not cancelled by the last one's request.
+  Recorder.Log.clear();
+  Upload();
+  EXPECT_TRUE(Logged(AllDone));
+}
+
+TEST_F(NetworkPathTest, UserIdOrPasswordThatWouldBreakACommandIsRefusedBeforeTheNetwork) {
+  for (const std::string &user : {std::string("vantari\r\nDELE x"), std::string("van\ntari")}) {
+    SetLogin(user, Server->Password());
+    Recorder.Log.clear();
+    Upload();
+    EXPECT_EQ(Recorder.Log,
+              (std::vector<std::string>{
+                  "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+  }
+  SetLogin(Server->User(), std::string("pw\0x", 4));
+  Recorder.Log.clear();
+  Download();
+  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{
+                              "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+  // Blanks around the user ID are dropped, so this logs in as the server's user.
+  SetLogin("  " + Server->User() + " ", Server->Password());
+  Recorder.Log.clear();
+  Upload();
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(fs::exists(Server->PathOf("vantari.bck")));
+}
+
+TEST_F(NetworkPathTest, NetworkThatSwallowsEchoesStillUploadsWhenTheServerAnswers) {
+  if (const std::string why = RootSkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  TNetNamespace network;
+  network.IgnoreEchoRequests();
+  ServerWith({}); // inside the namespace, where echoes go unanswered
+  Config.PingWaitCeiling = 300;
+  Upload();
+  EXPECT_TRUE(Logged("status: 인터넷 사용가능"));
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(ServerFile("vantari.bck") == LocalArchive());
+  Server.reset();
+}
+
+// The server ends every RETR from the start normally after 100000 bytes, announcing
+// success; only a RETR after REST goes through.
+const char *const CutFirstDownload = R"PY(
+from pyftpdlib.handlers import FTPHandler, DTPHandler
+FTPHandler.use_sendfile = False
+_retr = FTPHandler.ftp_RETR
+def ftp_RETR(self, file):
+    self._cut_next = self._restart_position == 0
+    return _retr(self, file)
+FTPHandler.ftp_RETR = ftp_RETR
+_send = DTPHandler.send
+def send(self, data):
+    result = _send(self, data)
+    if getattr(self.cmd_channel, "_cut_next", False) and self.tot_bytes_sent > 100000:
+        self.cmd_channel._cut_next = False
+        self._resp = ("226 Transfer complete.", lambda *args, **kwargs: None)
+        self.close()
+    return result
+DTPHandler.send = send
+)PY";
+
+TEST_F(NetworkPathTest, DownloadCutShortFailsThenResumesIntoItsPartFile) {
+  ServerWithHook(CutFirstDownload);
+  Upload();
+  ASSERT_TRUE(Logged(AllDone));
+  const std::string archive = ServerFile("vantari.bck");
+  ASSERT_GT(archive.size(), 150000u);
+  ChangeData("changed after the upload");
+  const TFolderContents before = Contents(DataFolder);
+  Recorder.DefaultYesNoAnswer = true; // yes, replace the newer local work
+
+  Recorder.Log.clear();
+  Download();
+  EXPECT_TRUE(Logged(DownloadFailed)) << "a short file passed for the archive";
+  EXPECT_TRUE(Contents(DataFolder) == before) << "a cut download reached the restore";
+  const std::string part = (DataFolder / "Backup" / "vantari.bck.part").string();
+  ASSERT_TRUE(fs::exists(part));
+  EXPECT_GT(fs::file_size(part), 100000u);
+  EXPECT_LT(fs::file_size(part), archive.size());
+
+  Recorder.Log.clear();
+  Download();
+  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_TRUE(LocalArchive() == archive);
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), Sample.at("Sale.DB"));
+}
+
+} // namespace
+} // namespace vantari::test
