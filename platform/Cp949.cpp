@@ -7,7 +7,7 @@ namespace vantari {
 
 namespace {
 
-bool IsAscii(const std::string& text) {
+bool IsAscii(const std::string &text) {
   for (unsigned char c : text)
     if (c >= 0x80)
       return false;
@@ -16,21 +16,21 @@ bool IsAscii(const std::string& text) {
 
 class TIconv {
 public:
-  TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from)) {}
+  TIconv(const char *to, const char *from) : FHandle(iconv_open(to, from)) {}
   ~TIconv() {
     if (Valid())
       iconv_close(FHandle);
   }
-  TIconv(const TIconv&) = delete;
-  TIconv& operator=(const TIconv&) = delete;
+  TIconv(const TIconv &) = delete;
+  TIconv &operator=(const TIconv &) = delete;
   bool Valid() const { return FHandle != reinterpret_cast<iconv_t>(-1); }
 
   // Whole-text conversion; false when any byte sequence cannot be converted.
-  bool Convert(const std::string& in, std::string& out) {
+  bool Convert(const std::string &in, std::string &out) {
     out.assign(in.size() * 2 + 8, '\0');
-    char* src = const_cast<char*>(in.data());
+    char *src = const_cast<char *>(in.data());
     size_t srcLeft = in.size();
-    char* dst = out.data();
+    char *dst = out.data();
     size_t dstLeft = out.size();
     if (iconv(FHandle, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1))
       return false;
@@ -44,7 +44,7 @@ private:
   iconv_t FHandle;
 };
 
-std::string ConvertOrKeep(const std::string& text, const char* to, const char* from) {
+std::string ConvertOrKeep(const std::string &text, const char *to, const char *from) {
   if (IsAscii(text))
     return text;
   TIconv conv(to, from);
@@ -56,8 +56,12 @@ std::string ConvertOrKeep(const std::string& text, const char* to, const char* f
 
 } // namespace
 
-std::string Utf8ToCp949(const std::string& text) { return ConvertOrKeep(text, "CP949", "UTF-8"); }
+std::string Utf8ToCp949(const std::string &text) {
+  return ConvertOrKeep(text, "CP949", "UTF-8");
+}
 
-std::string Cp949ToUtf8(const std::string& text) { return ConvertOrKeep(text, "UTF-8", "CP949"); }
+std::string Cp949ToUtf8(const std::string &text) {
+  return ConvertOrKeep(text, "UTF-8", "CP949");
+}
 
 } // namespace vantari

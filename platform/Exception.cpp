@@ -6,7 +6,7 @@
 
 namespace vantari {
 
-std::string Format(const char* pattern, ...) {
+std::string Format(const char *pattern, ...) {
   va_list args;
   va_start(args, pattern);
   va_list copy;

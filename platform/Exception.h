@@ -10,8 +10,8 @@ namespace vantari {
 class Exception : public std::exception {
 public:
   explicit Exception(std::string message) : FMessage(std::move(message)) {}
-  const std::string& Message() const noexcept { return FMessage; }
-  const char* what() const noexcept override { return FMessage.c_str(); }
+  const std::string &Message() const noexcept { return FMessage; }
+  const char *what() const noexcept override { return FMessage.c_str(); }
 
 private:
   std::string FMessage;
@@ -19,6 +19,6 @@ private:
 
 // printf-style formatting of the established message templates
 // ("Unable to write to %s", "Socket Error # %d\r\n%s", ...).
-std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace vantari

@@ -4,11 +4,15 @@ namespace vantari {
 
 namespace {
 TSilentHostUI silentHost;
-THostUI* currentHost = &silentHost;
+THostUI *currentHost = &silentHost;
 } // namespace
 
-THostUI& HostUI() { return *currentHost; }
+THostUI &HostUI() {
+  return *currentHost;
+}
 
-void SetHostUI(THostUI* host) { currentHost = host ? host : &silentHost; }
+void SetHostUI(THostUI *host) {
+  currentHost = host ? host : &silentHost;
+}
 
 } // namespace vantari

@@ -1,6 +1,5 @@
 #include "Paths.h"
 
-
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>

@@ -16,8 +16,8 @@ int64_t TStream::Size() {
   return end;
 }
 
-void TStream::ReadBuffer(void* buffer, int64_t count) {
-  auto* out = static_cast<uint8_t*>(buffer);
+void TStream::ReadBuffer(void *buffer, int64_t count) {
+  auto *out = static_cast<uint8_t *>(buffer);
   while (count > 0) {
     const int64_t n = Read(out, count);
     if (n <= 0)
@@ -27,8 +27,8 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
   }
 }
 
-void TStream::WriteBuffer(const void* buffer, int64_t count) {
-  const auto* in = static_cast<const uint8_t*>(buffer);
+void TStream::WriteBuffer(const void *buffer, int64_t count) {
+  const auto *in = static_cast<const uint8_t *>(buffer);
   while (count > 0) {
     const int64_t n = Write(in, count);
     if (n <= 0)
@@ -38,7 +38,7 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
   }
 }
 
-int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+int64_t TStream::CopyFrom(TStream &source, int64_t count) {
   if (count == 0) {
     source.SetPosition(0);
     count = source.Size();
@@ -54,7 +54,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return count;
 }
 
-TFileStream::TFileStream(const std::string& path, unsigned mode) : FPath(path) {
+TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
   if (mode == fmCreate) {
     FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (FFd < 0)
@@ -85,7 +85,7 @@ TFileStream::~TFileStream() {
     ::close(FFd);
 }
 
-int64_t TFileStream::Read(void* buffer, int64_t count) {
+int64_t TFileStream::Read(void *buffer, int64_t count) {
   for (;;) {
     const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
     if (n >= 0)
@@ -95,7 +95,7 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
   }
 }
 
-int64_t TFileStream::Write(const void* buffer, int64_t count) {
+int64_t TFileStream::Write(const void *buffer, int64_t count) {
   for (;;) {
     const ssize_t n = ::write(FFd, buffer, static_cast<size_t>(count));
     if (n >= 0)
@@ -129,7 +129,7 @@ int64_t TFileStream::Size() {
   return st.st_size;
 }
 
-int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+int64_t TMemoryStream::Read(void *buffer, int64_t count) {
   const int64_t available = std::max<int64_t>(0, Size() - FPosition);
   const int64_t n = std::min(count, available);
   if (n > 0)
@@ -138,7 +138,7 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
   return n;
 }
 
-int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+int64_t TMemoryStream::Write(const void *buffer, int64_t count) {
   if (count <= 0)
     return 0;
   if (FPosition + count > Size())

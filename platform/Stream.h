@@ -33,8 +33,8 @@ class TStream {
 public:
   virtual ~TStream() = default;
 
-  virtual int64_t Read(void* buffer, int64_t count) = 0;
-  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  virtual int64_t Read(void *buffer, int64_t count) = 0;
+  virtual int64_t Write(const void *buffer, int64_t count) = 0;
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
   virtual void SetSize(int64_t newSize) = 0;
   virtual int64_t Size();
@@ -43,10 +43,10 @@ public:
   void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
 
   // Raise EReadError "Stream read error" / EWriteError "Stream write error" on a short count.
-  void ReadBuffer(void* buffer, int64_t count);
-  void WriteBuffer(const void* buffer, int64_t count);
+  void ReadBuffer(void *buffer, int64_t count);
+  void WriteBuffer(const void *buffer, int64_t count);
   // Copies count bytes from source (all of it from position 0 when count is 0).
-  int64_t CopyFrom(TStream& source, int64_t count);
+  int64_t CopyFrom(TStream &source, int64_t count);
 };
 
 enum TFileMode : unsigned {
@@ -61,18 +61,18 @@ enum TFileMode : unsigned {
 // file "%s". %s" with the system's reason.
 class TFileStream : public TStream {
 public:
-  TFileStream(const std::string& path, unsigned mode);
+  TFileStream(const std::string &path, unsigned mode);
   ~TFileStream() override;
-  TFileStream(const TFileStream&) = delete;
-  TFileStream& operator=(const TFileStream&) = delete;
+  TFileStream(const TFileStream &) = delete;
+  TFileStream &operator=(const TFileStream &) = delete;
 
-  int64_t Read(void* buffer, int64_t count) override;
-  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Read(void *buffer, int64_t count) override;
+  int64_t Write(const void *buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t newSize) override;
   int64_t Size() override;
 
-  const std::string& FileName() const { return FPath; }
+  const std::string &FileName() const { return FPath; }
   int Handle() const { return FFd; }
 
 private:
@@ -86,14 +86,14 @@ public:
   TMemoryStream() = default;
   explicit TMemoryStream(std::vector<uint8_t> bytes) : FData(std::move(bytes)) {}
 
-  int64_t Read(void* buffer, int64_t count) override;
-  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Read(void *buffer, int64_t count) override;
+  int64_t Write(const void *buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t newSize) override;
   int64_t Size() override { return static_cast<int64_t>(FData.size()); }
 
-  const std::vector<uint8_t>& Bytes() const { return FData; }
-  std::vector<uint8_t>& Bytes() { return FData; }
+  const std::vector<uint8_t> &Bytes() const { return FData; }
+  std::vector<uint8_t> &Bytes() { return FData; }
 
 private:
   std::vector<uint8_t> FData;

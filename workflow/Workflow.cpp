@@ -11,9 +11,9 @@
 #include "IdIcmpClient.h"
 #include "IdWait.h"
 #include "RestoreTransaction.h"
-#include "TlsTrust.h"
 #include "SafeUpload.h"
 #include "ServerProbe.h"
+#include "TlsTrust.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "Cp949.h"
 #include "Stream.h"
+#include "Cp949.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ TEST(Streams, FileStreamTruncatesOnCreateAndReportsOpenFailures) {
   EXPECT_THROW(TFileStream((dir / "missing").string(), fmOpenRead), EFOpenError);
   try {
     TFileStream((dir / "missing").string(), fmOpenRead);
-  } catch (const Exception& e) {
+  } catch (const Exception &e) {
     EXPECT_NE(e.Message().find("missing"), std::string::npos);
   }
   std::filesystem::remove_all(dir);
