@@ -417,8 +417,17 @@ bool TIdFTP::Resynchronise() {
     throw;
   } catch (const Exception &) {
   }
-  CloseConnection();
+  AbandonConnection();
   return false;
+}
+
+// Closes a session whose server stopped answering without waiting for it: a polite TLS close
+// would wait for the server's own close_notify, which such a server never sends.
+void TIdFTP::AbandonConnection() {
+  if (auto *transport = dynamic_cast<TIdIOHandlerSocket *>(IOHandler());
+      ControlTls() && transport && transport->SocketHandle())
+    transport->SocketHandle()->ResetAndClose();
+  CloseConnection();
 }
 
 // The user stopped the transfer: tell the server and end the session; nothing waits.

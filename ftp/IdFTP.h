@@ -184,6 +184,7 @@ private:
   void MoveData(TTransfer &transfer, bool fromStart);
   void FailTransfer(TTransfer &transfer, bool cancelled);
   bool Resynchronise();
+  void AbandonConnection();
   void CloseAfterCancel();
   void PrepareDataChannel();
   void SendPortCommand(const TIdSocketHandle &handle);

@@ -44,7 +44,34 @@ events = open(cfg["events"], "a", buffering=1)
 authorizer = DummyAuthorizer()
 authorizer.add_user(cfg["user"], cfg["password"], cfg["home"], perm="elradfmwMT")
 
+stuck = []  # connections the server stopped serving (kept so they stay open)
+
 class DTP(TLS_DTPHandler):
+    stalled = False
+
+    def __init__(self, sock, cmd_channel):
+        if not cfg["stall_data_tls"]:
+            return super().__init__(sock, cmd_channel)
+        # Takes the connection and then neither answers the client's handshake nor sends.
+        self.stalled = True
+        prot, cmd_channel._prot = cmd_channel._prot, False
+        super().__init__(sock, cmd_channel)
+        cmd_channel._prot = prot
+        stuck.append(self)
+        self.del_channel()
+
+    def push(self, data):
+        if not self.stalled:
+            super().push(data)
+
+    def push_with_producer(self, producer):
+        if not self.stalled:
+            super().push_with_producer(producer)
+
+    def close_when_done(self):
+        if not self.stalled:
+            super().close_when_done()
+
     def handle_ssl_established(self):
         reused = lib.SSL_session_reused(self.socket._ssl) == 1
         events.write("data tls version=%s reused=%d\n"
@@ -63,6 +90,14 @@ class DTP(TLS_DTPHandler):
 class Handler(TLS_FTPHandler if cfg["tls"] else FTPHandler):
     def pre_process_command(self, line, cmd, arg):
         events.write("cmd %s\n" % cmd)
+        if cmd in cfg["refuse"]:
+            self.respond("502 Command not implemented.")
+            return
+        if cmd in cfg["hang"]:
+            # Busy elsewhere for good (as a server stuck in its own connect): reads nothing more.
+            stuck.append(self)
+            self.del_channel()
+            return
         return super().pre_process_command(line, cmd, arg)
 
 handler = Handler
@@ -81,6 +116,8 @@ if cfg["tls"]:
 handler.authorizer = authorizer
 handler.auth_failed_timeout = 0.05
 handler.permit_foreign_addresses = False
+if cfg["pasv_low"]:
+    handler.passive_ports = list(range(cfg["pasv_low"], cfg["pasv_high"] + 1))
 
 server = FTPServer(("127.0.0.1", cfg["port"]), handler)
 with open(cfg["portfile"] + ".tmp", "w") as f:
@@ -315,6 +352,12 @@ TPyTlsFtpServer::TPyTlsFtpServer(TTlsFtpServerOptions options) : FOptions(std::m
   }
   std::ostringstream config;
   auto quoted = [](const std::string &text) { return "\"" + text + "\""; };
+  auto verbs = [&quoted](const std::vector<std::string> &list) {
+    std::string json = "[";
+    for (const std::string &verb : list)
+      json += (json.size() > 1 ? ", " : "") + quoted(verb);
+    return json + "]";
+  };
   config << "{\"user\": " << quoted(FOptions.User)
          << ", \"password\": " << quoted(FOptions.Password) << ", \"home\": " << quoted(FHome)
          << ", \"cert\": " << quoted(FCertificate.CertFile)
@@ -324,7 +367,11 @@ TPyTlsFtpServer::TPyTlsFtpServer(TTlsFtpServerOptions options) : FOptions(std::m
          << ", \"tls\": " << (FOptions.OfferTls ? "true" : "false")
          << ", \"require_reuse\": " << (FOptions.RequireReuse ? "true" : "false")
          << ", \"min\": " << FOptions.MinVersion << ", \"max\": " << FOptions.MaxVersion
-         << ", \"port\": " << FOptions.Port << "}";
+         << ", \"port\": " << FOptions.Port << ", \"refuse\": " << verbs(FOptions.RefuseCommands)
+         << ", \"hang\": " << verbs(FOptions.HangOnCommands)
+         << ", \"stall_data_tls\": " << (FOptions.StallDataTls ? "true" : "false")
+         << ", \"pasv_low\": " << FOptions.PassivePortLow
+         << ", \"pasv_high\": " << FOptions.PassivePortHigh << "}";
   WriteAll(root + "/config.json", config.str());
   WriteAll(root + "/server.py", kPyServerScript);
   WriteAll(root + "/events.log", "");

@@ -62,6 +62,13 @@ struct TTlsFtpServerOptions {
   std::string CertFile;     // empty: a self-signed certificate made at start
   std::string KeyFile;
   int Port = 0; // 0: a free one
+  // Misbehaviour on demand: verbs answered with 502; verbs after which the server reads nothing
+  // more on that control connection; data connections whose TLS handshake is never answered.
+  std::vector<std::string> RefuseCommands;
+  std::vector<std::string> HangOnCommands;
+  bool StallDataTls = false;
+  int PassivePortLow = 0; // 0: any free port
+  int PassivePortHigh = 0;
 };
 
 // pyftpdlib with TLS (pyOpenSSL) on 127.0.0.1, run by /usr/bin/python3. The event log has a
