@@ -2,7 +2,9 @@
 // certificate and a server that stops offering TLS refused before any password is sent, the
 // required policy against a plain server.
 #include "PrivateProfile.h"
+#include "SyncState.h"
 #include "TlsFtpServers.h"
+#include "Workflow.h"
 #include "WorkflowFixture.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +144,53 @@ TEST_F(WorkflowTlsTest, ACertificateNobodyVouchesForIsALoginFailure) {
   Upload();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{LoginFailed, CertificateChanged}));
   EXPECT_FALSE(SawLogin());
+}
+
+// The log with the measured speeds ("Uploade speed 0.00 KB/s") cut off after "speed".
+std::vector<std::string> WithoutSpeeds(std::vector<std::string> log) {
+  for (std::string &line : log) {
+    if (const size_t at = line.find(" speed "); at != std::string::npos)
+      line.erase(at + 6);
+  }
+  return log;
+}
+
+// With TLS preferred, a plain server (the one most workflow tests use) sees one refused AUTH
+// TLS and the person sees exactly what TLS off shows: the same status texts and boxes.
+TEST_F(WorkflowTlsTest, PreferredAgainstAPlainServerShowsWhatOffShows) {
+  Config.TlsPolicy = tpOff;
+  Upload();
+  Download();
+  const std::vector<std::string> off = Recorder.Log;
+  ASSERT_GE(off.size(), 10u);
+  ASSERT_TRUE(Logged(AllDone));
+  TearDown();
+  SetUp();
+  Config.TlsPolicy = tpPreferred;
+  Recorder.Log.clear();
+  Upload();
+  Download();
+  EXPECT_EQ(WithoutSpeeds(Recorder.Log), WithoutSpeeds(off));
+  EXPECT_EQ(Remembered("Offered"), "");
+}
+
+// Active mode refused: the upload falls back to passive mode over TLS, the next run starts
+// passive, and every data connection resumes the login's session.
+TEST_F(WorkflowTlsTest, PassiveModeLearntOverTlsIsRememberedForTheNextRun) {
+  Config.TlsPolicy = tpPreferred;
+  TTlsFtpServerOptions options;
+  options.RefuseCommands = {"PORT", "EPRT"};
+  Serve(options);
+  Upload();
+  ASSERT_EQ(Boxes(), std::vector<std::string>{AllDone});
+  EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(TlsServer->Host()));
+  fs::remove(DataFolder / "Sale.DB");
+  Download();
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, AllDone}));
+  EXPECT_EQ(Contents(DataFolder), Sample);
+  const std::vector<std::string> commands = TlsServer->Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "PORT"), 1);
+  EXPECT_EQ(TlsServer->ResumedDataConnections(), 2);
 }
 
 } // namespace
