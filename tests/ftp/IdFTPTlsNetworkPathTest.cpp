@@ -150,6 +150,29 @@ INSTANTIATE_TEST_SUITE_P(RejectedOrDropped, IdFTPTlsFirewall,
                            return std::string(info.index == 0 ? "Rejected" : "Dropped");
                          });
 
+// In active mode a connection from another local address is closed and the server's own is
+// taken: the download is whole and its TLS resumed the login's session.
+TEST(IdFTPTlsActive, AConnectionFromAnotherAddressIsRefusedAndTheServersTaken) {
+  TTlsFtpServerOptions options;
+  options.Intruder = true;
+  TPyTlsFtpServer server(options);
+  const std::string archive = PatternBytes(250000, 8);
+  PutFile(server.PathOf("member.bck"), archive);
+  TIdFTP ftp;
+  PointAt(ftp, server, TlsVersion13);
+  ftp.OpenSession(true, -1);
+  TScratchDir local;
+  ftp.DownloadFile("member.bck", local.PathOf("in.bck"), true, false, 250000);
+  EXPECT_FALSE(ftp.Passive());
+  EXPECT_TRUE(FileBytes(local.PathOf("in.bck")) == archive);
+  EXPECT_EQ(ftp.RemoteFileSize("member.bck"), 250000); // the server looks at its intruder
+  ftp.CloseSession();
+  const std::vector<std::string> events = server.Events();
+  EXPECT_EQ(CountOf(events, "intruder connected"), 1);
+  EXPECT_EQ(CountOf(events, "intruder refused"), 1);
+  EXPECT_EQ(server.ResumedDataConnections(), 1);
+}
+
 // A window that asks to cancel after it has repainted a few times.
 class TCancellingWindow : public THostUIRecorder {
 public:

@@ -30,7 +30,7 @@ namespace {
 
 // pyftpdlib with pyOpenSSL; reports each data connection's TLS state to the event log.
 constexpr const char *kPyServerScript = R"PY(
-import json, logging, os, sys
+import json, logging, os, socket, sys
 from OpenSSL import SSL
 from OpenSSL._util import lib
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -87,9 +87,39 @@ class DTP(TLS_DTPHandler):
             events.write("data end close_notify=%d\n" % int(got))
         return data
 
+intruders = []  # connections made from 127.0.0.2 to the client's PORT address
+
+def intrude(arg):
+    # Before the server's own connection: another local address tries the client's port first.
+    try:
+        fields = arg.split(",")
+        intruder = socket.socket()
+        intruder.bind(("127.0.0.2", 0))
+        intruder.connect((".".join(fields[:4]), int(fields[4]) * 256 + int(fields[5])))
+        intruders.append(intruder)
+        events.write("intruder connected\n")
+    except (OSError, ValueError, IndexError) as e:
+        events.write("intruder failed %s\n" % e)
+
+def report_intruders():
+    for intruder in list(intruders):
+        try:
+            gone = intruder.recv(1, socket.MSG_DONTWAIT) == b""
+        except BlockingIOError:
+            gone = False
+        except OSError:
+            gone = True
+        if gone:
+            events.write("intruder refused\n")
+            intruders.remove(intruder)
+            intruder.close()
+
 class Handler(TLS_FTPHandler if cfg["tls"] else FTPHandler):
     def pre_process_command(self, line, cmd, arg):
         events.write("cmd %s\n" % cmd)
+        report_intruders()
+        if cmd == "PORT" and cfg["intruder"]:
+            intrude(arg)
         if cmd in cfg["refuse"]:
             self.respond("502 Command not implemented.")
             return
@@ -370,6 +400,7 @@ TPyTlsFtpServer::TPyTlsFtpServer(TTlsFtpServerOptions options) : FOptions(std::m
          << ", \"port\": " << FOptions.Port << ", \"refuse\": " << verbs(FOptions.RefuseCommands)
          << ", \"hang\": " << verbs(FOptions.HangOnCommands)
          << ", \"stall_data_tls\": " << (FOptions.StallDataTls ? "true" : "false")
+         << ", \"intruder\": " << (FOptions.Intruder ? "true" : "false")
          << ", \"pasv_low\": " << FOptions.PassivePortLow
          << ", \"pasv_high\": " << FOptions.PassivePortHigh << "}";
   WriteAll(root + "/config.json", config.str());

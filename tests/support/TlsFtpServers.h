@@ -67,6 +67,9 @@ struct TTlsFtpServerOptions {
   std::vector<std::string> RefuseCommands;
   std::vector<std::string> HangOnCommands;
   bool StallDataTls = false;
+  // Each PORT address is first tried from 127.0.0.2; the event log says "intruder connected",
+  // and "intruder refused" at the next command once the client closed that connection.
+  bool Intruder = false;
   int PassivePortLow = 0; // 0: any free port
   int PassivePortHigh = 0;
 };
