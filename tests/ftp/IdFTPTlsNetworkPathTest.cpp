@@ -116,6 +116,58 @@ TEST(IdFTPTlsFallback, ServerStuckAfterPortIsLeftForANewProtectedSession) {
   }
 }
 
+// vsftpd behind a firewall that drops its active data connection is stuck in its own connect
+// and reads nothing: the client leaves that session, opens a new protected one and goes on in
+// passive mode, each data connection resuming the new login's session.
+TEST(IdFTPTlsFallback, VsftpdStuckInItsOwnConnectIsLeftForANewProtectedSession) {
+  if (const std::string why = TVsftpdServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  if (std::system("iptables -V >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "iptables is not installed";
+  TNetNamespace space;
+  TVsftpdServer server;
+  // Connections the server makes (its session runs as an unprivileged user) get no answer.
+  ASSERT_EQ(std::system("iptables -A OUTPUT -p tcp --syn -m owner ! --uid-owner 0 -j DROP "
+                        ">/dev/null 2>&1"),
+            0);
+  TIdFTP ftp;
+  ftp.SetHost(server.Host());
+  ftp.SetPort(server.Port());
+  ftp.SetUsername(server.User());
+  ftp.SetPassword(server.Password());
+  ftp.SetTlsPolicy(tpRequired);
+  ftp.TlsOptions().MinVersion = TlsVersion13;
+  const std::string fingerprint = server.Certificate().Fingerprint;
+  int checks = 0;
+  ftp.OnTlsPeer = [fingerprint, &checks](TIdFTP *, const TTlsSession &session) {
+    ++checks;
+    return session.PeerFingerprint() == fingerprint;
+  };
+  ftp.SetDataConnectionTimeout(500);
+  ftp.SetRecoveryTimeout(500);
+  ftp.OpenSession(true, -1);
+  TScratchDir local;
+  const std::string data = PatternBytes(180000, 3);
+  PutFile(server.Pub() + "/member.bck", data);
+  PutFile(local.PathOf("out.bck"), data);
+  const auto start = std::chrono::steady_clock::now();
+  // The download first: the stuck session still holds vsftpd's lock on a file it was to
+  // receive, so an upload retried under the same name would wait for that connect to give up.
+  try {
+    ftp.DownloadFile("pub/member.bck", local.PathOf("in.bck"), true, false, 180000);
+    ftp.UploadFile(local.PathOf("out.bck"), "pub/member.bck.new", false);
+  } catch (const std::exception &e) {
+    ADD_FAILURE() << e.what() << "\n" << server.Log();
+  }
+  EXPECT_LT(SecondsSince(start), 5.0) << server.Log();
+  EXPECT_TRUE(ftp.Passive());
+  EXPECT_EQ(checks, 2);
+  EXPECT_TRUE(FileBytes(local.PathOf("in.bck")) == data);
+  EXPECT_TRUE(FileBytes(server.Pub() + "/member.bck.new") == data);
+  EXPECT_EQ(server.ResumedDataConnections(), 2) << server.Log();
+  ftp.CloseSession();
+}
+
 // A firewall in front of the client turns away the server's data connection (rejected: the
 // server says 425; dropped: nothing comes, the session is brought back in step over TLS).
 class IdFTPTlsFirewall : public ::testing::TestWithParam<const char *> {};
