@@ -65,6 +65,9 @@ void TIdFTP::OpenSession(bool logIn, int32_t timeoutMs) {
         FSystemType = FirstLine(LastReply());
       ReportStatus(ftpReady, "Connection established");
     }
+  } catch (const EIdReadTimeout &) {
+    AbandonConnection(); // the server stopped answering: it would not end TLS politely either
+    throw;
   } catch (...) {
     CloseConnection();
     throw;

@@ -1,6 +1,7 @@
 #include "IdTCPConnection.h"
 
 #include "IdStack.h"
+#include "TlsSession.h"
 
 #include <algorithm>
 #include <cstring>
@@ -237,7 +238,15 @@ int32_t TIdTCPConnection::FillInputQueue(bool raiseIfDisconnected, int32_t timeo
         throw EIdReadTimeout();
       return -1;
     }
-    n = ReceiveIntoQueue(raiseIfDisconnected);
+    try {
+      n = ReceiveIntoQueue(raiseIfDisconnected);
+    } catch (const ETlsTimeout &) {
+      // Bytes came, but no whole TLS record of data (perhaps only TLS's own messages, such as
+      // session tickets) before the limit: the same as nothing coming.
+      if (raiseOnTimeout)
+        throw EIdReadTimeout();
+      return -1;
+    }
     CheckPeerClosed(raiseIfDisconnected, false);
     result = n;
   } while (n == 0 && IsConnected());

@@ -272,6 +272,22 @@ TEST(IdFTPTlsCancel, CancelWhileDataMovesEndsTheSessionAndChangesNothing) {
   }
 }
 
+// A server that stops answering after the TLS handshake: the login ends at the reply limit,
+// without a further wait for a close_notify that server will never send.
+TEST(IdFTPTlsLimits, ServerSilentAfterTheHandshakeEndsTheLoginAtTheReplyLimit) {
+  TTlsFtpServerOptions options;
+  options.HangOnCommands = {"USER"};
+  TPyTlsFtpServer server(options);
+  TIdFTP ftp;
+  PointAt(ftp, server, TlsVersion13);
+  ftp.SetReplyTimeout(2500);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(ftp.OpenSession(true, -1), EIdReadTimeout);
+  EXPECT_LT(SecondsSince(start), 4.0);
+  EXPECT_FALSE(ftp.IsConnected());
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"AUTH", "USER"}));
+}
+
 // A window that asks to cancel after it has repainted a few times.
 class TCancellingWindow : public THostUIRecorder {
 public:
