@@ -1,0 +1,237 @@
+// The download's side of the workflows: the transfer into the .part file, the restore
+// transaction, undo and the recovery of a restore cut short.
+#include "Workflow.h"
+
+#include "BackgroundFlush.h"
+#include "BackupFile.h"
+#include "FileSystem.h"
+#include "FilesInUse.h"
+#include "HostUI.h"
+#include "IdFTP.h"
+#include "RestoreTransaction.h"
+#include "SafeUpload.h"
+#include "ScopeExit.h"
+#include "WorkflowTexts.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace vantari {
+
+bool TWorkflow::DownloadSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return false;
+  }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+    return false;
+  const bool downloaded = DownloadArchive();
+  const bool restored = downloaded && RestoreData(PartialArchivePath());
+  DisconnectServer();
+  if (downloaded && restored) {
+    FSyncState.SetLastDownload(FUserID, std::time(nullptr));
+    FSyncState.SetServerArchive(FUserID, FFetched);
+    HostUI().ShowMessage(TextAllDone);
+  }
+  return downloaded && restored;
+}
+
+// The archive comes in beside the last good local copy, which stays until the new one has
+// been received whole and checked.
+bool TWorkflow::DownloadArchive() {
+  if (!FIdFTP1->IsConnected())
+    return false;
+  const std::string part = PartialArchivePath();
+  try {
+    ProgressShow(100);
+    Status("파일을 받는 중...");
+    HostUI().ProcessMessages();
+    // A first download on a new computer has no Backup folder yet.
+    ForceDirectories(FSettings.BackupFolder());
+    FIdFTP1->SetTransferType(ftBinary);
+    FFetched = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    FRemoteSize = static_cast<int32_t>(FFetched.Size);
+    const bool resume = CanResume(part);
+    if (FFetched.Size >= 0 && !FFetched.Time.empty())
+      FSyncState.SetPartialOrigin(FUserID, FFetched);
+    // Fewer bytes than SIZE announced is a cut-off download, never one to restore.
+    FIdFTP1->DownloadFile(RemoteArchiveName(), part, !resume, resume, FFetched.Size);
+    return true;
+  } catch (const std::exception &) {
+    if (!KeepForResume(part))
+      DeleteFile(part);
+    HostUI().ShowMessage(TextDownloadFailed);
+    return false;
+  }
+}
+
+// A .part left by a download cut off midway goes on with REST where it stopped, when the
+// server's archive is still the one (size and time) it is the beginning of.
+bool TWorkflow::CanResume(const std::string &part) {
+  if (FFetched.Size <= 0 || FFetched.Time.empty() || !FileExists(part))
+    return false;
+  const int64_t have = FileSize(part);
+  return have > 0 && have < FFetched.Size && FSyncState.PartialOrigin(FUserID) == FFetched &&
+         FIdFTP1->ServerSupportsRestart();
+}
+
+// What a failed download received stays for the next try only when it can be resumed.
+bool TWorkflow::KeepForResume(const std::string &part) const {
+  if (FFetched.Size <= 0 || FFetched.Time.empty() || !FileExists(part))
+    return false;
+  const int64_t have = FileSize(part);
+  return have > 0 && have < FFetched.Size;
+}
+
+// archivePath is a new download (".part") or the local archive itself. The data folder is
+// replaced as one transaction: it ends up as the archive says or stays as it was, and the data
+// it held is kept as a snapshot. A download replaces the local archive only once it unpacked
+// whole; otherwise it is dropped and the last good local archive stays.
+bool TWorkflow::RestoreData(const std::string &archivePath) {
+  const std::string local = LocalArchivePath();
+  const std::string part = PartialArchivePath();
+  TScopeExit discard([&] {
+    if (archivePath == part && archivePath != local)
+      DeleteFile(part);
+  });
+  if (!FSettings.HasDataFolder() || !RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  const std::string &dataFolder = FSettings.DataFolder();
+
+  FLastPreview = TArchivePreview::Read(archivePath);
+  if (FLastPreview.Readable && !FLastPreview.HasTables) {
+    // Restoring it would empty the data folder.
+    Status("복원을 완료했습니다.");
+    HostUI().ShowFailure(TextNoTables);
+    return false;
+  }
+  // Work done here since that backup was made would be replaced.
+  if (FLastPreview.Readable && TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
+      !HostUI().AskYesNo(TextLocalNewer))
+    return false;
+
+  HostUI().SetCursor(TCursor::crHourGlass);
+  ProgressShow(100);
+  bool ok = false;
+  {
+    TScopeExit done([this] {
+      Status("복원을 완료했습니다.");
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    if (FLastPreview.Readable) {
+      TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
+      transaction.OnStaged = [&] {
+        if (archivePath != local)
+          std::rename(archivePath.c_str(), local.c_str());
+      };
+      bool secondMissing = false;
+      ok = transaction.Run("before-download", [&](const std::string &staging) {
+        return StageArchives(archivePath, staging, secondMissing);
+      });
+      // The data came in, but without the second archive the set is not complete.
+      ok = ok && !secondMissing;
+    }
+  }
+  if (!ok)
+    HostUI().ShowFailure(TextRestoreFailed);
+  return ok;
+}
+
+// Unpacking is the check: a member that does not inflate or an archive cut short fails here,
+// before the data folder changes. The second archive goes into the same staging folder, after
+// the first, so that the swap brings in both or neither.
+bool TWorkflow::StageArchives(const std::string &archivePath, const std::string &staging,
+                              bool &secondMissing) {
+  FBackupFile->SetRestoreMode(rmAll);
+  FBackupFile->SetRestoreFullPath(false);
+  TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
+  TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
+  // Each file is written out while the next one unpacks, so that the flush before the swap
+  // finds little left to do. A file is handed over once the next one begins: by then the
+  // engine has set its date and closed it, so that nothing of it is left dirty.
+  TBackgroundFlush flush;
+  std::string previous;
+  FBackupFile->OnFileRestored = [&](TBackupFile &, std::string &file, std::unique_ptr<TStream> &) {
+    if (!previous.empty() && previous != file)
+      flush.Add(previous);
+    previous = file;
+    RestoreStopPoint("unpacking");
+  };
+  const bool restored = FBackupFile->Restore(archivePath, staging);
+  flush.Add(previous);
+  if (!restored)
+    return false;
+  const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
+  secondMissing = !FileExists(second);
+  return secondMissing || FBackupFile->Restore(second, staging);
+}
+
+bool TWorkflow::UndoSteps() {
+  if (!FSettings.HasDataFolder()) {
+    HostUI().ShowMessage(TextNoDataFolder);
+    return false;
+  }
+  if (!RecoverUnfinishedRestore() || DataInUse())
+    return false;
+  TRestoreTransaction transaction(FSettings.DataFolder(), FSettings.BackupFolder());
+  const std::vector<std::string> snapshots = transaction.Snapshots();
+  if (snapshots.empty()) {
+    HostUI().ShowMessage(TextNothingToUndo);
+    return false;
+  }
+  const std::string newest = snapshots.back();
+  const std::string from = FSettings.BackupFolder() + "/" + newest;
+  HostUI().SetCursor(TCursor::crHourGlass);
+  bool ok = false;
+  {
+    TScopeExit done([this] {
+      Status(StatusUndone);
+      HostUI().SetCursor(TCursor::crDefault);
+    });
+    ok = transaction.Run(
+        "before-undo", [&](const std::string &staging) { return CopyPlainFiles(from, staging); },
+        newest);
+  }
+  if (ok)
+    HostUI().ShowMessage(TextAllDone);
+  else
+    HostUI().ShowFailure(TextUndoFailed);
+  return ok;
+}
+
+// A restore that a kill or a power cut stopped halfway is rolled back before anything else
+// reads or changes the data folder.
+bool TWorkflow::RecoverUnfinishedRestore() {
+  bool recovered = false;
+  try {
+    recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const Exception &) {
+    recovered = false;
+  }
+  if (!recovered)
+    HostUI().ShowFailure(TextRecoveryFailed);
+  return recovered;
+}
+
+bool TWorkflow::DataInUse() {
+  if (!FilesInUse(FSettings.DataFolder()))
+    return false;
+  HostUI().ShowMessage(TextInUse);
+  return true;
+}
+
+bool TWorkflow::DeleteDataFiles() {
+  if (!FSettings.HasDataFolder())
+    return false; // never anywhere but in a real data folder
+  if (DataInUse())
+    return false;
+  const std::string &folder = FSettings.DataFolder();
+  for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
+    if (!DeleteFile(folder + "/" + entry.Name))
+      return false;
+  return true;
+}
+
+} // namespace vantari

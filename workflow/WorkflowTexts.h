@@ -1,0 +1,33 @@
+#pragma once
+
+// What the workflows say to the person: established texts, exactly as they stand.
+
+namespace vantari {
+
+inline constexpr const char *TextNoDataFolder =
+    "루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
+inline constexpr const char *TextAllDone = "모든 작업을 정상적으로 완료하였습니다.";
+inline constexpr const char *TextBackupFailed = "백업에 실패하였습니다.";
+inline constexpr const char *TextRestoreFailed = "복원에 실패하였습니다.";
+inline constexpr const char *TextUploadFailed = "파일 올리기를 실패하였습니다.";
+inline constexpr const char *TextDownloadFailed = "파일 받기에 실패하였습니다.";
+inline constexpr const char *TextBadLogin =
+    "사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다.";
+inline constexpr const char *TextNewerOnServer =
+    "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 "
+    "있습니다.\n그래도 이 컴퓨터의 자료로 바꾸시겠습니까?";
+inline constexpr const char *TextNoInternet = "인터넷 연결이 되어있지 않습니다.";
+inline constexpr const char *TextNoTables = "받은 백업파일에 회계 자료가 없어 복원하지 않았습니다.";
+inline constexpr const char *TextLocalNewer =
+    "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
+    "그래도 서버의 자료로 바꾸시겠습니까?";
+inline constexpr const char *TextInUse =
+    "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
+    "프로그램을 종료한 뒤 다시 시도하십시오.";
+inline constexpr const char *TextRecoveryFailed =
+    "지난번에 끝나지 못한 복원을 되돌리지 못했습니다.\n백업 폴더를 확인하십시오.";
+inline constexpr const char *TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
+inline constexpr const char *TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
+inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";
+
+} // namespace vantari
