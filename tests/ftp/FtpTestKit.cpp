@@ -19,13 +19,6 @@ TScratchDir::~TScratchDir() {
   std::filesystem::remove_all(FPath, ignored);
 }
 
-void PointAt(TIdFTP &ftp, const TFtpServer &server) {
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
-}
-
 void TScriptedFtpTest::Open() {
   Peer.Start();
   Ftp.SetHost("127.0.0.1");

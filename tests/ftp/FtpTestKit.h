@@ -32,7 +32,13 @@ inline void PutFile(const std::string &path, const std::string &bytes) {
   TFtpServer::PutFile(path, bytes);
 }
 // Host, port and the server's user.
-void PointAt(TIdFTP &ftp, const TFtpServer &server);
+// Points the client at a test server's address and login (plain or TLS server alike).
+template <class TServer> void PointAt(TIdFTP &ftp, const TServer &server) {
+  ftp.SetHost(server.Host());
+  ftp.SetPort(server.Port());
+  ftp.SetUsername(server.User());
+  ftp.SetPassword(server.Password());
+}
 // Deterministic bytes that differ at every offset of interest.
 std::string PatternBytes(size_t count, unsigned seed = 1);
 

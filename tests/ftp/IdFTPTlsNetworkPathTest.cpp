@@ -27,10 +27,7 @@ const TVersionCase kVersions[] = {{"TLSv1.2", TlsVersion12}, {"TLSv1.3", TlsVers
 
 // The client of the test server, trusting its self-signed certificate only; counts the checks.
 void PointAt(TIdFTP &ftp, const TPyTlsFtpServer &server, int version, int *checks = nullptr) {
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
+  PointAt(ftp, server);
   ftp.SetTlsPolicy(tpRequired);
   ftp.TlsOptions().MinVersion = ftp.TlsOptions().MaxVersion = version;
   const std::string fingerprint = server.Certificate().Fingerprint;
@@ -131,10 +128,7 @@ TEST(IdFTPTlsFallback, VsftpdStuckInItsOwnConnectIsLeftForANewProtectedSession) 
                         ">/dev/null 2>&1"),
             0);
   TIdFTP ftp;
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
+  PointAt(ftp, server);
   ftp.SetTlsPolicy(tpRequired);
   ftp.TlsOptions().MinVersion = TlsVersion13;
   const std::string fingerprint = server.Certificate().Fingerprint;

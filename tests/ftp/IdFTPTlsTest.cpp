@@ -52,10 +52,7 @@ TEST(IdFTPTls, PyftpdlibEveryDataConnectionResumesTheLoginSession) {
       SCOPED_TRACE(std::string(version.Name) + " " + ModeName(passive));
       TPyTlsFtpServer server; // refuses a data connection that does not resume
       TIdFTP ftp;
-      ftp.SetHost(server.Host());
-      ftp.SetPort(server.Port());
-      ftp.SetUsername(server.User());
-      ftp.SetPassword(server.Password());
+      PointAt(ftp, server);
       ftp.SetPassive(passive);
       TrustOnly(ftp, server.Certificate().Fingerprint, version.Version);
       RoundTrip(ftp, "archive.bck", server.PathOf("archive.bck"), version.Name);
@@ -78,10 +75,7 @@ TEST(IdFTPTls, VsftpdEveryDataConnectionResumesTheLoginSession) {
       SCOPED_TRACE(std::string(version.Name) + " " + ModeName(passive));
       TVsftpdServer server;
       TIdFTP ftp;
-      ftp.SetHost(server.Host());
-      ftp.SetPort(server.Port());
-      ftp.SetUsername(server.User());
-      ftp.SetPassword(server.Password());
+      PointAt(ftp, server);
       ftp.SetPassive(passive);
       TrustOnly(ftp, server.Certificate().Fingerprint, version.Version);
       try {
@@ -98,10 +92,7 @@ TEST(IdFTPTls, VsftpdEveryDataConnectionResumesTheLoginSession) {
 TEST(IdFTPTls, ARefusedCertificateEndsTheSessionBeforeTheLogin) {
   TPyTlsFtpServer server;
   TIdFTP ftp;
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
+  PointAt(ftp, server);
   ftp.SetTlsPolicy(tpPreferred);
   int asked = 0;
   ftp.OnTlsPeer = [&asked](TIdFTP *, const TTlsSession &session) {
@@ -124,10 +115,7 @@ TEST(IdFTPTls, APlainServerIsRefusedWhenTlsIsRequiredAndAskedAboutWhenPreferred)
   plain.OfferTls = false;
   TPyTlsFtpServer server(plain);
   TIdFTP ftp;
-  ftp.SetHost(server.Host());
-  ftp.SetPort(server.Port());
-  ftp.SetUsername(server.User());
-  ftp.SetPassword(server.Password());
+  PointAt(ftp, server);
 
   ftp.SetTlsPolicy(tpRequired);
   EXPECT_THROW(ftp.OpenSession(true, -1), EIdException);
