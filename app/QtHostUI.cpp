@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <optional>
 
 namespace vantari {
 
@@ -11,10 +12,58 @@ namespace {
 
 constexpr std::chrono::milliseconds PaintInterval{100};
 
+// While a wait pumps, the person's clicks and keys are dropped and everything else (paints,
+// timers, the window's close) goes through. A box shown meanwhile, the close's question among
+// them, takes input as usual.
+class TInputHold;
+TInputHold *inputHold = nullptr; // the hold of the wait pumping now, if any
+
+class TInputHold : public QObject {
+public:
+  TInputHold() {
+    QApplication::instance()->installEventFilter(this);
+    inputHold = this;
+  }
+  ~TInputHold() override {
+    QApplication::instance()->removeEventFilter(this);
+    inputHold = nullptr;
+  }
+  TInputHold(const TInputHold &) = delete;
+  TInputHold &operator=(const TInputHold &) = delete;
+
+  bool Lifted = false;
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (!Lifted && (event->isInputEvent() || event->type() == QEvent::InputMethod))
+      return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+// Lifts the hold for the life of a box.
+class TBoxInput {
+public:
+  TBoxInput() : FLifted(inputHold && !inputHold->Lifted) {
+    if (FLifted)
+      inputHold->Lifted = true;
+  }
+  ~TBoxInput() {
+    if (FLifted && inputHold)
+      inputHold->Lifted = false;
+  }
+  TBoxInput(const TBoxInput &) = delete;
+  TBoxInput &operator=(const TBoxInput &) = delete;
+
+private:
+  bool FLifted;
+};
+
 int ShowBox(QMessageBox::Icon icon, const std::string &caption, const std::string &text,
             QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons,
                   QApplication::activeWindow());
+  TBoxInput input;
   return box.exec();
 }
 
@@ -29,8 +78,12 @@ void TQtHostUI::ProcessPaintEvents() {
   if (now - FLastPaint < PaintInterval)
     return;
   FLastPaint = now;
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                              QEventLoop::ExcludeSocketNotifiers);
+  // The window system counts a close among the person's input, so input is not excluded
+  // here but held back by the filter.
+  std::optional<TInputHold> hold;
+  if (!inputHold)
+    hold.emplace();
+  QApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
 }
 
 void TQtHostUI::ShowEngineError(const std::string &text) {
@@ -56,6 +109,7 @@ bool TQtHostUI::AskYesNo(const std::string &text) {
                   QApplication::activeWindow());
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
+  TBoxInput input;
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -10,7 +10,8 @@ namespace vantari {
 class TQtHostUI : public THostUI {
 public:
   void ProcessMessages() override;
-  // Paints and runs timers at most every 100 ms; clicks and keys wait in the queue.
+  // Paints, runs timers and lets the window's close through, at most every 100 ms; what the
+  // person clicks or types meanwhile is dropped (the workflow's controls are locked anyway).
   void ProcessPaintEvents() override;
   void ShowEngineError(const std::string &text) override;
   bool ConfirmVolume(const std::string &text) override;

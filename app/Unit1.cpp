@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 // The banner lives in the window library's resources, which a static link would drop.
 static void InitWindowResources() {
@@ -64,6 +65,9 @@ public:
     // Clicks that queued up while the steps only repainted land on disabled buttons.
     HostUI().ProcessMessages();
     Lock(false);
+    // The close that cancelled the run goes through now that the run has put things back.
+    if (std::exchange(FForm.FCloseWhenDone, false))
+      FForm.close();
   }
   TWorkflowRun(const TWorkflowRun &) = delete;
   TWorkflowRun &operator=(const TWorkflowRun &) = delete;
@@ -184,12 +188,12 @@ void TForm1::CreateComponents() {
 }
 
 void TForm1::FormCreate() {
-  UserIDEdit.setText(QString::fromStdString(ReadSetting("HOSTID")));
+  UserIDEdit.setText(QString::fromStdString(FWorkflow->Settings().ReadSetting("HOSTID")));
   PasswordEdit.clear();
   ProgressBar.setParent(&StatusBar);
   ProgressBar.setGeometry(2, 3, 100, 18);
   ProgressBar.show();
-  ReadDataFolder();
+  FWorkflow->Settings().ReadDataFolder();
   // A backup that nobody made for a week is worth a word until the next workflow.
   const auto lastUpload = FWorkflow->SyncState().LastUpload(UserIDEdit.text().toStdString());
   const std::time_t now = std::time(nullptr);
@@ -198,87 +202,29 @@ void TForm1::FormCreate() {
         QStringLiteral("마지막 백업: %1일 전").arg(TSyncState::DaysBetween(*lastUpload, now)));
 }
 
-void TForm1::WriteSetting(const std::string &value, const std::string &key) {
-  FWorkflow->Settings().WriteSetting(value, key);
-}
-
-std::string TForm1::ReadSetting(const std::string &key) const {
-  return FWorkflow->Settings().ReadSetting(key);
-}
-
-void TForm1::ReadDataFolder() {
-  FWorkflow->Settings().ReadDataFolder();
-}
-
-const std::string &TForm1::DataFolder() const {
-  return FWorkflow->Settings().DataFolder();
-}
-
-const std::string &TForm1::BackupFolder() const {
-  return FWorkflow->Settings().BackupFolder();
-}
-
 void TForm1::Image1Click() {
   Form2->exec();
 }
 
 void TForm1::btnBackupWizardClick() {
-  if (FWorkflowRunning)
-    return;
-  TWorkflowRun run(*this);
-  LoggedIn().Upload();
+  RunWorkflow(&TWorkflow::Upload);
 }
 
 void TForm1::btnRestoreWizardClick() {
-  if (FWorkflowRunning)
-    return;
-  TWorkflowRun run(*this);
-  LoggedIn().Download();
+  RunWorkflow(&TWorkflow::Download);
 }
 
 void TForm1::UndoDownloadClick() {
+  RunWorkflow(&TWorkflow::UndoDownload);
+}
+
+// One workflow at a time, with the ID and password as they stand in the window.
+void TForm1::RunWorkflow(bool (TWorkflow::*workflow)()) {
   if (FWorkflowRunning)
     return;
   TWorkflowRun run(*this);
-  FWorkflow->UndoDownload();
-}
-
-// The workflow layer with the ID and password as they stand in the window.
-TWorkflow &TForm1::LoggedIn() {
   FWorkflow->SetLogin(UserIDEdit.text().toStdString(), PasswordEdit.text().toStdString());
-  return *FWorkflow;
-}
-
-bool TForm1::CheckInternet() {
-  return LoggedIn().CheckInternet();
-}
-
-bool TForm1::ConnectServer() {
-  return LoggedIn().ConnectServer();
-}
-
-bool TForm1::BackupData(const std::string &archivePath) {
-  return LoggedIn().BackupData(archivePath);
-}
-
-bool TForm1::UploadArchive() {
-  return LoggedIn().UploadArchive();
-}
-
-bool TForm1::DownloadArchive() {
-  return LoggedIn().DownloadArchive();
-}
-
-bool TForm1::RestoreData(const std::string &archivePath) {
-  return LoggedIn().RestoreData(archivePath);
-}
-
-bool TForm1::DeleteDataFiles() {
-  return FWorkflow->DeleteDataFiles();
-}
-
-void TForm1::DisconnectServer() {
-  FWorkflow->DisconnectServer();
+  ((*FWorkflow).*workflow)();
 }
 
 void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
@@ -332,15 +278,18 @@ void TForm1::showEvent(QShowEvent *event) {
 }
 
 // Closing in the middle of a workflow asks whether to cancel it; Yes ends the step in
-// progress, and the workflow puts things back as they were and reports its failure.
+// progress, the workflow puts things back as they were and reports its failure, and then the
+// window closes.
 void TForm1::closeEvent(QCloseEvent *event) {
   if (!FWorkflowRunning) {
     event->accept();
     return;
   }
   event->ignore();
-  if (HostUI().AskYesNo("작업을 취소하시겠습니까?"))
+  if (HostUI().AskYesNo("작업을 취소하시겠습니까?")) {
+    FCloseWhenDone = true;
     IdRequestCancel();
+  }
 }
 
 } // namespace vantari

@@ -35,12 +35,6 @@ public:
   explicit TForm1(TConfig config = TConfig::BuiltIn(), QWidget *parent = nullptr);
   ~TForm1() override;
 
-  // Settings store: section "Server" of FtpHost.ini in the per-user config folder.
-  void WriteSetting(const std::string &value, const std::string &key);
-  std::string ReadSetting(const std::string &key) const;
-  // Reads the accounting program's data folder from the per-user registry.
-  void ReadDataFolder();
-
   // Event handlers.
   void Image1Click();
   void btnBackupWizardClick();
@@ -51,18 +45,6 @@ public:
   void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
   void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
 
-  // Workflow steps with the login typed into the window; each blocks until done.
-  bool CheckInternet();
-  bool ConnectServer();
-  bool BackupData(const std::string &archivePath);
-  bool UploadArchive();
-  bool DownloadArchive();
-  bool RestoreData(const std::string &archivePath);
-  bool DeleteDataFiles();
-  void DisconnectServer();
-
-  const std::string &DataFolder() const;
-  const std::string &BackupFolder() const;
   TForm2 &AboutDialog() { return *Form2; }
   TWorkflow &Workflow() { return *FWorkflow; }
   bool WorkflowRunning() const { return FWorkflowRunning; }
@@ -78,7 +60,7 @@ private:
   void BuildControls();
   void CreateComponents();
   void FormCreate();
-  TWorkflow &LoggedIn();
+  void RunWorkflow(bool (TWorkflow::*workflow)());
   void SetStatus(const QString &text);
   void ShowTransfer();
 
@@ -103,6 +85,7 @@ private:
   TTransferMeter FTransfer;
   QTimer FTransferShowTimer;
   bool FWorkflowRunning = false;
+  bool FCloseWhenDone = false; // closed during a run and the person chose to cancel
   bool FCentred = false;
 };
 

@@ -6,12 +6,11 @@
 #include "FileSystem.h"
 #include "HostUI.h"
 #include "IdFTP.h"
-#include "IdIcmpClient.h"
 #include "IdWait.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
-#include "ServerProbe.h"
+#include "ServerSession.h"
 #include "TlsTrust.h"
 #include "WorkflowTexts.h"
 
@@ -23,11 +22,7 @@ namespace vantari {
 
 namespace {
 
-constexpr int32_t PingTimeout = 10000;
 constexpr int32_t FloppyVolumeSize = 1400000;
-
-// How long the connectivity check's TCP try may take when no echo came back.
-constexpr int32_t ServerProbeTimeout = 10000;
 
 // Blanks around a typed user ID are never part of it.
 std::string TrimmedUserID(const std::string &text) {
@@ -63,17 +58,22 @@ bool HasDataTableFiles(const std::vector<std::string> &masks) {
 } // namespace
 
 // One workflow at a time. On every exit, an exception's included, an FTP session left open
-// is closed so that the next workflow can log in again.
+// is closed so that the next workflow can log in again. A cancel belongs to the run it was
+// asked in: each run starts without one and leaves none behind.
 class TWorkflow::TRun {
 public:
-  explicit TRun(TWorkflow &workflow) : FWorkflow(workflow) { FWorkflow.FRunning = true; }
+  explicit TRun(TWorkflow &workflow) : FWorkflow(workflow) {
+    FWorkflow.FRunning = true;
+    IdResetCancel();
+  }
   ~TRun() {
     try {
-      if (FWorkflow.FIdFTP1->IsConnected())
+      if (FWorkflow.FSession->IsOpen())
         FWorkflow.DisconnectServer();
     } catch (const std::exception &) {
       // The connection is gone either way; the step that failed has been reported.
     }
+    IdResetCancel();
     FWorkflow.FRunning = false;
   }
   TRun(const TRun &) = delete;
@@ -117,14 +117,8 @@ void TWorkflow::CreateComponents() {
       proceed = false;
   };
 
-  FIdFTP1 = std::make_unique<TIdFTP>();
-  FIdFTP1->SetMaxLineAction(maException);
-  FIdFTP1->SetReadTimeout(0);
-  FIdFTP1->SetRecvBufferSize(8192);
-  FIdFTP1->SetSendBufferSize(1024);
-  FIdFTP1->SetPort(FConfig.FtpPort);
-  FIdFTP1->SetPassive(false);
-  FIdFTP1->SetPassword("anonymous@");
+  FSession = std::make_unique<TServerSession>(FConfig, FSyncState);
+  FIdFTP1 = &FSession->FTP();
   FIdFTP1->OnWorkBegin = [this](TIdComponent *, TWorkMode mode, int32_t max) {
     WorkBegin(mode, max);
   };
@@ -133,16 +127,6 @@ void TWorkflow::CreateComponents() {
       OnWork(mode, count);
   };
   FIdFTP1->OnWorkEnd = [this](TIdComponent *, TWorkMode mode) { WorkEnd(mode); };
-  // FTP over TLS as the build chose; whom to trust is TTlsTrust's decision.
-  FTlsTrust = std::make_unique<TTlsTrust>(FConfig.TlsPolicy);
-  FIdFTP1->SetTlsPolicy(FConfig.TlsPolicy);
-  FIdFTP1->OnTlsPeer = [this](TIdFTP *, const TTlsSession &session) {
-    return FTlsTrust->AcceptPeer(FFtpHost, session);
-  };
-  FIdFTP1->OnTlsNotOffered = [this](TIdFTP *) { return FTlsTrust->AcceptPlainText(FFtpHost); };
-
-  FPing = std::make_unique<TIdIcmpClient>();
-  FPing->SetWaitCeiling(FConfig.PingWaitCeiling);
 }
 
 void TWorkflow::SetLogin(const std::string &userID, const std::string &password) {
@@ -155,7 +139,6 @@ bool TWorkflow::Upload() {
     return false;
   TRun run(*this);
   FSucceeded = false;
-  IdResetCancel();
   try {
     UploadSteps();
   } catch (const EIdCancelled &) {
@@ -168,7 +151,6 @@ bool TWorkflow::Download() {
   if (FRunning)
     return false;
   TRun run(*this);
-  IdResetCancel();
   try {
     return DownloadSteps();
   } catch (const EIdCancelled &) {
@@ -180,7 +162,7 @@ bool TWorkflow::Download() {
 // A cancel that no step turned into its own failure message.
 void TWorkflow::ShowCancelled(const char *failure) {
   try {
-    FIdFTP1->CloseSession();
+    FSession->Close();
   } catch (const Exception &) {
   }
   HostUI().ShowMessage(failure);
@@ -203,17 +185,32 @@ bool TWorkflow::ConfirmReplacingServerArchive() {
   return HostUI().AskYesNo(TextNewerOnServer);
 }
 
-// A server where only passive mode worked starts in passive mode next time.
-void TWorkflow::RememberPassiveMode() {
-  if (FIdFTP1->Passive() && !FSyncState.PassiveWorks(FFtpHost))
-    FSyncState.SetPassiveWorks(FFtpHost, true);
-}
-
 bool TWorkflow::UndoDownload() {
   if (FRunning)
     return false;
   TRun run(*this);
   return UndoSteps();
+}
+
+bool TWorkflow::QueryServerArchive(TServerArchiveState &archive) {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  try {
+    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+      return false;
+    FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
+    archive = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    DisconnectServer();
+    return true;
+  } catch (const EIdCancelled &) {
+    ShowCancelled(TTlsTrust::FailureMessage(trNone).c_str());
+    return false;
+  } catch (const std::exception &) {
+    // The connection went while the server was asked.
+    HostUI().ShowMessage(TTlsTrust::FailureMessage(trNone));
+    return false;
+  }
 }
 
 void TWorkflow::UploadSteps() {
@@ -242,46 +239,25 @@ void TWorkflow::UploadSteps() {
 }
 
 bool TWorkflow::CheckInternet() {
-  FPing->SetReceiveTimeout(PingTimeout);
-  FPing->SetHost(FConfig.PingTarget);
-  bool reachable = true;
-  try {
-    for (int echo = 0; echo < 3; ++echo) {
-      FPing->SendPing(std::string(), 0);
-      if (FPing->LastEcho().SenderAddress == "0.0.0.0")
-        reachable = false;
-    }
-  } catch (const EIdCancelled &) {
-    throw;
-  } catch (const EIdException &) {
-    reachable = false; // no echo to be had here (e.g. no right to ICMP sockets)
-  }
-  // A network that filters ICMP still lets the service through: ask the server itself.
-  if (!reachable && !ServerAnswers(FConfig.FtpHost, FConfig.FtpPort, ServerProbeTimeout)) {
+  if (!FSession->CheckInternet()) {
     HostUI().ShowMessage(TextNoInternet);
     return false;
   }
   Status("인터넷 사용가능");
-  FFtpHost = FConfig.FtpHost;
   return true;
 }
 
 bool TWorkflow::ConnectServer() {
   try {
-    FIdFTP1->SetUsername(FUserID);
-    FIdFTP1->SetPassword(FPassword);
-    FIdFTP1->SetHost(FFtpHost);
-    FTlsTrust->ClearRefusal();
-    FIdFTP1->SetPassive(FSyncState.PassiveWorks(FFtpHost));
-    FIdFTP1->OpenSession(true, -1);
+    FSession->Open(FUserID, FPassword);
     Status("서버 접속 완료");
-    FSettings.WriteSetting(FFtpHost, "FTPHOST");
+    FSettings.WriteSetting(FSession->Host(), "FTPHOST");
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
     return true;
   } catch (const std::exception &) {
     // A changed certificate, or a server no longer offering TLS, has a message of its own.
-    HostUI().ShowMessage(TTlsTrust::FailureMessage(FTlsTrust->Refusal()));
+    HostUI().ShowMessage(TTlsTrust::FailureMessage(FSession->Refusal()));
     return false;
   }
 }
@@ -329,18 +305,18 @@ bool TWorkflow::UploadArchive() {
     // A dropped connection looks like a finished one: the new archive is checked under a
     // temporary name before it replaces the last good one.
     SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
-    RememberPassiveMode();
+    FSession->RememberPassiveMode();
     FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
     return true;
   } catch (const std::exception &) {
-    RememberPassiveMode();
+    FSession->RememberPassiveMode();
     HostUI().ShowMessage(TextUploadFailed);
     return false;
   }
 }
 
 void TWorkflow::DisconnectServer() {
-  FIdFTP1->CloseSession();
+  FSession->Close();
   Status("서버 단절");
 }
 

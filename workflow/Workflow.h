@@ -15,8 +15,7 @@ namespace vantari {
 
 class TBackupFile;
 class TIdFTP;
-class TIdIcmpClient;
-class TTlsTrust;
+class TServerSession;
 
 // The two workflows of the client, "자료 올리기" (pack the data folder and upload it) and
 // "자료 내려받기" (download the archive and restore it), step by step. Talks to the person only
@@ -46,6 +45,9 @@ public:
   // snapshot in the Backup folder replaces it through the same transaction, and the data it
   // replaces becomes a snapshot in turn. Shows its own messages.
   bool UndoDownload();
+  // What the server holds under the user's archive name, through the same connectivity check,
+  // trust checks and login as an upload; shows its own failure. Nothing local changes.
+  bool QueryServerArchive(TServerArchiveState &archive);
   bool Running() const { return FRunning; }
   // Rolls back a restore or undo that was cut short (a kill, a power cut), without a
   // question; every workflow does this first. Shows a failure and returns false when the
@@ -72,8 +74,8 @@ public:
   std::string PartialArchivePath() const { return LocalArchivePath() + ".part"; }
   // What the last restore found in its archive, read before anything changed.
   const TArchivePreview &LastPreview() const { return FLastPreview; }
-  TBackupFile &BackupFile() { return *FBackupFile; }
-  TIdFTP &FTP() { return *FIdFTP1; }
+  // The server session as it stands (host, passive mode, its component's events).
+  const TServerSession &Session() const { return *FSession; }
 
   // The status bar's text.
   std::function<void(const std::string &text)> OnStatus;
@@ -92,7 +94,6 @@ private:
   void CreateComponents();
   bool LoginIsUsable();
   bool ConfirmReplacingServerArchive();
-  void RememberPassiveMode();
   void ShowCancelled(const char *failure);
   bool CanResume(const std::string &part);
   bool KeepForResume(const std::string &part) const;
@@ -113,12 +114,10 @@ private:
   TSettingsStore FSettings;
   TSyncState FSyncState;
   std::unique_ptr<TBackupFile> FBackupFile;
-  std::unique_ptr<TIdFTP> FIdFTP1;
-  std::unique_ptr<TTlsTrust> FTlsTrust;
-  std::unique_ptr<TIdIcmpClient> FPing;
+  std::unique_ptr<TServerSession> FSession;
+  TIdFTP *FIdFTP1 = nullptr; // the session's component, for the transfer steps
   std::string FUserID;
   std::string FPassword;
-  std::string FFtpHost;
   TArchivePreview FLastPreview;
   int32_t FRemoteSize = 0;
   TServerArchiveState FFetched; // the server's archive the last download received

@@ -113,7 +113,7 @@ public:
       return Fail("the window did not open");
     if (FOptions.PictureOnly)
       return Picture();
-    const fs::path data = form.DataFolder();
+    const fs::path data = form.Workflow().Settings().DataFolder();
     Say("Window open on " + qEnvironmentVariable("DISPLAY").toStdString() + "; data folder " +
         data.string() + " (" + std::to_string(Snapshot(data).size()) + " files)");
     const TFolder uploaded = Snapshot(data);
@@ -127,7 +127,7 @@ public:
       return Fail("the upload did not succeed");
     const std::string archive = FOptions.User + ".bck";
     const fs::path remote = fs::path(FOptions.ServerHome) / archive;
-    const fs::path local = fs::path(form.BackupFolder()) / archive;
+    const fs::path local = fs::path(form.Workflow().Settings().BackupFolder()) / archive;
     if (!fs::exists(remote))
       return Fail("the server holds no " + archive);
     if (FileBytes(remote) != FileBytes(local))

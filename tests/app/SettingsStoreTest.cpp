@@ -2,6 +2,7 @@
 #include "AppTestEnvironment.h"
 #include "Application.h"
 #include "Unit1.h"
+#include "Workflow.h"
 
 #include <QLineEdit>
 #include <gtest/gtest.h>
@@ -24,10 +25,10 @@ protected:
 TEST_F(SettingsStoreTest, LoginSettingsComeBackAsTheUserIdButNeverAsThePassword) {
   {
     TForm1 first;
-    EXPECT_EQ(first.ReadSetting("HOSTID"), "HOSTID");
-    first.WriteSetting("backup.example", "FTPHOST");
-    first.WriteSetting("김철수", "HOSTID");
-    first.WriteSetting("p=w 1", "HOSTPASS");
+    EXPECT_EQ(first.Workflow().Settings().ReadSetting("HOSTID"), "HOSTID");
+    first.Workflow().Settings().WriteSetting("backup.example", "FTPHOST");
+    first.Workflow().Settings().WriteSetting("김철수", "HOSTID");
+    first.Workflow().Settings().WriteSetting("p=w 1", "HOSTPASS");
   }
   EXPECT_EQ(ReadFile(Home.SettingsFile()),
             "[Server]\nFTPHOST=backup.example\nHOSTID=김철수\nHOSTPASS=p=w 1\n");
@@ -50,8 +51,8 @@ TEST_F(SettingsStoreTest, DataFolderLosesOneTrailingSeparatorOfEitherKind) {
     SCOPED_TRACE(value);
     Home.WriteRegistry("\"DefaultDatabase\"=" + value);
     TForm1 form;
-    EXPECT_EQ(form.DataFolder(), folder);
-    EXPECT_EQ(form.BackupFolder(), folder + "/Backup");
+    EXPECT_EQ(form.Workflow().Settings().DataFolder(), folder);
+    EXPECT_EQ(form.Workflow().Settings().BackupFolder(), folder + "/Backup");
   }
   EXPECT_TRUE(Errors.empty());
 }
@@ -60,7 +61,7 @@ TEST_F(SettingsStoreTest, NumberValueShowsTheErrorBoxAndTheWindowStillComesUp) {
   Home.WriteRegistry("\"DefaultDatabase\"=dword:00000010");
   TForm1 form;
   EXPECT_EQ(Errors, std::vector<std::string>{"Invalid data type for 'DefaultDatabase'"});
-  EXPECT_EQ(form.DataFolder(), "");
+  EXPECT_EQ(form.Workflow().Settings().DataFolder(), "");
   EXPECT_EQ(form.findChild<QLineEdit *>("UserIDEdit")->text().toStdString(), "HOSTID");
 }
 
@@ -70,7 +71,7 @@ TEST_F(SettingsStoreTest, UnwritableLocationRaisesWithThePath) {
   std::filesystem::remove_all(Home.ConfigFolder());
   WriteFile(Home.ConfigFolder(), "not a folder");
   try {
-    form.WriteSetting("kim", "HOSTID");
+    form.Workflow().Settings().WriteSetting("kim", "HOSTID");
     FAIL() << "the write succeeded";
   } catch (const std::exception &error) {
     EXPECT_EQ(std::string(error.what()), "Unable to write to " + Home.SettingsFile().string());

@@ -3,7 +3,9 @@
 #include "AppTestEnvironment.h"
 #include "CliProcess.h"
 #include "FtpServer.h"
+#include "TlsFtpServers.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -68,14 +70,10 @@ protected:
   // Runs vantari-cli against the test server with the server's password in the environment
   // unless the environment given says otherwise.
   TCliResult Cli(std::vector<std::string> args, TCliProcess::TEnvironment environment = {},
-                 const std::function<void(pid_t)> &whileRunning = nullptr) {
-    std::vector<std::string> argv = {VANTARI_BINARY_DIR "/tools/cli/vantari-cli",
-                                     "--host",
-                                     Server.Host(),
-                                     "--port",
-                                     std::to_string(Server.Port()),
-                                     "--ping-target",
-                                     "127.0.0.1"};
+                 const std::function<void(pid_t)> &whileRunning = nullptr, int port = 0) {
+    std::vector<std::string> argv = {
+        VANTARI_BINARY_DIR "/tools/cli/vantari-cli", "--host",        Server.Host(), "--port",
+        std::to_string(port ? port : Server.Port()), "--ping-target", "127.0.0.1"};
     argv.insert(argv.end(), args.begin(), args.end());
     environment.emplace("VANTARI_PASSWORD", Server.Password());
     if (environment["VANTARI_PASSWORD"] == "-")
@@ -192,6 +190,34 @@ TEST_F(CliTest, StatusShowsTheServerArchiveAndTheNewestLocalChange) {
   // In another time zone the same moments read as local time.
   const TCliResult seoul = Cli({"status"}, {{"TZ", "Asia/Seoul"}});
   EXPECT_NE(seoul.Out.find("12345 bytes, 2026-01-02 12:04:56"), std::string::npos) << seoul.Out;
+}
+
+// status logs in through the same trust checks as an upload: after an upload pinned the
+// server's certificate, another certificate at the same address, or the same address without
+// TLS, gets no user name and no password.
+TEST_F(CliTest, StatusRefusesAnotherServerAtTheSameAddressBeforeTheLogin) {
+  TTlsFtpServerOptions options;
+  options.User = Server.User();
+  options.Password = Server.Password();
+  auto tls = std::make_unique<TPyTlsFtpServer>(options);
+  options.Port = tls->Port();
+  const TCliResult up = Cli({"upload"}, {}, nullptr, options.Port);
+  ASSERT_EQ(up.ExitStatus, 0) << up.Err;
+  const std::string pinned = ReadFile(Home.SettingsFile());
+  ASSERT_NE(pinned.find("[TLS:127.0.0.1]"), std::string::npos) << pinned;
+
+  for (const bool offerTls : {true, false}) {
+    SCOPED_TRACE(offerTls ? "another certificate" : "no TLS");
+    tls.reset();
+    options.OfferTls = offerTls;
+    tls = std::make_unique<TPyTlsFtpServer>(options);
+    const TCliResult status = Cli({"status"}, {}, nullptr, options.Port);
+    EXPECT_EQ(status.ExitStatus, 1) << status.Out;
+    const std::vector<std::string> verbs = tls->Commands();
+    EXPECT_EQ(std::count(verbs.begin(), verbs.end(), "USER"), 0);
+    EXPECT_EQ(std::count(verbs.begin(), verbs.end(), "PASS"), 0);
+    EXPECT_EQ(ReadFile(Home.SettingsFile()), pinned) << "nothing pinned, under no name";
+  }
 }
 
 TEST_F(CliTest, WrongPasswordFailsAndStoresNothing) {

@@ -3,14 +3,22 @@
 // Yes, passive mode is remembered, a window close cancels, and a cut download resumes.
 #include "FileSystem.h"
 #include "IdFTP.h"
+#include "IdWait.h"
 #include "NetNamespace.h"
+#include "QtHostUI.h"
+#include "ServerSession.h"
 #include "SyncState.h"
 #include "Workflow.h"
 #include "WorkflowFixture.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QWidget>
+#include <QWindow>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace vantari::test {
 namespace {
@@ -22,6 +30,22 @@ const std::string UploadFailed = "message: 파일 올리기를 실패하였습�
 const std::string DownloadFailed = "message: 파일 받기에 실패하였습니다.";
 const std::string NewerOnServer = "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 있습니다.\n그래도 "
                                   "이 컴퓨터의 자료로 바꾸시겠습니까?";
+
+// Echo requests sent so far from the network namespace of the calling thread.
+int EchoRequestsSent() {
+  std::ifstream snmp("/proc/thread-self/net/snmp");
+  std::string names, values;
+  while (std::getline(snmp, names) && std::getline(snmp, values)) {
+    if (names.rfind("IcmpMsg:", 0) != 0)
+      continue;
+    std::istringstream name(names), value(values);
+    std::string key, count;
+    while (name >> key && value >> count)
+      if (key == "OutType8")
+        return std::stoi(count);
+  }
+  return 0;
+}
 
 class NetworkPathTest : public WorkflowTest {
 protected:
@@ -136,7 +160,7 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
   ASSERT_TRUE(Logged(AllDone));
   EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(Server->Host()));
   bool startedPassive = false;
-  Recorder.DuringRun = [&] { startedPassive = Form().Workflow().FTP().Passive(); };
+  Recorder.DuringRun = [&] { startedPassive = Form().Workflow().Session().FTP().Passive(); };
   Recorder.DefaultYesNoAnswer = true;
   Recorder.Log.clear();
   Download();
@@ -144,33 +168,40 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
   EXPECT_TRUE(startedPassive) << "the next session starts in passive mode";
 }
 
-TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsAndChangesNothing) {
-  Upload();
-  ASSERT_TRUE(Logged(AllDone));
-  const std::string onServer = ServerFile("vantari.bck");
-  ChangeData("work of the afternoon");
+// The server takes uploads slowly, so that the transfer waits on it.
+const char *const SlowUploads = R"PY(
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+ThrottledDTPHandler.read_limit = 256 * 1024
+FTPHandler.dtp_handler = ThrottledDTPHandler
+)PY";
+
+// A close that reaches the window through the event loop while the transfer waits: the
+// program's own repaint pump lets it through, Yes cancels, and the window then closes.
+TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsThenCloses) {
+  ServerWithHook(SlowUploads);
+  const std::string onServer = "the last good archive";
+  Server->WriteFile("vantari.bck", onServer);
   const TFolderContents before = Contents(DataFolder);
-  // Once the transfer starts, the window is closed and the person answers Yes.
+  TQtHostUI program;
+  Recorder.OnPaint = [&] { program.ProcessPaintEvents(); };
+  Form().show();
+  // Once the transfer starts, the window system asks the window to close.
   std::function<void()> closeDuringTransfer = [&] {
     if (Recorder.Log.back() == "status: 파일을 올리는 중...")
-      Form().close();
+      QCoreApplication::postEvent(Form().windowHandle(), new QCloseEvent);
     else
       Recorder.DuringRun = closeDuringTransfer;
   };
   Recorder.DuringRun = closeDuringTransfer;
   Recorder.YesNoAnswers = {true};
-  Recorder.Log.clear();
   Upload();
   EXPECT_EQ(Questions(), (std::vector<std::string>{"작업을 취소하시겠습니까?"}));
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
-  EXPECT_TRUE(ServerFile("vantari.bck") == onServer);
+  EXPECT_EQ(ServerFile("vantari.bck"), onServer);
   EXPECT_TRUE(Contents(DataFolder) == before);
-  EXPECT_FALSE(Form().Workflow().Running());
-  // The next run is not cancelled by the last one's request.
-  Recorder.Log.clear();
-  Upload();
-  EXPECT_TRUE(Logged(AllDone));
+  EXPECT_FALSE(Form().isVisible());
+  EXPECT_FALSE(IdCancelRequested()) << "the next run would start cancelled";
 }
 
 TEST_F(NetworkPathTest, UserIdOrPasswordThatWouldBreakACommandIsRefusedBeforeTheNetwork) {
@@ -205,6 +236,8 @@ TEST_F(NetworkPathTest, NetworkThatSwallowsEchoesStillUploadsWhenTheServerAnswer
   Upload();
   EXPECT_TRUE(Logged("status: 인터넷 사용가능"));
   EXPECT_TRUE(Logged(AllDone));
+  EXPECT_EQ(EchoRequestsSent(), 1)
+      << "each echo's limit was waited out before the server was asked";
   EXPECT_TRUE(ServerFile("vantari.bck") == LocalArchive());
   Server.reset();
 }

@@ -2,6 +2,7 @@
 #include "AppTestEnvironment.h"
 #include "HostUIRecorder.h"
 #include "IdFTP.h"
+#include "ServerSession.h"
 #include "StatusBar.h"
 #include "Unit1.h"
 #include "Workflow.h"
@@ -25,7 +26,7 @@ protected:
     Bar = Form->findChild<QProgressBar *>("ProgressBar");
   }
   // The FTP component's events, as a transfer raises them.
-  TIdFTP &FTP() { return Form->Workflow().FTP(); }
+  const TIdFTP &FTP() const { return Form->Workflow().Session().FTP(); }
   std::string Text() const {
     return Form->findChild<TStatusBar *>("StatusBar")->PanelText(1).toStdString();
   }

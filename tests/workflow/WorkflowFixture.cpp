@@ -32,6 +32,12 @@ void TWorkflowRecorder::ProcessMessages() {
     std::exchange(DuringRun, nullptr)();
 }
 
+void TWorkflowRecorder::ProcessPaintEvents() {
+  THostUIRecorder::ProcessPaintEvents();
+  if (OnPaint)
+    OnPaint();
+}
+
 namespace {
 
 // Bytes that do not compress, so that a transfer takes many reads.

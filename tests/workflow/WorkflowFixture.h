@@ -24,8 +24,11 @@ public:
   void ShowFailure(const std::string &text) override;
   void ShowEngineError(const std::string &text) override;
   void ProcessMessages() override;
+  void ProcessPaintEvents() override;
 
   std::vector<std::string> Log;
+  // Runs at every repaint of a blocking wait (e.g. the program's own host UI's).
+  std::function<void()> OnPaint;
   // Runs once at the next ProcessMessages (the engine calls it after every block).
   std::function<void()> DuringRun;
 };

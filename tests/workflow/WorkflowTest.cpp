@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "FileSystem.h"
 #include "NetNamespace.h"
+#include "Workflow.h"
 #include "WorkflowFixture.h"
 
 #include <QAction>
@@ -183,7 +184,7 @@ TEST_F(WorkflowTest, MissingDataFolderRefusesBeforeAnyNetworkStep) {
       form.findChild<QToolButton *>(button)->click();
       EXPECT_EQ(Recorder.Log, (std::vector<std::string>{NoDataFolder}));
     }
-    EXPECT_FALSE(form.DeleteDataFiles());
+    EXPECT_FALSE(form.Workflow().DeleteDataFiles());
   }
   EXPECT_FALSE(fs::exists(Home.SettingsFile()));
 }

@@ -1,66 +1,12 @@
 #include "BackupStatus.h"
 
-#include "Cp949.h"
 #include "DataTables.h"
 #include "FileSystem.h"
-#include "IdFTP.h"
 
 #include <cctype>
 #include <sys/stat.h>
 
 namespace vantari {
-
-namespace {
-
-// A status query gives up on a silent server instead of hanging a timer's run.
-constexpr int32_t QueryTimeout = 30000;
-
-// RAII: the session is closed whatever happens after the login.
-class TSession {
-public:
-  explicit TSession(TIdFTP &ftp) : FFtp(ftp) {}
-  ~TSession() {
-    try {
-      FFtp.CloseSession();
-    } catch (const std::exception &) {
-      // The answers are in; a failed goodbye changes nothing.
-    }
-  }
-  TSession(const TSession &) = delete;
-  TSession &operator=(const TSession &) = delete;
-
-private:
-  TIdFTP &FFtp;
-};
-
-std::string ReplyText(TIdFTP &ftp) {
-  std::string joined;
-  for (const std::string &line : ftp.LastReply().Text())
-    joined += line;
-  return joined;
-}
-
-} // namespace
-
-TServerArchive TBackupStatus::QueryServer(TIdFTP &ftp, const std::string &host,
-                                          const std::string &user, const std::string &password,
-                                          const std::string &remoteName) {
-  ftp.SetUsername(user);
-  ftp.SetPassword(password);
-  ftp.SetHost(host);
-  ftp.SetReadTimeout(QueryTimeout);
-  ftp.OpenSession(true, QueryTimeout);
-  TSession session(ftp);
-  TServerArchive archive;
-  ftp.SetTransferType(ftBinary); // SIZE counts bytes only in image mode
-  archive.Size = ftp.RemoteFileSize(remoteName);
-  archive.Exists = archive.Size >= 0;
-  if (ftp.SendCommand("MDTM " + Utf8ToCp949(remoteName), -1) == 213) {
-    archive.Modified = ParseMdtm(ReplyText(ftp));
-    archive.Exists = true;
-  }
-  return archive;
-}
 
 TLocalData TBackupStatus::ScanDataFolder(const std::string &folder) {
   TLocalData data;

@@ -7,16 +7,8 @@
 
 namespace vantari {
 
-class TIdFTP;
-
-// How old the backup is: the server's archive (SIZE and MDTM) and the newest change among
-// the accounting program's table files here.
-struct TServerArchive {
-  bool Exists = false;
-  int64_t Size = -1;
-  std::optional<std::time_t> Modified; // when the server gives no MDTM
-};
-
+// How old the backup is: the newest change among the accounting program's table files here
+// (the server's side comes from the workflow's session).
 struct TLocalData {
   std::optional<std::time_t> Newest; // none: no table file
   std::string NewestFile;
@@ -25,9 +17,6 @@ struct TLocalData {
 
 class TBackupStatus {
 public:
-  // Logs in, asks, logs out. Raises on a failed login or a lost connection.
-  static TServerArchive QueryServer(TIdFTP &ftp, const std::string &host, const std::string &user,
-                                    const std::string &password, const std::string &remoteName);
   static TLocalData ScanDataFolder(const std::string &folder);
   // "20261208113000" or with a fraction (RFC 3659, UTC); empty when it is no such time.
   static std::optional<std::time_t> ParseMdtm(const std::string &text);

@@ -47,24 +47,21 @@ std::string Size(int64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-int Status(TWorkflow &workflow, const std::string &user, const std::string &password,
-           TCliHostUI &host) {
+// The server's side through the same session as an upload: the connectivity check, the TLS
+// trust under the checked host's name, the login.
+int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
   const std::string remote = workflow.RemoteArchiveName();
-  TServerArchive archive;
-  try {
-    archive = TBackupStatus::QueryServer(workflow.FTP(), workflow.Config().FtpHost, user, password,
-                                         remote);
-  } catch (const std::exception &) {
-    host.ShowMessage("서버 접속에 실패하였습니다.");
+  TServerArchiveState archive;
+  if (!workflow.QueryServerArchive(archive))
     return Failed(host, "status");
-  }
   std::printf("server archive: %s", remote.c_str());
-  if (!archive.Exists)
+  if (!archive.Known()) {
     std::printf(", none on the server\n");
-  else
+  } else {
+    const auto modified = TBackupStatus::ParseMdtm(archive.Time);
     std::printf(", %s, %s\n", archive.Size >= 0 ? Size(archive.Size).c_str() : "size unknown",
-                archive.Modified ? TBackupStatus::LocalTime(*archive.Modified).c_str()
-                                 : "date unknown");
+                modified ? TBackupStatus::LocalTime(*modified).c_str() : "date unknown");
+  }
   const std::string &folder = workflow.Settings().DataFolder();
   if (!workflow.Settings().HasDataFolder()) {
     std::printf("local data: no data folder\n");
@@ -114,7 +111,7 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
   workflow.SetLogin(user, password);
 
   if (o.Command == "status")
-    return Status(workflow, user, password, host);
+    return Status(workflow, user, host);
   bool ok = false;
   if (o.Command == "upload")
     ok = workflow.Upload();
