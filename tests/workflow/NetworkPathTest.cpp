@@ -171,7 +171,7 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
 // The server takes uploads slowly, so that the transfer waits on it.
 const char *const SlowUploads = R"PY(
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
-ThrottledDTPHandler.read_limit = 256 * 1024
+ThrottledDTPHandler.read_limit = 64 * 1024
 FTPHandler.dtp_handler = ThrottledDTPHandler
 )PY";
 
@@ -198,7 +198,7 @@ TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsThenCloses) {
   EXPECT_EQ(Questions(), (std::vector<std::string>{"작업을 취소하시겠습니까?"}));
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
-  EXPECT_EQ(ServerFile("vantari.bck"), onServer);
+  EXPECT_TRUE(ServerFile("vantari.bck") == onServer) << "the last good archive was replaced";
   EXPECT_TRUE(Contents(DataFolder) == before);
   EXPECT_FALSE(Form().isVisible());
   EXPECT_FALSE(IdCancelRequested()) << "the next run would start cancelled";
