@@ -197,6 +197,14 @@ bool TWorkflow::LoginIsUsable() {
 // Another computer uploaded since this one last uploaded or downloaded: replacing its data
 // needs a Yes; No (the default) sends nothing.
 bool TWorkflow::ConfirmReplacingServerArchive() {
+  // An upload cut off between its renames left its archive without the name: it is another
+  // computer's newest data, and after a Yes it is kept as the previous version.
+  if (!StrandedArchives(*FIdFTP1, RemoteArchiveName()).empty()) {
+    if (!HostUI().AskYesNo(TextNewerOnServer))
+      return false;
+    PutStrandedArchiveInPlace(*FIdFTP1, RemoteArchiveName());
+    return true;
+  }
   const TServerArchiveState now = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
   if (!ServerArchiveChanged(FSyncState.ServerArchive(FUserID), now))
     return true;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -94,6 +95,7 @@ private:
   bool ConfirmReplacingServerArchive();
   void RememberPassiveMode();
   void ShowCancelled(const char *failure);
+  bool DownloadStrandedArchive(const std::vector<std::string> &names, const std::string &part);
   bool CanResume(const std::string &part);
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();

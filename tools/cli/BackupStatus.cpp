@@ -4,6 +4,8 @@
 #include "DataTables.h"
 #include "FileSystem.h"
 #include "IdFTP.h"
+#include "SafeUpload.h"
+#include "Stream.h"
 
 #include <cctype>
 #include <sys/stat.h>
@@ -40,6 +42,18 @@ std::string ReplyText(TIdFTP &ftp) {
   return joined;
 }
 
+TServerArchive Describe(TIdFTP &ftp, const std::string &name) {
+  TServerArchive archive;
+  archive.Name = name;
+  archive.Size = ftp.RemoteFileSize(name);
+  archive.Exists = archive.Size >= 0;
+  if (ftp.SendCommand("MDTM " + Utf8ToCp949(name), -1) == 213) {
+    archive.Modified = TBackupStatus::ParseMdtm(ReplyText(ftp));
+    archive.Exists = true;
+  }
+  return archive;
+}
+
 } // namespace
 
 TServerArchive TBackupStatus::QueryServer(TIdFTP &ftp, const std::string &host,
@@ -51,13 +65,19 @@ TServerArchive TBackupStatus::QueryServer(TIdFTP &ftp, const std::string &host,
   ftp.SetReadTimeout(QueryTimeout);
   ftp.OpenSession(true, QueryTimeout);
   TSession session(ftp);
-  TServerArchive archive;
+  return DescribeArchive(ftp, remoteName);
+}
+
+TServerArchive TBackupStatus::DescribeArchive(TIdFTP &ftp, const std::string &remoteName) {
   ftp.SetTransferType(ftBinary); // SIZE counts bytes only in image mode
-  archive.Size = ftp.RemoteFileSize(remoteName);
-  archive.Exists = archive.Size >= 0;
-  if (ftp.SendCommand("MDTM " + Utf8ToCp949(remoteName), -1) == 213) {
-    archive.Modified = ParseMdtm(ReplyText(ftp));
-    archive.Exists = true;
+  TServerArchive archive = Describe(ftp, remoteName);
+  if (archive.Exists)
+    return archive;
+  // What a download would find instead: the newest stranded file that reads whole.
+  for (const std::string &name : StrandedArchives(ftp, remoteName)) {
+    TMemoryStream bytes;
+    if (FetchWholeArchive(ftp, name, bytes))
+      return Describe(ftp, name);
   }
   return archive;
 }

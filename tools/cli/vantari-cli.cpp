@@ -59,6 +59,8 @@ int Status(TWorkflow &workflow, const std::string &user, const std::string &pass
     return Failed(host, "status");
   }
   std::printf("server archive: %s", remote.c_str());
+  if (archive.Exists && archive.Name != remote)
+    std::printf(", missing; the last whole archive is %s", archive.Name.c_str());
   if (!archive.Exists)
     std::printf(", none on the server\n");
   else
