@@ -1,7 +1,10 @@
 #include "SafeUpload.h"
 
+#include "ArchiveWalk.h"
 #include "FileSystem.h"
 #include "IdFTP.h"
+
+#include <algorithm>
 
 namespace vantari {
 
@@ -26,6 +29,66 @@ void RemoveTemporary(TIdFTP &ftp, const std::string &name) {
   }
 }
 
+std::string PreviousName(const std::string &remoteName) {
+  return remoteName + ".1";
+}
+
+// A transfer that the person does not see as one: its work events would move the progress bar
+// and reset what the real transfer announced.
+class TQuietTransfer {
+public:
+  explicit TQuietTransfer(TIdFTP &ftp)
+      : FFtp(ftp), FBegin(std::move(ftp.OnWorkBegin)), FWork(std::move(ftp.OnWork)),
+        FEnd(std::move(ftp.OnWorkEnd)) {
+    ftp.OnWorkBegin = nullptr;
+    ftp.OnWork = nullptr;
+    ftp.OnWorkEnd = nullptr;
+  }
+  ~TQuietTransfer() {
+    FFtp.OnWorkBegin = std::move(FBegin);
+    FFtp.OnWork = std::move(FWork);
+    FFtp.OnWorkEnd = std::move(FEnd);
+  }
+  TQuietTransfer(const TQuietTransfer &) = delete;
+  TQuietTransfer &operator=(const TQuietTransfer &) = delete;
+
+private:
+  TIdFTP &FFtp;
+  TWorkBeginEvent FBegin;
+  TWorkEvent FWork;
+  TWorkEndEvent FEnd;
+};
+
+// Raised by TWindowStream once it holds what was wanted: it ends the transfer early.
+class EWindowComplete : public Exception {
+public:
+  EWindowComplete() : Exception("The wanted bytes have been read.") {}
+};
+
+// Keeps the bytes of a download from where it starts (offset, sent as REST) and stops it there.
+class TWindowStream : public TStream {
+public:
+  TWindowStream(int64_t offset, size_t wanted) : FOffset(offset), FWanted(wanted) {}
+  int64_t Read(void *, int64_t) override { return 0; }
+  int64_t Write(const void *buffer, int64_t count) override {
+    const size_t take = std::min(FWanted - FBytes.size(), static_cast<size_t>(count));
+    FBytes.append(static_cast<const char *>(buffer), take);
+    if (FBytes.size() == FWanted)
+      throw EWindowComplete();
+    return count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override {
+    return FOffset + static_cast<int64_t>(FBytes.size());
+  }
+  void SetSize(int64_t) override {}
+  const std::string &Bytes() const { return FBytes; }
+
+private:
+  int64_t FOffset;
+  size_t FWanted;
+  std::string FBytes;
+};
+
 } // namespace
 
 TServerArchiveState ReadServerArchive(TIdFTP &ftp, const std::string &remoteName) {
@@ -47,7 +110,7 @@ std::string UploadTemporaryName(const std::string &remoteName) {
 
 void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &remoteName) {
   const std::string temporary = UploadTemporaryName(remoteName);
-  const std::string previous = remoteName + ".1";
+  const std::string previous = PreviousName(remoteName);
   const std::string older = remoteName + ".2";
   try {
     ftp.UploadFile(localPath, temporary, false);
@@ -66,6 +129,46 @@ void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &re
   RemoveTemporary(ftp, temporary);
   ftp.UploadFile(localPath, remoteName, false);
   ftp.VerifyUpload(remoteName, FileSize(localPath));
+}
+
+std::vector<std::string> StrandedArchives(TIdFTP &ftp, const std::string &remoteName) {
+  std::vector<std::string> found;
+  if (ftp.RemoteFileSize(remoteName) >= 0)
+    return found;
+  for (const std::string &name : {UploadTemporaryName(remoteName), PreviousName(remoteName)})
+    if (ftp.RemoteFileSize(name) >= 0)
+      found.push_back(name);
+  return found;
+}
+
+bool FetchWholeArchive(TIdFTP &ftp, const std::string &remoteName, TStream &stream) {
+  const int64_t size = ftp.RemoteFileSize(remoteName);
+  stream.SetSize(0);
+  ftp.DownloadToStream(remoteName, stream, false, size);
+  stream.SetPosition(0);
+  return TArchiveWalk().Run(stream);
+}
+
+void PutStrandedArchiveInPlace(TIdFTP &ftp, const std::string &remoteName) {
+  const std::string temporary = UploadTemporaryName(remoteName);
+  if (ftp.RemoteFileSize(remoteName) < 0 && ftp.RemoteFileSize(temporary) >= 0)
+    Tolerated([&] { ftp.Rename(temporary, remoteName); });
+}
+
+bool ServerFileHolds(TIdFTP &ftp, const std::string &remoteName, int64_t offset,
+                     const std::string &bytes) {
+  if (bytes.empty())
+    return false;
+  TQuietTransfer quiet(ftp);
+  TWindowStream stream(offset, bytes.size());
+  try {
+    ftp.DownloadToStream(remoteName, stream, offset > 0);
+  } catch (const EWindowComplete &) {
+    // Enough read; the transfer was given up and the session brought back in step.
+  } catch (const EIdProtocolReplyError &) {
+    return false;
+  }
+  return ftp.IsConnected() && stream.Bytes() == bytes;
 }
 
 } // namespace vantari

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
 class TIdFTP;
+class TStream;
 
 // The server's archive as SIZE and MDTM describe it now (Size -1 and an empty Time when the
 // server gives none, e.g. because there is no archive yet).
@@ -27,5 +29,28 @@ std::string UploadTemporaryName(const std::string &remoteName);
 // raises on any failure, with the archive under the final name as it was (only the plain
 // STOR of a server without renaming can leave it cut short, as before).
 void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &remoteName);
+
+// An upload cut off between its last two renames leaves no "<name>": its checked file is
+// still under the temporary name and the archive before it under "<name>.1". Gives those
+// that are there, newest first; empty while "<name>" is there or when the server tells no
+// sizes (nothing can be said then, and the archive is looked for under its name alone).
+std::vector<std::string> StrandedArchives(TIdFTP &ftp, const std::string &remoteName);
+
+// Receives remoteName into stream from its start and reads it through as an archive: true
+// when every block inflates and the end marker comes (a cut-off upload never ends so).
+// Raises when the transfer fails.
+bool FetchWholeArchive(TIdFTP &ftp, const std::string &remoteName, TStream &stream);
+
+// Before an upload replaces a stranded archive (after the person's Yes): the one under the
+// temporary name is renamed into place, so that the upload keeps it as "<name>.1" instead of
+// overwriting it. A server that refuses renaming keeps it where it is.
+void PutStrandedArchiveInPlace(TIdFTP &ftp, const std::string &remoteName);
+
+// Whether the server's file holds bytes at offset: they are read (after REST offset when it
+// is not 0), then the transfer is given up (ABOR) once there are enough. False too when the
+// server refuses or that cost the session. Plain sessions only: a TLS data connection given
+// up midway costs the login's TLS session.
+bool ServerFileHolds(TIdFTP &ftp, const std::string &remoteName, int64_t offset,
+                     const std::string &bytes);
 
 } // namespace vantari

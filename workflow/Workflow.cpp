@@ -11,6 +11,7 @@
 #include "SafeUpload.h"
 #include "ScopeExit.h"
 #include "ServerSession.h"
+#include "Stream.h"
 #include "TlsTrust.h"
 #include "WorkflowTexts.h"
 
@@ -179,6 +180,14 @@ bool TWorkflow::LoginIsUsable() {
 // Another computer uploaded since this one last uploaded or downloaded: replacing its data
 // needs a Yes; No (the default) sends nothing.
 bool TWorkflow::ConfirmReplacingServerArchive() {
+  // An upload cut off between its renames left its archive without the name: it is another
+  // computer's newest data, and after a Yes it is kept as the previous version.
+  if (!StrandedArchives(*FIdFTP1, RemoteArchiveName()).empty()) {
+    if (!HostUI().AskYesNo(TextNewerOnServer))
+      return false;
+    PutStrandedArchiveInPlace(*FIdFTP1, RemoteArchiveName());
+    return true;
+  }
   const TServerArchiveState now = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
   if (!ServerArchiveChanged(FSyncState.ServerArchive(FUserID), now))
     return true;
@@ -192,7 +201,7 @@ bool TWorkflow::UndoDownload() {
   return UndoSteps();
 }
 
-bool TWorkflow::QueryServerArchive(TServerArchiveState &archive) {
+bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &name) {
   if (FRunning)
     return false;
   TRun run(*this);
@@ -200,7 +209,17 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive) {
     if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
       return false;
     FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
-    archive = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    name = RemoteArchiveName();
+    archive = ReadServerArchive(*FIdFTP1, name);
+    if (!archive.Known())
+      for (const std::string &stranded : StrandedArchives(*FIdFTP1, RemoteArchiveName())) {
+        TMemoryStream bytes;
+        if (FetchWholeArchive(*FIdFTP1, stranded, bytes)) {
+          name = stranded;
+          archive = ReadServerArchive(*FIdFTP1, name);
+          break;
+        }
+      }
     DisconnectServer();
     return true;
   } catch (const EIdCancelled &) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -46,8 +47,10 @@ public:
   // replaces becomes a snapshot in turn. Shows its own messages.
   bool UndoDownload();
   // What the server holds under the user's archive name, through the same connectivity check,
-  // trust checks and login as an upload; shows its own failure. Nothing local changes.
-  bool QueryServerArchive(TServerArchiveState &archive);
+  // trust checks and login as an upload; shows its own failure. Nothing local changes. When
+  // an upload cut off between its renames left no archive under that name, name is the file
+  // the last whole archive lies under (read through before it is named), else the archive's.
+  bool QueryServerArchive(TServerArchiveState &archive, std::string &name);
   bool Running() const { return FRunning; }
   // Rolls back a restore or undo that was cut short (a kill, a power cut), without a
   // question; every workflow does this first. Shows a failure and returns false when the
@@ -95,6 +98,7 @@ private:
   bool LoginIsUsable();
   bool ConfirmReplacingServerArchive();
   void ShowCancelled(const char *failure);
+  bool DownloadStrandedArchive(const std::vector<std::string> &names, const std::string &part);
   bool CanResume(const std::string &part);
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();

@@ -13,10 +13,19 @@
 #include "ScopeExit.h"
 #include "WorkflowTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 namespace vantari {
+
+namespace {
+
+// How much of a kept .part, at its start and at its end, is compared with the server's file
+// before the download is resumed.
+constexpr int64_t ResumeCheckBytes = 65536;
+
+} // namespace
 
 bool TWorkflow::DownloadSteps() {
   if (!FSettings.HasDataFolder()) {
@@ -52,6 +61,11 @@ bool TWorkflow::DownloadArchive() {
     ForceDirectories(FSettings.BackupFolder());
     FIdFTP1->SetTransferType(ftBinary);
     FFetched = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    if (FFetched.Size < 0) {
+      const std::vector<std::string> stranded = StrandedArchives(*FIdFTP1, RemoteArchiveName());
+      if (!stranded.empty())
+        return DownloadStrandedArchive(stranded, part);
+    }
     FRemoteSize = static_cast<int32_t>(FFetched.Size);
     const bool resume = CanResume(part);
     if (FFetched.Size >= 0 && !FFetched.Time.empty())
@@ -67,14 +81,59 @@ bool TWorkflow::DownloadArchive() {
   }
 }
 
+// An upload cut off between its renames left no archive under its name: the newest of the
+// files it left that reads through as an archive is the last whole one. The upload's own file
+// is renamed into place for it, so that every computer finds it under its name again.
+bool TWorkflow::DownloadStrandedArchive(const std::vector<std::string> &names,
+                                        const std::string &part) {
+  for (const std::string &name : names) {
+    FRemoteSize = FIdFTP1->RemoteFileSize(name);
+    bool whole = false;
+    {
+      TFileStream file(part, fmCreate);
+      whole = FetchWholeArchive(*FIdFTP1, name, file);
+    }
+    if (!whole)
+      continue;
+    if (name == UploadTemporaryName(RemoteArchiveName()))
+      PutStrandedArchiveInPlace(*FIdFTP1, RemoteArchiveName());
+    FFetched = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    return true;
+  }
+  DeleteFile(part);
+  HostUI().ShowMessage(TextDownloadFailed);
+  return false;
+}
+
 // A .part left by a download cut off midway goes on with REST where it stopped, when the
-// server's archive is still the one (size and time) it is the beginning of.
+// server's archive is still the one (size and time) it is the beginning of, and the server's
+// file still holds the part's first bytes (the title, with the minute the archive was made,
+// and the first blocks) and its last ones: an archive replaced by one of the same size within
+// the same second would otherwise be joined onto the other's beginning, every block sound.
 bool TWorkflow::CanResume(const std::string &part) {
   if (FFetched.Size <= 0 || FFetched.Time.empty() || !FileExists(part))
     return false;
   const int64_t have = FileSize(part);
-  return have > 0 && have < FFetched.Size && FSyncState.PartialOrigin(FUserID) == FFetched &&
-         FIdFTP1->ServerSupportsRestart();
+  if (have <= 0 || have >= FFetched.Size || FSyncState.PartialOrigin(FUserID) != FFetched ||
+      !FIdFTP1->ServerSupportsRestart())
+    return false;
+  // The checks give up a data connection midway, which over TLS costs the login's TLS session
+  // that every later data connection must resume: there the download starts over instead.
+  if (FIdFTP1->ControlTls())
+    return false;
+  const int64_t window = std::min<int64_t>(have, ResumeCheckBytes);
+  TFileStream file(part, fmOpenRead);
+  std::vector<int64_t> offsets{0};
+  if (have > window)
+    offsets.push_back(have - window);
+  for (const int64_t offset : offsets) {
+    std::string bytes(static_cast<size_t>(window), '\0');
+    file.SetPosition(offset);
+    file.ReadBuffer(bytes.data(), window);
+    if (!ServerFileHolds(*FIdFTP1, RemoteArchiveName(), offset, bytes))
+      return false;
+  }
+  return true;
 }
 
 // What a failed download received stays for the next try only when it can be resumed.

@@ -3,6 +3,7 @@
 #include "AppTestEnvironment.h"
 #include "CliProcess.h"
 #include "FtpServer.h"
+#include "SyncState.h"
 #include "TlsFtpServers.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,15 @@ bool InOrder(const std::string &text, const std::vector<std::string> &lines) {
 void SetTime(const fs::path &path, time_t when) {
   const utimbuf times{when, when};
   ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
+}
+
+// Table contents that do not compress: archives of tables of equal sizes are of equal size.
+std::string Noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char &byte : bytes)
+    byte = static_cast<char>(random());
+  return bytes;
 }
 
 class CliTest : public ::testing::Test {
@@ -86,6 +97,13 @@ protected:
     WriteFile(file, password + "\n");
     chmod(file.c_str(), mode);
     return file;
+  }
+
+  // The data as another computer has it: older than any archive, so no question comes.
+  void AgeData() {
+    for (const auto &entry : fs::directory_iterator(DataFolder))
+      if (entry.is_regular_file())
+        SetTime(entry.path(), 1577836800); // 2020-01-01
   }
 
   TUserHome Home;
@@ -317,6 +335,74 @@ TEST_F(CliTest, PasswordIsNeverInTheProcessArguments) {
   EXPECT_EQ(up.ExitStatus, 0) << up.Err;
   EXPECT_GT(looks, 0);
   EXPECT_FALSE(seen);
+}
+
+// Cut off before its last RNTO, an upload leaves "<id>.bck.1" and its checked "<id>.bck.new".
+TEST_F(CliTest, ArchiveLeftBetweenTheRenamesIsFoundKeptAndPutBackInPlace) {
+  const std::string name = Server.User() + ".bck";
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string older = Server.ReadFile(name);
+  WriteFile(DataFolder / "Sale.DB", "sales of the cut upload");
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string newest = Server.ReadFile(name);
+  ASSERT_EQ(Server.ReadFile(name + ".1"), older);
+  fs::remove(Server.PathOf(name));
+  AgeData();
+
+  // Its file cut short instead: the previous archive is the last whole one.
+  Server.WriteFile(name + ".new", newest.substr(0, newest.size() - 3));
+  const TCliResult fallback = Cli({"download"});
+  EXPECT_EQ(fallback.ExitStatus, 0) << fallback.Err;
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "sale rows");
+  EXPECT_FALSE(fs::exists(Server.PathOf(name)));
+  AgeData();
+
+  Server.WriteFile(name + ".new", newest);
+  const TCliResult status = Cli({"status"});
+  ASSERT_EQ(status.ExitStatus, 0) << status.Err;
+  EXPECT_NE(status.Out.find("server archive: " + name + ", missing; the last whole archive is " +
+                            name + ".new, " + std::to_string(newest.size()) + " bytes"),
+            std::string::npos)
+      << status.Out;
+  // Replacing it, or moving the versions on, needs the two-computer question's Yes.
+  WriteFile(DataFolder / "Sale.DB", "a third computer's sales");
+  const TCliResult up = Cli({"upload"});
+  EXPECT_EQ(up.ExitStatus, 1);
+  EXPECT_NE(up.Err.find("그래도 이 컴퓨터의 자료로 바꾸시겠습니까? -> no"), std::string::npos)
+      << up.Err;
+  EXPECT_TRUE(Server.ReadFile(name + ".new") == newest && Server.ReadFile(name + ".1") == older);
+  EXPECT_FALSE(fs::exists(Server.PathOf(name)));
+
+  AgeData();
+  const TCliResult down = Cli({"download"});
+  ASSERT_EQ(down.ExitStatus, 0) << down.Err;
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "sales of the cut upload");
+  EXPECT_TRUE(Server.ReadFile(name) == newest && Server.ReadFile(name + ".1") == older);
+  EXPECT_FALSE(fs::exists(Server.PathOf(name + ".new")));
+}
+
+// A kept .part of one archive, and on the server another of the same size and MDTM second.
+TEST_F(CliTest, ResumeNeverJoinsTwoArchivesOfTheSameSizeAndSecond) {
+  const std::string name = Server.User() + ".bck";
+  WriteFile(DataFolder / "AssemblyItem.DB", Noise(200000, 1));
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string first = Server.ReadFile(name);
+  const std::string replacement = Noise(200000, 2);
+  WriteFile(DataFolder / "AssemblyItem.DB", replacement);
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string second = Server.ReadFile(name);
+  ASSERT_EQ(second.size(), first.size());
+
+  SetTime(Server.PathOf(name), 1767225600);
+  TSyncState((Home.ConfigFolder() / "SyncState.ini").string())
+      .SetPartialOrigin(Server.User(), {static_cast<int64_t>(second.size()), "20260101000000"});
+  WriteFile(DataFolder / "Backup" / (name + ".part"), first.substr(0, 120000));
+  WriteFile(DataFolder / "AssemblyItem.DB", "changed here");
+  AgeData();
+  const TCliResult down = Cli({"download"});
+  ASSERT_EQ(down.ExitStatus, 0) << down.Err;
+  EXPECT_TRUE(ReadFile(DataFolder / "Backup" / name) == second) << "joined from two archives";
+  EXPECT_TRUE(ReadFile(DataFolder / "AssemblyItem.DB") == replacement);
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {

@@ -52,9 +52,12 @@ std::string Size(int64_t bytes) {
 int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
   const std::string remote = workflow.RemoteArchiveName();
   TServerArchiveState archive;
-  if (!workflow.QueryServerArchive(archive))
+  std::string name;
+  if (!workflow.QueryServerArchive(archive, name))
     return Failed(host, "status");
   std::printf("server archive: %s", remote.c_str());
+  if (name != remote)
+    std::printf(", missing; the last whole archive is %s", name.c_str());
   if (!archive.Known()) {
     std::printf(", none on the server\n");
   } else {
