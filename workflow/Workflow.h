@@ -61,6 +61,8 @@ public:
   bool RestoreData(const std::string &archivePath);
   bool DeleteDataFiles();
   void DisconnectServer();
+  // After a success: a sync state that could not be saved is worth a word, never a failure.
+  void ReportSyncStateFailure();
 
   TSettingsStore &Settings() { return FSettings; }
   TSyncState &SyncState() { return FSyncState; }
@@ -125,6 +127,7 @@ private:
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;
+  bool FDataReplaced = false; // the last RestoreData swapped the data folder
 };
 
 } // namespace vantari
