@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <algorithm>
 #include <ctime>
+#include <exception>
 #include <utility>
 
 // The banner lives in the window library's resources, which a static link would drop.
@@ -188,7 +189,16 @@ void TForm1::CreateComponents() {
 }
 
 void TForm1::FormCreate() {
-  UserIDEdit.setText(QString::fromStdString(FWorkflow->Settings().ReadSetting("HOSTID")));
+  // An FtpHost.ini that cannot be read (a link, a folder, no permission) does not stop the
+  // start: the window starts as on a first start and says what is wrong once it is complete.
+  std::exception_ptr unreadable;
+  std::string userID = "HOSTID";
+  try {
+    userID = FWorkflow->Settings().ReadSetting("HOSTID");
+  } catch (const Exception &) {
+    unreadable = std::current_exception();
+  }
+  UserIDEdit.setText(QString::fromStdString(userID));
   PasswordEdit.clear();
   ProgressBar.setParent(&StatusBar);
   ProgressBar.setGeometry(2, 3, 100, 18);
@@ -200,6 +210,8 @@ void TForm1::FormCreate() {
   if (lastUpload && now - *lastUpload > 7 * 24 * 60 * 60)
     SetStatus(
         QStringLiteral("마지막 백업: %1일 전").arg(TSyncState::DaysBetween(*lastUpload, now)));
+  if (unreadable)
+    std::rethrow_exception(unreadable);
 }
 
 void TForm1::Image1Click() {

@@ -295,7 +295,8 @@ void TBackupFile::OpenVolume(const std::string &path) {
 
 void TBackupFile::PackEntry(size_t index) {
   const bool listEntry = IsFileIdEntry(index);
-  const std::string entry = Trim(FFileList[index]);
+  // The list holds names as found on disk: "Item.db " is a file of its own.
+  const std::string &entry = FFileList[index];
   // A failed write of the name leaves the run as the failure itself.
   FWriter->WriteText(listEntry ? std::string(kFileList) : MemberName(entry));
   FCurrentFile = entry;

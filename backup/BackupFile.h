@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -209,6 +210,10 @@ public:
   // Stored names (UTF-8) of members the last Restore refused because their path would
   // leave the destination folder or names no file; they were stepped over.
   const std::vector<std::string> &UnsafeNames() const { return FUnsafeNames; }
+  // Stored names (UTF-8) of members the last flat Restore did not keep because another
+  // member of the run, stored one folder up, has the same target: a Linux name holding '\'
+  // ("Sale.old\Item.DB") reads as a file in a folder and must never replace that file.
+  const std::vector<std::string> &ClashingNames() const { return FClashingNames; }
 
 private:
   class TRestorer;
@@ -245,6 +250,7 @@ private:
   void ResolveTarget(const std::string &base, std::vector<std::string> &parts, bool &exists,
                      int32_t &date);
   bool DecideRestore(bool exists, int32_t date) const;
+  bool ClashesWithEarlierMember(const std::string &name, bool &exists, int32_t &date);
   void OpenOutput(const std::string &base, const std::vector<std::string> &parts);
   void WriteOutput(const uint8_t *data, int32_t count);
   void SegmentWritten();
@@ -279,6 +285,7 @@ private:
   TStream *FBackupStream = nullptr;
   TStream *FRestoreStream = nullptr;
   std::vector<std::string> FUnsafeNames;
+  std::vector<std::string> FClashingNames;
 
   // Per-run working state.
   bool FStreamMode = false;
@@ -298,6 +305,13 @@ private:
   TReplacementFile *FMemberFile = nullptr; // FOutput while it is the engine's own file
   bool FSegmentOpen = false;               // inside a segment of a member being written
   bool FContinuation = false;              // that segment is in a later volume
+  // A flat restore's targets so far: the member that went there and what stood there before.
+  struct TWrittenTarget {
+    std::string Member;
+    bool Existed = false;
+    int32_t Date = 0;
+  };
+  std::unordered_map<std::string, TWrittenTarget> FWritten;
 };
 
 } // namespace vantari

@@ -48,6 +48,15 @@ bool HasDrive(const std::string &name) {
   return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
 }
 
+// The stored folder of a member: its name up to the last separator. Only a drive's colon
+// counts besides '\' and '/': Windows never writes another, and a Linux name may hold one.
+std::string StoredFolder(const std::string &name) {
+  const size_t cut = name.find_last_of("\\/");
+  if (cut != std::string::npos)
+    return name.substr(0, cut + 1);
+  return HasDrive(name) ? name.substr(0, 2) : std::string();
+}
+
 std::string JoinPath(const std::string &base, const std::vector<std::string> &parts) {
   std::string path = base == "." ? std::string() : IncludeTrailingPathDelimiter(base);
   for (size_t i = 0; i < parts.size(); ++i)
@@ -107,6 +116,8 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
   FDoRestore = true;
   FSegmentOpen = FContinuation = false;
   FUnsafeNames.clear();
+  FClashingNames.clear();
+  FWritten.clear();
   std::unique_ptr<TFileStream> file;
   TStream *source = FRestoreStream;
   if (!FStreamMode) {
@@ -154,7 +165,7 @@ bool TBackupFile::TargetFor(const std::string &name, std::string &base,
   else if (FRestoreFullPath)
     relative = ToLocalPath(name.size() > 3 ? name.substr(3) : std::string());
   else
-    relative = ToLocalPath(name.substr(name.find_last_of("\\/:") + 1));
+    relative = ToLocalPath(name.substr(StoredFolder(name).size()));
   if (FDest.empty())
     base = !relative.empty() && relative[0] == '/' ? "/" : ".";
   else
@@ -189,7 +200,7 @@ void TBackupFile::ResolveTarget(const std::string &base, std::vector<std::string
 }
 
 bool TBackupFile::DecideRestore(bool exists, int32_t date) const {
-  const bool older = exists && date < FFileDate;
+  const bool older = exists && FileDateBefore(date, FFileDate);
   switch (FRestoreMode) {
   case rmAll:
     return true;
@@ -222,6 +233,8 @@ void TBackupFile::RestoreMember(const std::string &name, int32_t fileDate) {
   ResolveTarget(base, parts, exists, date);
   FCurrentFile = JoinPath(base, parts);
   const std::string proposed = FCurrentFile;
+  if (ClashesWithEarlierMember(name, exists, date))
+    return;
   FDoRestore = DecideRestore(exists, date);
   if (OnRestoreFile)
     OnRestoreFile(*this, FCurrentFile, FFileDate, FDoRestore);
@@ -235,6 +248,34 @@ void TBackupFile::RestoreMember(const std::string &name, int32_t fileDate) {
       base = ".";
   }
   OpenOutput(base, parts);
+}
+
+// A flat restore puts members of different folders side by side. Where two land on one
+// file and one's folder lies inside the other's, the deeper one is a name that only looks
+// like a path (a Linux "Sale.old\Item.DB" beside "Item.DB"): it never replaces the other,
+// whichever comes first. Otherwise the later one wins. True when the member is stepped over;
+// exists and date become what stood at the target before the run.
+bool TBackupFile::ClashesWithEarlierMember(const std::string &name, bool &exists, int32_t &date) {
+  if (FDest.empty() || FRestoreFullPath)
+    return false;
+  const auto earlier = FWritten.find(FCurrentFile);
+  if (earlier == FWritten.end()) {
+    FWritten[FCurrentFile] = {name, exists, date};
+    return false;
+  }
+  const std::string folder = StoredFolder(name);
+  const std::string earlierFolder = StoredFolder(earlier->second.Member);
+  if (folder != earlierFolder && folder.compare(0, earlierFolder.size(), earlierFolder) == 0) {
+    FClashingNames.push_back(Cp949ToUtf8(name));
+    return true;
+  }
+  if (folder != earlierFolder && earlierFolder.compare(0, folder.size(), folder) == 0) {
+    FClashingNames.push_back(Cp949ToUtf8(earlier->second.Member));
+    exists = earlier->second.Existed;
+    date = earlier->second.Date;
+  }
+  earlier->second.Member = name;
+  return false;
 }
 
 // Makes the member's folders (never through a link) and its temporary file. A folder

@@ -35,7 +35,6 @@ bool EqualIgnoringCase(const std::string &a, const std::string &b) {
 constexpr const char *kTempPrefix = ".vantari-";
 constexpr const char *kTempSuffix = ".tmp";
 constexpr size_t kSuffixLength = 8;
-constexpr time_t kAbandonedAfterSeconds = 60;
 
 bool IsTempName(const std::string &name) {
   const size_t prefix = std::strlen(kTempPrefix);
@@ -135,11 +134,19 @@ TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::strin
                    0666);
     if (FFd < 0 && errno != EEXIST)
       break;
+    // Held until the file is in place or removed (a duplicate keeps it past Finish's close): a
+    // run that finds such a file unlocked knows its writer is gone. Between the create and
+    // the lock another run may have taken it for abandoned and removed it: then a new one.
+    struct stat st {};
+    if (FFd >= 0 && ::flock(FFd, LOCK_EX) == 0) {
+      if (::fstat(FFd, &st) == 0 && st.st_nlink == 0) {
+        ::close(FFd);
+        FFd = -1;
+        continue;
+      }
+      FLock = ::fcntl(FFd, F_DUPFD_CLOEXEC, 0);
+    }
   }
-  // Held until the file is in place or removed (a duplicate keeps it past Finish's close): a
-  // run that finds such a file unlocked knows its writer is gone.
-  if (FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0)
-    FLock = ::fcntl(FFd, F_DUPFD_CLOEXEC, 0);
   // The new file keeps the permissions of the one it replaces.
   struct stat st {};
   if (FFd >= 0 && ::fstatat(FFolder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -233,16 +240,15 @@ void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
     if (IsTempName(entry->d_name))
       names.push_back(entry->d_name);
   ::closedir(dir);
-  const time_t now = ::time(nullptr);
   for (const std::string &name : names) {
     const int fd =
         ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
       continue;
     struct stat st {};
-    // Only a file nobody holds; where locks are not supported, nothing is removed.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_mtime + kAbandonedAfterSeconds <= now && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    // Only a file nobody holds; where locks are not supported, nothing is removed. The lock
+    // is kept over the unlink, so that a writer that locks it afterwards sees it gone.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
       ::unlinkat(folder.Fd(), name.c_str(), 0);
     ::close(fd);
   }

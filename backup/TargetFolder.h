@@ -71,7 +71,7 @@ public:
   void SyncFolder() const;
   const std::string &Name() const { return FName; }
   // Removes the temporary files a killed run left in folder: those of its naming that no
-  // living writer holds (a writer keeps its file locked) and that are a minute old or more.
+  // living writer holds (a writer keeps its file locked from the moment it made it).
   static void RemoveAbandoned(const TTargetFolder &folder);
 
 private:

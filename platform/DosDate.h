@@ -17,5 +17,10 @@ int32_t DateTimeToFileDate(time_t t);
 time_t FileDateToDateTime(int32_t fileDate);
 // MS-DOS date from calendar fields (local time), for callers that build dates by hand.
 int32_t EncodeFileDate(int year, int month, int day, int hour, int minute, int second);
+// Whether date a is earlier than date b. The year sits in the top bits: from 2044 on a date
+// is negative as a signed number, so dates compare only as unsigned ones.
+inline bool FileDateBefore(int32_t a, int32_t b) {
+  return static_cast<uint32_t>(a) < static_cast<uint32_t>(b);
+}
 
 } // namespace vantari

@@ -71,9 +71,10 @@ bool ReadSettingsFile(const std::string &path, std::string &content, size_t maxB
 void WriteSettingsFile(const std::string &path, const std::string &content, mode_t mode) {
   struct stat st {};
   const bool exists = ::lstat(path.c_str(), &st) == 0;
-  // A read-only file stays as it is, as it would on the original platform; a link or a
-  // device in its place is not the program's file.
-  const bool replaceable = !exists || (S_ISREG(st.st_mode) && ::access(path.c_str(), W_OK) == 0);
+  // A read-only file (no owner write bit) stays as it is, as it would on the original
+  // platform, for root too; a link or a device in its place is not the program's file.
+  const bool replaceable = !exists || (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) != 0 &&
+                                       ::access(path.c_str(), W_OK) == 0);
   const std::string temporary = replaceable ? WriteTemporary(path, content, mode) : std::string();
   if (temporary.empty() || ::rename(temporary.c_str(), path.c_str()) != 0) {
     if (!temporary.empty())

@@ -13,7 +13,7 @@ build_packages=(
   libssl-dev openssl libdeflate-dev
   python3 python3-pyftpdlib python3-openssl vsftpd
   fonts-baekmuk fonts-nanum
-  iproute2 procps iputils-ping
+  iproute2 procps iputils-ping iptables bsdutils
   systemd
 )
 
@@ -23,7 +23,7 @@ demo_packages=(
 
 bench_packages=(
   libbenchmark-dev clang libclang-rt-14-dev
-  curl gzip time pigz iptables nftables
+  curl gzip time pigz nftables
 )
 
 packages=()
@@ -44,7 +44,10 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "deps.sh: installing needs root: run it as root" >&2; exit 1; }
+    sudo="sudo"
+  fi
   echo "Installing: ${missing[*]}"
   # The tests run their own FTP servers; a server package must not also start a system
   # service listening on port 21 of this machine.

@@ -8,6 +8,11 @@
 # or DEMO_HEADLESS=1) the demo runs by itself under Xvfb: it uploads, changes the data folder,
 # downloads, prints what the window shows and exits 0 only when the data came back unchanged.
 set -euo pipefail
+# Packages, mounts and network namespaces need root: a user who is not root gets it through
+# sudo where there is one (a fresh root-only Debian has none and needs none).
+if [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null; then
+  exec sudo --preserve-env=BUILD_DIR,DEMO_FTP_PORT,DEMO_HEADLESS,DISPLAY,XAUTHORITY bash "$0" "$@"
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/demo/lib.sh
 source "$root/scripts/demo/lib.sh"

@@ -5,11 +5,13 @@
 #include "BcktoolOptions.h"
 #include "Cp949.h"
 #include "FileSystem.h"
+#include "TargetFolder.h"
 #include "TerminalHostUI.h"
 
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <vector>
 
 using namespace vantari;
@@ -152,10 +154,18 @@ int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
       missed.push_back(pending);
     pending.clear();
   };
+  // A run killed before (Ctrl+C, a shutdown) left its member half written under a hidden
+  // temporary name; this run removes those of the folders it writes into.
+  std::set<std::string> folders = {o.Operands[1]};
+  const auto removeAbandoned = [&] {
+    for (const auto &folder : folders)
+      TReplacementFile::RemoveAbandoned(TTargetFolder::Open(folder, false));
+  };
   engine.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t, bool &restore) {
     settle();
     if (restore)
       pending = file;
+    folders.insert(ExtractFileDir(file));
   };
   engine.OnFileRestored = [&](TBackupFile &, std::string &, std::unique_ptr<TStream> &) {
     pending.clear();
@@ -164,16 +174,22 @@ int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
   try {
     ok = engine.Restore(archive, o.Operands[1]);
   } catch (const Exception &e) {
+    removeAbandoned();
     host.EndProgress();
     Complain(archive + ": " + e.Message() + " (the archive is damaged or incomplete)");
     return kExitFailure;
   }
+  removeAbandoned();
   int status = run.Finish(engine, ok);
   // A run that stopped has said why; the member it stopped in is not a folder problem.
   if (ok)
     settle();
   for (const auto &file : missed) {
     Complain("not extracted (cannot create it or its folder): " + file);
+    status = kExitFailure;
+  }
+  for (const auto &name : engine.ClashingNames()) {
+    Complain("not extracted (another member has its file name): " + name);
     status = kExitFailure;
   }
   for (const auto &name : engine.UnsafeNames()) {

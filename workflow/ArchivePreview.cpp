@@ -3,6 +3,7 @@
 #include "BackupFile.h"
 #include "Cp949.h"
 #include "DataTables.h"
+#include "DosDate.h"
 #include "FileSystem.h"
 #include "Stream.h"
 
@@ -43,7 +44,8 @@ TArchivePreview TArchivePreview::Read(const std::string &path) {
   walker.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &restore) {
     restore = false;
     ++preview.MemberCount;
-    preview.NewestMemberDate = first ? date : std::max(preview.NewestMemberDate, date);
+    if (first || FileDateBefore(preview.NewestMemberDate, date))
+      preview.NewestMemberDate = date;
     first = false;
     if (IsDataTableFile(ExtractFileName(file)))
       preview.HasTables = true;
@@ -65,7 +67,7 @@ TArchivePreview TArchivePreview::Read(const std::string &path) {
 
 bool TablesNewerThan(const std::string &folder, int32_t fileDate) {
   for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
-    if (IsDataTableFile(entry.Name) && entry.Time > fileDate)
+    if (IsDataTableFile(entry.Name) && FileDateBefore(fileDate, entry.Time))
       return true;
   return false;
 }

@@ -1,10 +1,12 @@
 #include "FilesInUse.h"
 
 #include <cctype>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -70,9 +72,15 @@ bool HoldsOneOf(int procDir, const char *pid, const std::set<TFileKey> &files) {
   return false;
 }
 
-} // namespace
+std::string ProgramOf(int procDir, const std::string &pid) {
+  char target[4096];
+  const ssize_t n = ::readlinkat(procDir, (pid + "/exe").c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
 
-bool FilesInUse(const std::string &folder) {
+// Whether another process, of this program when sameProgram is set, holds one of the
+// regular files directly in folder open.
+bool HeldByAnother(const std::string &folder, bool sameProgram) {
   const std::set<TFileKey> files = RegularFilesOf(folder);
   if (files.empty())
     return false;
@@ -80,11 +88,38 @@ bool FilesInUse(const std::string &folder) {
   if (!proc)
     return false;
   const std::string self = std::to_string(::getpid());
-  while (const dirent *entry = ::readdir(proc.get()))
-    if (IsNumber(entry->d_name) && self != entry->d_name &&
-        HoldsOneOf(::dirfd(proc.get()), entry->d_name, files))
+  const std::string program = ProgramOf(::dirfd(proc.get()), "self");
+  for (const dirent *entry; (entry = ::readdir(proc.get()));) {
+    if (!IsNumber(entry->d_name) || self == entry->d_name)
+      continue;
+    if (sameProgram) {
+      const std::string other = ProgramOf(::dirfd(proc.get()), entry->d_name);
+      const std::string name = other.substr(other.rfind('/') + 1);
+      if (other != program && name.rfind("vantari", 0) != 0)
+        continue;
+    }
+    if (HoldsOneOf(::dirfd(proc.get()), entry->d_name, files))
       return true;
+  }
   return false;
+}
+
+} // namespace
+
+bool FilesInUse(const std::string &folder) {
+  return HeldByAnother(folder, false);
+}
+
+bool OtherVantariRuns(const std::string &dataFolder, const std::string &backupFolder) {
+  const int fd = ::open(backupFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    // A shared lock only asks: it never keeps a transaction from taking the folder for long.
+    const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    if (locked)
+      return true;
+  }
+  return HeldByAnother(dataFolder, true);
 }
 
 } // namespace vantari

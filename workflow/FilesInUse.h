@@ -10,4 +10,8 @@ namespace vantari {
 // Processes whose descriptors cannot be read (another user's) are not seen.
 bool FilesInUse(const std::string &folder);
 
+// Whether another run of this program (the window or the command line) is at work: it holds
+// the lock of backupFolder (a restore or an undo under way) or a file of dataFolder open.
+bool OtherVantariRuns(const std::string &dataFolder, const std::string &backupFolder);
+
 } // namespace vantari

@@ -1,11 +1,13 @@
 #include "SyncState.h"
 
+#include "Exception.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 
 #include <charconv>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantari {
 
@@ -49,7 +51,11 @@ bool IsLink(const std::string &path) {
 std::string TSyncState::Read(const std::string &section, const std::string &key) const {
   if (IsLink(FPath))
     return std::string();
-  return GetPrivateProfileString(section, key, "", FPath);
+  try {
+    return GetPrivateProfileString(section, key, "", FPath);
+  } catch (const Exception &) {
+    return std::string(); // a folder, a fifo or a huge file: nothing known
+  }
 }
 
 // The INI writer follows links (FtpHost.ini may be one on purpose); this file never does:
@@ -58,7 +64,16 @@ void TSyncState::Write(const std::string &section, const std::string &key,
                        const std::string &value) {
   if (IsLink(FPath))
     ::unlink(FPath.c_str());
-  WritePrivateProfileString(section, key, value, FPath);
+  try {
+    WritePrivateProfileString(section, key, value, FPath);
+  } catch (const Exception &e) {
+    if (FWriteFailure.empty())
+      FWriteFailure = e.Message();
+  }
+}
+
+std::string TSyncState::TakeWriteFailure() {
+  return std::exchange(FWriteFailure, std::string());
 }
 
 TServerArchiveState TSyncState::ServerArchive(const std::string &userID) const {

@@ -23,7 +23,9 @@ struct TServerArchiveState {
 //                      PartSize, PartTime (the server's archive a kept .part download came from)
 //   [Server:<host>]    Passive (1 when only passive data connections worked)
 // A missing or unreadable file reads as "nothing known"; so does a symbolic link, which is
-// replaced by a file of its own at the next write, never written through.
+// replaced by a file of its own at the next write, never written through. A write that fails
+// (a read-only file, a folder or a fifo in its place) raises nothing: the work it records is
+// done, and WriteFailure tells the caller what could not be kept.
 class TSyncState {
 public:
   explicit TSyncState(std::string path = DefaultPath());
@@ -45,6 +47,10 @@ public:
   bool PassiveWorks(const std::string &host) const;
   void SetPassiveWorks(const std::string &host, bool passive);
 
+  // The first write failure since the last call ("Unable to write to ..."), then cleared;
+  // empty when every write succeeded.
+  std::string TakeWriteFailure();
+
   // Whole days from then to now (never negative).
   static int DaysBetween(std::time_t then, std::time_t now);
 
@@ -53,6 +59,7 @@ private:
   void Write(const std::string &section, const std::string &key, const std::string &value);
 
   std::string FPath;
+  std::string FWriteFailure;
 };
 
 } // namespace vantari

@@ -253,6 +253,7 @@ void TWorkflow::UploadSteps() {
     FSucceeded = true;
     FSyncState.SetLastUpload(FUserID, std::time(nullptr));
     HostUI().ShowMessage(TextAllDone);
+    ReportSyncStateFailure();
   }
   DisconnectServer();
 }
@@ -332,6 +333,12 @@ bool TWorkflow::UploadArchive() {
     HostUI().ShowMessage(TextUploadFailed);
     return false;
   }
+}
+
+void TWorkflow::ReportSyncStateFailure() {
+  const std::string failure = FSyncState.TakeWriteFailure();
+  if (!failure.empty())
+    HostUI().ShowMessage(std::string(TextSyncStateNotSaved) + "\n" + failure);
 }
 
 void TWorkflow::DisconnectServer() {

@@ -66,6 +66,8 @@ public:
   bool RestoreData(const std::string &archivePath);
   bool DeleteDataFiles();
   void DisconnectServer();
+  // After a success: a sync state that could not be saved is worth a word, never a failure.
+  void ReportSyncStateFailure();
 
   TSettingsStore &Settings() { return FSettings; }
   TSyncState &SyncState() { return FSyncState; }
@@ -128,6 +130,7 @@ private:
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;
+  bool FDataReplaced = false; // the last RestoreData swapped the data folder
 };
 
 } // namespace vantari

@@ -39,10 +39,15 @@ bool TWorkflow::DownloadSteps() {
   const bool downloaded = DownloadArchive();
   const bool restored = downloaded && RestoreData(PartialArchivePath());
   DisconnectServer();
-  if (downloaded && restored) {
+  // The data folder holds the server's archive even when a later step failed (no zipcode.bck):
+  // the next upload must not take it for another computer's.
+  if (downloaded && FDataReplaced) {
     FSyncState.SetLastDownload(FUserID, std::time(nullptr));
     FSyncState.SetServerArchive(FUserID, FFetched);
+  }
+  if (downloaded && restored) {
     HostUI().ShowMessage(TextAllDone);
+    ReportSyncStateFailure();
   }
   return downloaded && restored;
 }
@@ -149,6 +154,7 @@ bool TWorkflow::KeepForResume(const std::string &part) const {
 // it held is kept as a snapshot. A download replaces the local archive only once it unpacked
 // whole; otherwise it is dropped and the last good local archive stays.
 bool TWorkflow::RestoreData(const std::string &archivePath) {
+  FDataReplaced = false;
   const std::string local = LocalArchivePath();
   const std::string part = PartialArchivePath();
   TScopeExit discard([&] {
@@ -189,6 +195,7 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
       ok = transaction.Run("before-download", [&](const std::string &staging) {
         return StageArchives(archivePath, staging, secondMissing);
       });
+      FDataReplaced = ok;
       // The data came in, but without the second archive the set is not complete.
       ok = ok && !secondMissing;
     }
@@ -269,15 +276,20 @@ bool TWorkflow::RecoverUnfinishedRestore() {
   } catch (const Exception &) {
     recovered = false;
   }
-  if (!recovered)
+  if (recovered)
+    return true;
+  if (OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder()))
+    HostUI().ShowMessage(TextOtherInstance);
+  else
     HostUI().ShowFailure(TextRecoveryFailed);
-  return recovered;
+  return false;
 }
 
 bool TWorkflow::DataInUse() {
   if (!FilesInUse(FSettings.DataFolder()))
     return false;
-  HostUI().ShowMessage(TextInUse);
+  const bool vantari = OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder());
+  HostUI().ShowMessage(vantari ? TextOtherInstance : TextInUse);
   return true;
 }
 

@@ -29,5 +29,9 @@ inline constexpr const char *TextRecoveryFailed =
 inline constexpr const char *TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
 inline constexpr const char *TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
 inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";
+inline constexpr const char *TextSyncStateNotSaved =
+    "작업은 완료했지만 작업 기록 파일을 저장하지 못했습니다.";
+inline constexpr const char *TextOtherInstance =
+    "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
 
 } // namespace vantari

@@ -5,6 +5,8 @@
 #include "Workflow.h"
 
 #include <QLineEdit>
+#include <QProgressBar>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -63,6 +65,30 @@ TEST_F(SettingsStoreTest, NumberValueShowsTheErrorBoxAndTheWindowStillComesUp) {
   EXPECT_EQ(Errors, std::vector<std::string>{"Invalid data type for 'DefaultDatabase'"});
   EXPECT_EQ(form.Workflow().Settings().DataFolder(), "");
   EXPECT_EQ(form.findChild<QLineEdit *>("UserIDEdit")->text().toStdString(), "HOSTID");
+}
+
+// An FtpHost.ini that cannot be read (a link, a folder) does not stop the start half-way: the
+// window comes up as on a first start, and the box says what is wrong with the file.
+TEST_F(SettingsStoreTest, UnreadableSettingsFileStartsLikeAFirstStartAndSaysWhy) {
+  const std::string path = Home.SettingsFile().string();
+  Home.SetDataFolder(Home.Root() / "data");
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { std::filesystem::create_symlink(Home.Root() / "other.ini", path); },
+       "it is a symbolic link, which is not followed"},
+      {[&] { std::filesystem::create_directories(path); }, "it is not a regular file"},
+  };
+  for (const auto &[make, why] : cases) {
+    SCOPED_TRACE(why);
+    std::filesystem::remove_all(path);
+    make();
+    Errors.clear();
+    TForm1 form;
+    EXPECT_EQ(Errors, std::vector<std::string>{"Cannot read " + path + ": " + why});
+    EXPECT_EQ(form.findChild<QLineEdit *>("UserIDEdit")->text().toStdString(), "HOSTID");
+    EXPECT_EQ(form.findChild<QProgressBar *>("ProgressBar")->parentWidget()->objectName(),
+              "StatusBar");
+    EXPECT_EQ(form.DataFolder(), (Home.Root() / "data").string());
+  }
 }
 
 TEST_F(SettingsStoreTest, UnwritableLocationRaisesWithThePath) {

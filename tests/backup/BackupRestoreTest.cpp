@@ -71,40 +71,45 @@ TEST_F(BackupRestore, FlatRestoreIgnoresTrailingSlashAndKeepsTheLaterTwin) {
   EXPECT_EQ(FindFiles(Path("out/*"), faAnyFile).size(), 1u);
 }
 
+// From 2044 on an MS-DOS date no longer fits a signed 32-bit number: it still compares as later.
 TEST_F(BackupRestore, RestoreModesDecideByExistenceAndStoredDate) {
-  const int32_t stored = EncodeFileDate(2024, 6, 1, 10, 0, 0);
-  const int32_t older = EncodeFileDate(2024, 5, 1, 10, 0, 0);
-  const int32_t newer = EncodeFileDate(2024, 7, 1, 10, 0, 0);
-  Write("src/f", "archived");
-  ASSERT_TRUE(FileSetDate(Path("src/f"), stored));
-  TBackupFile packer;
-  const std::string archive = PackToBytes(packer, {Path("src/f")});
-  struct Case {
-    TRestoreMode Mode;
-    bool Missing, Older, Equal, Newer; // restored when the target is ...
-  };
-  const Case cases[] = {{rmAll, true, true, true, true},
-                        {rmNoOverwrite, true, false, false, false},
-                        {rmNewer, true, true, false, false},
-                        {rmExisting, false, true, true, true},
-                        {rmExistingNewer, false, true, false, false}};
-  for (const Case &c : cases) {
-    const std::pair<bool, int32_t> situations[] = {
-        {c.Missing, 0}, {c.Older, older}, {c.Equal, stored}, {c.Newer, newer}};
-    for (const auto &[expected, date] : situations) {
-      const std::string out = Path("o" + std::to_string(c.Mode) + "-" + std::to_string(date));
-      if (date != 0) {
-        Write(out.substr(Dir.size() + 1) + "/f", "local");
-        ASSERT_TRUE(FileSetDate(out + "/f", date));
+  for (const int year : {2024, 2044}) {
+    SCOPED_TRACE(year);
+    const int32_t stored = EncodeFileDate(year, 6, 1, 10, 0, 0);
+    const int32_t older = EncodeFileDate(year - 1, 6, 1, 10, 0, 0);
+    const int32_t newer = EncodeFileDate(year, 7, 1, 10, 0, 0);
+    Write("src/f", "archived");
+    ASSERT_TRUE(FileSetDate(Path("src/f"), stored));
+    TBackupFile packer;
+    const std::string archive = PackToBytes(packer, {Path("src/f")});
+    struct Case {
+      TRestoreMode Mode;
+      bool Missing, Older, Equal, Newer; // restored when the target is ...
+    };
+    const Case cases[] = {{rmAll, true, true, true, true},
+                          {rmNoOverwrite, true, false, false, false},
+                          {rmNewer, true, true, false, false},
+                          {rmExisting, false, true, true, true},
+                          {rmExistingNewer, false, true, false, false}};
+    for (const Case &c : cases) {
+      const std::pair<bool, int32_t> situations[] = {
+          {c.Missing, 0}, {c.Older, older}, {c.Equal, stored}, {c.Newer, newer}};
+      for (const auto &[expected, date] : situations) {
+        const std::string out =
+            Path(std::to_string(year) + "/o" + std::to_string(c.Mode) + "-" + std::to_string(date));
+        if (date != 0) {
+          Write(out.substr(Dir.size() + 1) + "/f", "local");
+          ASSERT_TRUE(FileSetDate(out + "/f", date));
+        }
+        TBackupFile engine;
+        engine.SetRestoreMode(c.Mode);
+        EXPECT_TRUE(RestoreBytes(engine, archive, out));
+        EXPECT_EQ(engine.FilesProcessed(), expected ? 1 : 0) << int(c.Mode) << " " << date;
+        if (expected) {
+          EXPECT_EQ(FileGetDate(out + "/f"), stored);
+        }
+        EXPECT_EQ(FileExists(out + "/f"), expected || date != 0);
       }
-      TBackupFile engine;
-      engine.SetRestoreMode(c.Mode);
-      EXPECT_TRUE(RestoreBytes(engine, archive, out));
-      EXPECT_EQ(engine.FilesProcessed(), expected ? 1 : 0) << int(c.Mode) << " " << date;
-      if (expected) {
-        EXPECT_EQ(FileGetDate(out + "/f"), stored);
-      }
-      EXPECT_EQ(FileExists(out + "/f"), expected || date != 0);
     }
   }
 }

@@ -8,6 +8,8 @@
 #include "PackPipeline.h"
 #include "TargetFolder.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/mount.h>
@@ -219,7 +221,7 @@ protected:
     Disk = Path("disk");
     ASSERT_TRUE(ForceDirectories(Disk));
     if (::mount("tmpfs", Disk.c_str(), "tmpfs", 0, "size=256k") != 0)
-      GTEST_SKIP() << "cannot mount a tmpfs here";
+      FAIL() << "cannot mount a tmpfs: " << std::strerror(errno);
     Mounted = true;
   }
   void TearDown() override {

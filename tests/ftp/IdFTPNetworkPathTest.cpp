@@ -257,8 +257,8 @@ protected:
   void SetUp() override {
     if (const std::string why = test::RootSkipReason(); !why.empty())
       GTEST_SKIP() << why;
-    if (std::system("iptables -V >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "iptables is not installed";
+    ASSERT_EQ(std::system("iptables -V >/dev/null 2>&1"), 0)
+        << "iptables is missing (scripts/deps.sh build installs it)";
     Namespace = std::make_unique<test::TNetNamespace>();
     test::TFtpServerOptions options;
     options.PassivePortLow = 40000;

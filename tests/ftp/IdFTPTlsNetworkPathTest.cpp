@@ -119,8 +119,8 @@ TEST(IdFTPTlsFallback, ServerStuckAfterPortIsLeftForANewProtectedSession) {
 TEST(IdFTPTlsFallback, VsftpdStuckInItsOwnConnectIsLeftForANewProtectedSession) {
   if (const std::string why = TVsftpdServer::SkipReason(); !why.empty())
     GTEST_SKIP() << why;
-  if (std::system("iptables -V >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "iptables is not installed";
+  ASSERT_EQ(std::system("iptables -V >/dev/null 2>&1"), 0)
+      << "iptables is missing (scripts/deps.sh build installs it)";
   TNetNamespace space;
   TVsftpdServer server;
   // Connections the server makes (its session runs as an unprivileged user) get no answer.
@@ -169,8 +169,8 @@ class IdFTPTlsFirewall : public ::testing::TestWithParam<const char *> {};
 TEST_P(IdFTPTlsFirewall, TransfersFallBackToPassiveOverTls) {
   if (const std::string why = RootSkipReason(); !why.empty())
     GTEST_SKIP() << why;
-  if (std::system("iptables -V >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "iptables is not installed";
+  ASSERT_EQ(std::system("iptables -V >/dev/null 2>&1"), 0)
+      << "iptables is missing (scripts/deps.sh build installs it)";
   TNetNamespace space;
   TTlsFtpServerOptions options;
   options.PassivePortLow = 40100;

@@ -2,6 +2,8 @@
 #include "Exception.h"
 #include "TempFolder.h"
 
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -151,7 +153,7 @@ TEST_F(WinePrefix, UnwritableConfigFolderStillReadsThePrefix) {
   const std::string readOnly = Config / "ro";
   std::filesystem::create_directories(readOnly);
   if (::mount("vantari-test", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here";
+    FAIL() << "cannot mount a tmpfs: " << std::strerror(errno);
   struct TUnmount {
     std::string Path;
     ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }

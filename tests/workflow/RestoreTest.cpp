@@ -41,9 +41,12 @@ const std::string LocalNewer = "이 컴퓨터에 서버의 백업보다 나중�
 const std::string InUse = "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
                           "프로그램을 종료한 뒤 다시 시도하십시오.";
 const std::string NothingToUndo = "되돌릴 이전 자료가 없습니다.";
+const std::string OtherInstance =
+    "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
 
 constexpr time_t Year2020 = 1577872800; // 2020-01-01, long before any test runs
 constexpr time_t Year2024 = 1704103200;
+constexpr time_t Year2044 = 2348388000; // past the top of a signed 32-bit MS-DOS date
 
 std::string Text(size_t bytes, const std::string &seed) {
   std::string text;
@@ -79,34 +82,66 @@ void WriteFiles(const fs::path &folder, const TContents &files, time_t date) {
   }
 }
 
-// Another process that keeps a file open until it is dropped.
+// A child that writes nothing to the test's output: a child stuck in a file system request
+// must not keep CTest's output pipe open after the test has ended.
+pid_t ForkQuiet() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+  }
+  return pid;
+}
+
+// Reaps child, waiting at most about seconds; false when it is still there.
+bool Reap(pid_t child, int seconds, int *status = nullptr) {
+  for (int waited = 0; waited < seconds * 20; ++waited) {
+    if (waitpid(child, status, WNOHANG) == child)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Another program (not this one) that keeps a file open until it is dropped. Raises, and so
+// ends the test, when the file could not be opened within 10 s.
 class TFileHolder {
 public:
   explicit TFileHolder(const fs::path &file) {
     int ready[2];
-    if (pipe(ready) != 0)
+    if (pipe2(ready, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe");
-    FPid = fork();
+    FPid = ForkQuiet();
     if (FPid == 0) {
-      const int fd = open(file.c_str(), O_RDONLY);
-      (void)!write(ready[1], fd >= 0 ? "y" : "n", 1);
-      pause();
-      _exit(0);
+      dup2(ready[1], STDOUT_FILENO);
+      execl("/bin/sh", "sh", "-c", "exec 3<\"$0\" && echo y && exec sleep 600", file.c_str(),
+            static_cast<char *>(nullptr));
+      _exit(127);
     }
-    char answer = 'n';
-    (void)!read(ready[0], &answer, 1);
-    close(ready[0]);
     close(ready[1]);
-    EXPECT_EQ(answer, 'y');
+    pollfd answer{ready[0], POLLIN, 0};
+    char opened = 'n';
+    if (poll(&answer, 1, 10000) == 1)
+      (void)!read(ready[0], &opened, 1);
+    close(ready[0]);
+    if (opened != 'y') {
+      Stop();
+      throw std::runtime_error("the holder could not open " + file.string());
+    }
   }
-  ~TFileHolder() {
-    kill(FPid, SIGKILL);
-    waitpid(FPid, nullptr, 0);
-  }
+  ~TFileHolder() { Stop(); }
   TFileHolder(const TFileHolder &) = delete;
   TFileHolder &operator=(const TFileHolder &) = delete;
 
 private:
+  void Stop() {
+    if (FPid > 0) {
+      kill(FPid, SIGKILL);
+      Reap(FPid, 10);
+    }
+    FPid = -1;
+  }
   pid_t FPid = -1;
 };
 
@@ -256,6 +291,29 @@ TEST_F(RestoreTest, LocalWorkNewerThanTheArchiveIsReplacedOnlyOnYes) {
   EXPECT_EQ(Contents(DataFolder), Old) << "today's work is back";
 }
 
+// An archive made in 2044 or later is newer than data of 2024: no question.
+TEST_F(RestoreTest, ArchiveFrom2044IsNewerThanDataFrom2024) {
+  WriteFiles(DataFolder, Old, Year2024);
+  Server->WriteFile("vantari.bck", Archive(New, Year2044));
+  ASSERT_TRUE(Workflow().Download());
+  EXPECT_TRUE(Recorder.Texts("question").empty());
+  EXPECT_EQ(Contents(DataFolder), After);
+}
+
+// Without zipcode.bck the download fails, but the data folder holds the server's archive all
+// the same: the next upload must not ask whether another computer's data may be replaced.
+TEST_F(RestoreTest, MissingSecondArchiveStillRecordsTheServersArchive) {
+  ASSERT_TRUE(Workflow().Upload());
+  Server->WriteFile("vantari.bck", Archive(New, Year2024)); // another computer's upload
+  fs::remove(Config.SecondArchive);
+  EXPECT_FALSE(Workflow().Download());
+  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Contents(DataFolder), New);
+  Recorder.Shown.clear();
+  EXPECT_TRUE(Workflow().Upload());
+  EXPECT_TRUE(Recorder.Texts("question").empty());
+}
+
 TEST_F(RestoreTest, ArchivesThatWouldLoseDataAreNotRestored) {
   std::string damaged = Archive({{"Sale.DB", Text(200000, "compressible rows")}}, Year2024);
   damaged[damaged.size() / 2] ^= 0x5A;
@@ -316,25 +374,32 @@ public:
     fs::create_directories(where);
     int control[2];
     const int device = open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (device < 0 || pipe(control) != 0) {
+    if (device < 0 || pipe2(control, O_CLOEXEC) != 0) {
       FError = std::strerror(errno);
+      if (device >= 0)
+        close(device);
       return;
     }
+    // Mounted before the server starts: a device not yet mounted fails every read, and a
+    // server started first would end before it had anything to answer.
     const std::string options =
         "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0";
-    FServer = fork();
-    if (FServer == 0) {
-      close(control[1]);
-      Serve(device, control[0]);
-      _exit(0);
-    }
-    close(control[0]);
-    FControl = control[1];
     if (mount("vantari-test", where.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
       FError = std::strerror(errno);
     else
       FMounted = true;
+    if (FMounted && (FServer = ForkQuiet()) == 0) {
+      close(control[1]);
+      Serve(device, control[0]);
+      _exit(0);
+    }
     close(device);
+    close(control[0]);
+    FControl = control[1];
+    // The server answers (INIT, then the root's attributes) before any test goes on.
+    struct stat st {};
+    if (FMounted && (FServer < 0 || stat(where.c_str(), &st) != 0))
+      FError = "the file system server does not answer";
   }
   ~THungFileSystem() {
     Abort();
@@ -456,26 +521,20 @@ TEST_F(RestoreTest, FilesInUseCheckDoesNotHangOnAnUnansweringFileSystem) {
   if (geteuid() != 0)
     GTEST_SKIP() << "mounting a FUSE file system needs root";
   THungFileSystem nas(Home.Root() / "nas");
-  if (!nas.Error().empty())
-    GTEST_SKIP() << "cannot mount a FUSE file system here: " << nas.Error();
+  ASSERT_EQ(nas.Error(), "") << "mounting a FUSE file system";
   TFileHolder other(Home.Root() / "nas" / "letter.doc");
   nas.Hang();
   TFileHolder wine(DataFolder / "Sale.DB");
 
-  const pid_t check = fork();
+  const pid_t check = ForkQuiet();
   if (check == 0)
     _exit(FilesInUse(DataFolder.string()) ? 0 : 1);
   int status = 0;
-  bool ended = false;
-  for (int waited = 0; waited < 100 && !ended; ++waited) {
-    ended = waitpid(check, &status, WNOHANG) == check;
-    if (!ended)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const bool ended = Reap(check, 5, &status);
   if (!ended) {
     nas.Abort(); // a request the server has read is waited for even by a killed process
     kill(check, SIGKILL);
-    waitpid(check, nullptr, 0);
+    Reap(check, 10);
   }
   ASSERT_TRUE(ended) << "the check still waits for the file system after 5 s";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the held table is seen";
@@ -642,7 +701,11 @@ TEST_F(RestoreTest, SecondInstanceLeavesARunningRestoreAlone) {
   char signal = 0;
   ASSERT_EQ(read(reached[0], &signal, 1), 1);
   {
-    const TWorkflow second(Config); // its start finds the journal of the running one
+    TWorkflow second(Config); // its start finds the journal of the running one
+    second.Settings().ReadDataFolder();
+    EXPECT_FALSE(second.RestoreData(LocalArchive().string()));
+    EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{OtherInstance});
+    EXPECT_TRUE(Recorder.Texts("failure").empty());
     EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Recover());
     EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string())
                      .Run("before-download", [](const std::string &) { return true; }));
@@ -706,7 +769,7 @@ TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
     GTEST_SKIP() << "mounting a small file system needs root";
   TSmallFileSystem small(Home.Root() / "small", "1000k");
   if (!small.Error().empty())
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Error();
+    FAIL() << "cannot mount a tmpfs: " << small.Error();
   DataFolder = Home.Root() / "small" / "data";
   WriteFiles(DataFolder, Old, Year2020);
   WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
@@ -729,7 +792,7 @@ TEST_F(RestoreTest, BackupFolderOnAnotherFileSystemLeavesTheDataAsItWas) {
     GTEST_SKIP() << "mounting a file system needs root";
   TSmallFileSystem other(BackupFolder(), "4m");
   if (!other.Error().empty())
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << other.Error();
+    FAIL() << "cannot mount a tmpfs: " << other.Error();
   WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   EXPECT_FALSE(Workflow().Download());

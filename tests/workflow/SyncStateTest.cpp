@@ -3,6 +3,8 @@
 #include "AppTestEnvironment.h"
 #include "WorkflowFixture.h"
 
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -54,6 +56,42 @@ TEST_F(WorkflowTest, SuccessfulUploadAndDownloadAreRememberedButFailuresAreNot) 
   EXPECT_LE(*uploaded, std::time(nullptr));
   Download();
   EXPECT_TRUE(TSyncState().LastDownload("vantari").has_value());
+}
+
+// The program's own state file in a shape it cannot use (read-only, a folder, a fifo, too big)
+// never fails good work: it reads as nothing known, and the upload that reached the server is
+// reported done, followed by a word on what could not be kept.
+TEST_F(WorkflowTest, UnusableSyncStateNeverFailsAnUpload) {
+  const std::string path = TSyncState().Path();
+  const struct {
+    std::function<void()> Make;
+    std::string Why;
+  } cases[] = {
+      {[&] {
+         WriteFile(path, "");
+         chmod(path.c_str(), 0400);
+       },
+       "Unable to write to " + path},
+      {[&] { std::filesystem::create_directories(path); },
+       "Cannot read " + path + ": it is not a regular file"},
+      {[&] { mkfifo(path.c_str(), 0600); }, "Cannot read " + path + ": it is not a regular file"},
+      {[&] { WriteFile(path, std::string(2 << 20, ';')); },
+       "Cannot read " + path + ": it is larger than a settings file can be"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Why);
+    std::filesystem::remove_all(path);
+    c.Make();
+    Recorder.Log.clear();
+    Upload();
+    EXPECT_EQ(Boxes(),
+              (std::vector<std::string>{
+                  "message: 모든 작업을 정상적으로 완료하였습니다.",
+                  "message: 작업은 완료했지만 작업 기록 파일을 저장하지 못했습니다.\n" + c.Why}));
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(ReadFile(Server->PathOf("vantari.bck")),
+              ReadFile(DataFolder / "Backup" / "vantari.bck"));
+  }
 }
 
 } // namespace
