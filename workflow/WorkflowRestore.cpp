@@ -4,6 +4,7 @@
 
 #include "BackgroundFlush.h"
 #include "BackupFile.h"
+#include "Exception.h"
 #include "FileSystem.h"
 #include "FilesInUse.h"
 #include "HostUI.h"
@@ -100,43 +101,57 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     return false;
   const std::string &dataFolder = FSettings.DataFolder();
 
-  FLastPreview = TArchivePreview::Read(archivePath);
-  if (FLastPreview.Readable && !FLastPreview.HasTables) {
-    // Restoring it would empty the data folder.
-    Status("복원을 완료했습니다.");
-    HostUI().ShowFailure(TextNoTables);
-    return false;
-  }
-  // Work done here since that backup was made would be replaced.
-  if (FLastPreview.Readable && TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
-      !HostUI().AskYesNo(TextLocalNewer))
-    return false;
-
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
+  TArchiveVerdict verdict = TArchiveVerdict::avFailed;
   bool ok = false;
   {
     TScopeExit done([this] {
       Status("복원을 완료했습니다.");
       HostUI().SetCursor(TCursor::crDefault);
     });
-    if (FLastPreview.Readable) {
-      TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
-      transaction.OnStaged = [&] {
-        if (archivePath != local)
-          std::rename(archivePath.c_str(), local.c_str());
-      };
-      bool secondMissing = false;
+    TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
+    transaction.OnStaged = [&] {
+      if (archivePath != local)
+        std::rename(archivePath.c_str(), local.c_str());
+    };
+    bool secondMissing = false;
+    try {
+      // The unpack is the archive's check and its preview at once: what it holds is weighed
+      // before the data folder changes, and a No leaves nothing but a removed staging folder.
       ok = transaction.Run("before-download", [&](const std::string &staging) {
-        return StageArchives(archivePath, staging, secondMissing);
+        verdict = StageArchives(archivePath, staging, secondMissing) ? WeighArchive(dataFolder)
+                                                                     : TArchiveVerdict::avFailed;
+        return verdict == TArchiveVerdict::avRestore;
       });
-      // The data came in, but without the second archive the set is not complete.
-      ok = ok && !secondMissing;
+    } catch (const Exception &) {
+      ok = false; // an archive damaged outside its members
     }
+    // The data came in, but without the second archive the set is not complete.
+    ok = ok && !secondMissing;
   }
-  if (!ok)
+  if (verdict == TArchiveVerdict::avNoTables)
+    HostUI().ShowFailure(TextNoTables);
+  else if (!ok && verdict != TArchiveVerdict::avDeclined)
     HostUI().ShowFailure(TextRestoreFailed);
   return ok;
+}
+
+// Whether the unpacked archive may replace the data folder: one without tables would empty
+// it; work done here since it was made, or tables it lacks, go only on the person's Yes.
+TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder) {
+  if (!FLastPreview.HasTables)
+    return TArchiveVerdict::avNoTables;
+  HostUI().SetCursor(TCursor::crDefault);
+  TScopeExit busy([this] { HostUI().SetCursor(TCursor::crHourGlass); });
+  if (TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
+      !HostUI().AskYesNo(TextLocalNewer))
+    return TArchiveVerdict::avDeclined;
+  // They would stay only in the snapshot.
+  const int leaving = TablesMissingFrom(dataFolder, FLastPreview.MemberNames);
+  if (leaving > 0 && !HostUI().AskYesNo(Format(TextTablesLeave, leaving)))
+    return TArchiveVerdict::avDeclined;
+  return TArchiveVerdict::avRestore;
 }
 
 // Unpacking is the check: a member that does not inflate or an archive cut short fails here,
@@ -147,7 +162,17 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   FBackupFile->SetRestoreMode(rmAll);
   FBackupFile->SetRestoreFullPath(false);
   TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
-  TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
+  TRestoreFileEvent savedNames = std::move(FBackupFile->OnRestoreFile);
+  TScopeExit putBack([&] {
+    FBackupFile->OnFileRestored = std::move(saved);
+    FBackupFile->OnRestoreFile = std::move(savedNames);
+  });
+  // What the first archive holds, as the restore meets it.
+  FLastPreview = TArchivePreview();
+  FLastPreview.Title = TArchivePreview::ReadTitle(archivePath);
+  FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &) {
+    FLastPreview.Add(file, date);
+  };
   // Each file is written out while the next one unpacks, so that the flush before the swap
   // finds little left to do. A file is handed over once the next one begins: by then the
   // engine has set its date and closed it, so that nothing of it is left dirty.
@@ -161,11 +186,14 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   };
   const bool restored = FBackupFile->Restore(archivePath, staging);
   flush.Add(previous);
+  FLastPreview.Readable = restored;
+  FBackupFile->OnRestoreFile = nullptr;
   if (!restored)
     return false;
   const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
   secondMissing = !FileExists(second);
-  return secondMissing || FBackupFile->Restore(second, staging);
+  return (secondMissing || FBackupFile->Restore(second, staging)) &&
+         TakeExistingNames(staging, FSettings.DataFolder());
 }
 
 bool TWorkflow::UndoSteps() {
@@ -208,7 +236,10 @@ bool TWorkflow::RecoverUnfinishedRestore() {
   try {
     recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
   } catch (const Exception &) {
-    recovered = false;
+    // Left as it is for a person to look at.
+    HostUI().ShowFailure(
+        Format(TextJournalUntrusted, TRestoreJournal::PathIn(FSettings.BackupFolder()).c_str()));
+    return false;
   }
   if (!recovered)
     HostUI().ShowFailure(TextRecoveryFailed);
