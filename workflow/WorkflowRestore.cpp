@@ -116,17 +116,13 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
         std::rename(archivePath.c_str(), local.c_str());
     };
     bool secondMissing = false;
-    try {
-      // The unpack is the archive's check and its preview at once: what it holds is weighed
-      // before the data folder changes, and a No leaves nothing but a removed staging folder.
-      ok = transaction.Run("before-download", [&](const std::string &staging) {
-        verdict = StageArchives(archivePath, staging, secondMissing) ? WeighArchive(dataFolder)
-                                                                     : TArchiveVerdict::avFailed;
-        return verdict == TArchiveVerdict::avRestore;
-      });
-    } catch (const Exception &) {
-      ok = false; // an archive damaged outside its members
-    }
+    // The unpack is the archive's check and its preview at once: what it holds is weighed
+    // before the data folder changes, and a No leaves nothing but a removed staging folder.
+    ok = transaction.Run("before-download", [&](const std::string &staging) {
+      verdict = StageArchives(archivePath, staging, secondMissing) ? WeighArchive(dataFolder)
+                                                                   : TArchiveVerdict::avFailed;
+      return verdict == TArchiveVerdict::avRestore;
+    });
     // The data came in, but without the second archive the set is not complete.
     ok = ok && !secondMissing;
   }
@@ -142,14 +138,17 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
 TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder) {
   if (!FLastPreview.HasTables)
     return TArchiveVerdict::avNoTables;
-  HostUI().SetCursor(TCursor::crDefault);
-  TScopeExit busy([this] { HostUI().SetCursor(TCursor::crHourGlass); });
-  if (TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
-      !HostUI().AskYesNo(TextLocalNewer))
+  const auto ask = [this](const std::string &question) {
+    HostUI().SetCursor(TCursor::crDefault);
+    const bool yes = HostUI().AskYesNo(question);
+    HostUI().SetCursor(TCursor::crHourGlass);
+    return yes;
+  };
+  if (TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) && !ask(TextLocalNewer))
     return TArchiveVerdict::avDeclined;
   // They would stay only in the snapshot.
   const int leaving = TablesMissingFrom(dataFolder, FLastPreview.MemberNames);
-  if (leaving > 0 && !HostUI().AskYesNo(Format(TextTablesLeave, leaving)))
+  if (leaving > 0 && !ask(Format(TextTablesLeave, leaving)))
     return TArchiveVerdict::avDeclined;
   return TArchiveVerdict::avRestore;
 }
@@ -169,7 +168,6 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   });
   // What the first archive holds, as the restore meets it.
   FLastPreview = TArchivePreview();
-  FLastPreview.Title = TArchivePreview::ReadTitle(archivePath);
   FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &) {
     FLastPreview.Add(file, date);
   };
@@ -184,7 +182,13 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
     previous = file;
     RestoreStopPoint("unpacking");
   };
-  const bool restored = FBackupFile->Restore(archivePath, staging);
+  bool restored = false;
+  try {
+    FLastPreview.Title = TArchivePreview::ReadTitle(archivePath);
+    restored = FBackupFile->Restore(archivePath, staging);
+  } catch (const Exception &) {
+    restored = false; // damage outside the members: a download never to restore
+  }
   flush.Add(previous);
   FLastPreview.Readable = restored;
   FBackupFile->OnRestoreFile = nullptr;
