@@ -8,6 +8,7 @@
 #include "Stream.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace vantari {
@@ -17,7 +18,9 @@ namespace {
 // Longer titles are not believed; a real one is a short line of text.
 constexpr int32_t MaxTitleBytes = 4096;
 
-std::string ReadTitle(const std::string &path) {
+} // namespace
+
+std::string TArchivePreview::ReadTitle(const std::string &path) {
   TFileStream file(path, fmOpenRead);
   uint8_t length[4];
   file.ReadBuffer(length, sizeof length);
@@ -30,7 +33,21 @@ std::string ReadTitle(const std::string &path) {
   return Cp949ToUtf8(title);
 }
 
-} // namespace
+void TArchivePreview::Add(const std::string &storedName, int32_t date) {
+  if (MemberCount == 0 || FileDateBefore(NewestMemberDate, date))
+    NewestMemberDate = date;
+  ++MemberCount;
+  MemberNames.push_back(ExtractFileName(storedName));
+  if (IsDataTableFile(MemberNames.back()))
+    HasTables = true;
+}
+
+bool SameNameIgnoringCase(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 TArchivePreview TArchivePreview::Read(const std::string &path) {
   TArchivePreview preview;
@@ -40,15 +57,9 @@ TArchivePreview TArchivePreview::Read(const std::string &path) {
   TBackupFile walker;
   walker.SetRestoreMode(rmAll);
   walker.SetRestoreFullPath(false);
-  bool first = true;
   walker.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &restore) {
     restore = false;
-    ++preview.MemberCount;
-    if (first || FileDateBefore(preview.NewestMemberDate, date))
-      preview.NewestMemberDate = date;
-    first = false;
-    if (IsDataTableFile(ExtractFileName(file)))
-      preview.HasTables = true;
+    preview.Add(file, date);
   };
   walker.OnNeedDisk = [&](TBackupFile &, uint16_t disk, bool &go) {
     char digits[8];
@@ -70,6 +81,17 @@ bool TablesNewerThan(const std::string &folder, int32_t fileDate) {
     if (IsDataTableFile(entry.Name) && FileDateBefore(fileDate, entry.Time))
       return true;
   return false;
+}
+
+int TablesMissingFrom(const std::string &folder, const std::vector<std::string> &memberNames) {
+  int missing = 0;
+  for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0))
+    if (IsDataTableFile(entry.Name) &&
+        std::none_of(memberNames.begin(), memberNames.end(), [&](const std::string &member) {
+          return SameNameIgnoringCase(member, entry.Name);
+        }))
+      ++missing;
+  return missing;
 }
 
 } // namespace vantari

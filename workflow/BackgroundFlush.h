@@ -8,9 +8,10 @@
 
 namespace vantari {
 
-// Writes files out to disk on a helper thread while the caller goes on unpacking the next
-// ones, so that flushing a staged restore overlaps with decompressing it. Only an accelerator:
-// the caller still syncs everything itself before relying on it (a clean file syncs at once).
+// Starts writing files out to disk on a helper thread while the caller goes on unpacking the
+// next ones, so that flushing a staged restore overlaps with decompressing it. Only an
+// accelerator: the caller still syncs everything itself before relying on it (a file already
+// written syncs at once).
 class TBackgroundFlush {
 public:
   TBackgroundFlush();

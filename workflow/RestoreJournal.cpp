@@ -28,7 +28,8 @@ std::string TRestoreJournal::PathIn(const std::string &backupFolder) {
   return backupFolder + "/restore.journal";
 }
 
-bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJournal &journal) {
+bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJournal &journal,
+                            const std::vector<std::string> &syncFirst) {
   const std::string path = PathIn(backupFolder);
   const std::string temporary = path + ".new";
   std::ostringstream text;
@@ -40,8 +41,10 @@ bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJourn
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.Valid())
     return false;
-  if (!WriteAll(fd.Get(), text.str()) || ::fsync(fd.Get()) != 0 ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
+  bool synced = WriteAll(fd.Get(), text.str()) && ::fsync(fd.Get()) == 0;
+  for (const std::string &folder : syncFirst)
+    synced = synced && SyncFolder(folder);
+  if (!synced || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
@@ -54,14 +57,14 @@ std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFo
   if (!fd.Valid()) {
     if (errno == ENOENT)
       return std::nullopt;
-    throw Exception("Cannot read the restore journal " + path);
+    throw EUntrustedJournal("Cannot read the restore journal " + path);
   }
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxJournalBytes)
-    throw Exception("Cannot read the restore journal " + path);
+    throw EUntrustedJournal("Cannot read the restore journal " + path);
   std::string content(static_cast<size_t>(st.st_size), '\0');
   if (::read(fd.Get(), content.data(), content.size()) != st.st_size)
-    throw Exception("Cannot read the restore journal " + path);
+    throw EUntrustedJournal("Cannot read the restore journal " + path);
 
   TRestoreJournal journal;
   bool hasStep = false;
@@ -83,7 +86,7 @@ std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFo
     }
   }
   if (!hasStep || !IsPlainName(journal.Snapshot) || !IsPlainName(journal.Consumed))
-    throw Exception("Cannot read the restore journal " + path);
+    throw EUntrustedJournal("Cannot read the restore journal " + path);
   return journal;
 }
 

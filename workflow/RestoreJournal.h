@@ -1,14 +1,25 @@
 #pragma once
 
+#include "Exception.h"
+
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantari {
+
+// A journal that cannot be read, or that describes no state a run of this program leaves:
+// recovery leaves everything as it is for a person to look at.
+class EUntrustedJournal : public Exception {
+public:
+  using Exception::Exception;
+};
 
 // The step a restore transaction has reached, kept in the Backup folder so that a run cut
 // short (a kill, a power cut) can be rolled back at the next start.
 enum class TRestoreStep {
-  rsStaging,   // unpacking into the staging folder; the data folder is untouched
+  rsStaging,   // unpacking into the staging folder; the data folder is untouched (no journal
+               // is written for it; one that says so is still read)
   rsSnapshot,  // moving the data folder's files into the snapshot folder
   rsInstall,   // moving the staged files into the data folder
   rsCommitted, // the data folder holds the new files; only tidying is left
@@ -22,8 +33,12 @@ struct TRestoreJournal {
   // "<backup folder>/restore.journal".
   static std::string PathIn(const std::string &backupFolder);
   // Replaces the journal durably (temporary file, fsync, rename, fsync of the folder), mode
-  // 0600; a symbolic link in its place is replaced, never followed. False on any failure.
-  static bool Write(const std::string &backupFolder, const TRestoreJournal &journal);
+  // 0600; a symbolic link in its place is replaced, never followed. The folders of syncFirst
+  // are synced before the new journal takes the old one's place, so that what they hold is on
+  // disk before the journal says so; done after the temporary file's own sync, which on most
+  // file systems has already committed them. False on any failure.
+  static bool Write(const std::string &backupFolder, const TRestoreJournal &journal,
+                    const std::vector<std::string> &syncFirst = {});
   // The journal, or nothing when there is none. A journal that is not a small regular file
   // or does not parse raises Exception: the folder needs a person's look.
   static std::optional<TRestoreJournal> Read(const std::string &backupFolder);

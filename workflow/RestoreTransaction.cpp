@@ -1,7 +1,9 @@
 #include "RestoreTransaction.h"
 
+#include "ArchivePreview.h"
+#include "DataTables.h"
+#include "Exception.h"
 #include "FileDescriptor.h"
-
 #include "FileSystem.h"
 #include "FilesInUse.h"
 #include "RestoreJournal.h"
@@ -90,6 +92,19 @@ const std::regex &SnapshotPattern() {
   return pattern;
 }
 
+bool IsSnapshotName(const std::string &name) {
+  return std::regex_match(name, SnapshotPattern());
+}
+
+// What lstat says of path: a real folder, nothing, or something else (a link, a file).
+enum class TEntryKind { ekFolder, ekNone, ekOther };
+TEntryKind KindOf(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? TEntryKind::ekNone : TEntryKind::ekOther;
+  return S_ISDIR(st.st_mode) ? TEntryKind::ekFolder : TEntryKind::ekOther;
+}
+
 } // namespace
 
 void SetRestoreStopHook(TRestoreStopHook hook) {
@@ -123,6 +138,26 @@ std::vector<std::string> PlainFilesOf(const std::string &folder) {
   return names;
 }
 
+bool TakeExistingNames(const std::string &staging, const std::string &folder) {
+  const std::vector<std::string> staged = PlainFilesOf(staging);
+  const std::vector<std::string> existing = PlainFilesOf(folder);
+  const auto holds = [](const std::vector<std::string> &names, const std::string &name) {
+    return std::binary_search(names.begin(), names.end(), name);
+  };
+  for (const std::string &name : staged) {
+    if (!IsDataTableFile(name) || holds(existing, name))
+      continue;
+    const auto match = std::find_if(existing.begin(), existing.end(), [&](const std::string &old) {
+      return SameNameIgnoringCase(old, name) && !holds(staged, old);
+    });
+    // Two staged names for one table: the second keeps its own.
+    if (match != existing.end() && !Move(staging + "/" + name, staging + "/" + *match) &&
+        errno != EEXIST)
+      return false;
+  }
+  return true;
+}
+
 bool SyncFolderFiles(const std::string &folder) {
   TDir dir(::opendir(folder.c_str()));
   if (!dir)
@@ -151,9 +186,9 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
   const TFolderLock lock(FBackupFolder);
   if (!lock.Held() || !RecoverHeld())
     return false;
+  // No journal yet: a run cut short while staging leaves only the staging folder, which the
+  // next start removes as it finds no journal.
   const std::string staging = StagingFolder();
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsStaging, {}, consumed}))
-    return false;
   RestoreStopPoint("begun");
   RemoveTree(staging);
   bool staged = false;
@@ -206,10 +241,8 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
       return false;
     RestoreStopPoint("snapshot-moving");
   }
-  if (!SyncFolder(snapshotFolder) || !SyncFolder(FDataFolder))
-    return false;
-
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsInstall, snapshot, consumed}))
+  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsInstall, snapshot, consumed},
+                              {snapshotFolder, FDataFolder}))
     return false;
   reached = TRestoreStep::rsInstall;
   RestoreStopPoint("install");
@@ -218,10 +251,8 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
       return false;
     RestoreStopPoint("installing");
   }
-  if (!SyncFolder(FDataFolder) || !SyncFolder(staging))
-    return false;
-
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsCommitted, snapshot, consumed}))
+  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsCommitted, snapshot, consumed},
+                              {FDataFolder, staging}))
     return false;
   reached = TRestoreStep::rsCommitted;
   RestoreStopPoint("committed");
@@ -286,9 +317,40 @@ bool TRestoreTransaction::RecoverHeld() {
     RemoveTree(StagingFolder()); // a run killed while tidying up
     return true;
   }
+  // The Backup folder may sit on a shared drive that others write: a journal is acted on only
+  // where it describes a state a run of this program leaves.
+  if (!Credible(*journal))
+    throw EUntrustedJournal("Cannot trust the restore journal " + TRestoreJournal::PathIn(FBackupFolder));
   if (journal->Step == TRestoreStep::rsCommitted)
     return Finish(journal->Consumed, journal->Snapshot);
   return RollBack(journal->Step, journal->Snapshot, journal->Consumed);
+}
+
+// Snapshot names are of the form this program makes, and name real folders of the Backup folder
+// (never links) or, where a step may have removed it, nothing. Rolling back an install moves the
+// data folder's files out: only when they can be the staged ones, the run's snapshot being the
+// newest and the staging folder there.
+bool TRestoreTransaction::Credible(const TRestoreJournal &journal) const {
+  const auto kind = [this](const std::string &name) { return KindOf(FBackupFolder + "/" + name); };
+  if (!journal.Consumed.empty() &&
+      (!IsSnapshotName(journal.Consumed) || kind(journal.Consumed) == TEntryKind::ekOther))
+    return false;
+  if (journal.Step == TRestoreStep::rsStaging)
+    return journal.Snapshot.empty();
+  if (!IsSnapshotName(journal.Snapshot))
+    return false;
+  const TEntryKind snapshot = kind(journal.Snapshot);
+  const std::vector<std::string> snapshots = Snapshots();
+  const bool newest = !snapshots.empty() && snapshots.back() == journal.Snapshot;
+  switch (journal.Step) {
+  case TRestoreStep::rsSnapshot:
+    return snapshot == TEntryKind::ekNone || (snapshot == TEntryKind::ekFolder && newest);
+  case TRestoreStep::rsInstall:
+    return snapshot == TEntryKind::ekFolder && newest &&
+           KindOf(StagingFolder()) == TEntryKind::ekFolder;
+  default:
+    return snapshot == TEntryKind::ekFolder;
+  }
 }
 
 std::vector<std::string> TRestoreTransaction::Snapshots() const {

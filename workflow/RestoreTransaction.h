@@ -34,7 +34,8 @@ public:
 
   // Rolls back (or, once committed, finishes) a run that was cut short; true when the data
   // folder is as a finished or abandoned run leaves it. False, touching nothing, while another
-  // process runs a transaction over the same Backup folder. Raises for an unreadable journal.
+  // process runs a transaction over the same Backup folder. Raises, touching nothing, for a
+  // journal that cannot be read or names what a run of this program never leaves.
   bool Recover();
 
   // Snapshot folder names in the Backup folder, oldest first.
@@ -44,6 +45,7 @@ public:
 
 private:
   bool RecoverHeld();
+  bool Credible(const TRestoreJournal &journal) const;
   bool Swap(const std::string &snapshot, const std::string &consumed, TRestoreStep &reached);
   bool RollBack(TRestoreStep step, const std::string &snapshot, const std::string &consumed);
   bool Finish(const std::string &consumed, const std::string &keep);
@@ -59,6 +61,10 @@ std::vector<std::string> PlainFilesOf(const std::string &folder);
 // Copies the plain files of one folder into another with their dates (links as links); false
 // on any failure.
 bool CopyPlainFiles(const std::string &from, const std::string &to);
+// Renames each table file of staging that folder holds under another case ("sale.db" from an
+// archive written on Windows, "Sale.DB" in the data folder) to the folder's name, so that the
+// swap replaces the table instead of adding a second one. False when a rename fails.
+bool TakeExistingNames(const std::string &staging, const std::string &folder);
 // Flushes every plain file of folder and the folder itself to disk.
 bool SyncFolderFiles(const std::string &folder);
 

@@ -109,6 +109,8 @@ private:
   bool DataInUse();
   bool StageArchives(const std::string &archivePath, const std::string &staging,
                      bool &secondMissing);
+  enum class TArchiveVerdict { avRestore, avNoTables, avDeclined, avFailed };
+  TArchiveVerdict WeighArchive(const std::string &dataFolder);
   void Status(const std::string &text);
   void ProgressShow(int32_t maximum);
   void ProgressPosition(int32_t position);

@@ -4,6 +4,7 @@
 
 #include "BackgroundFlush.h"
 #include "BackupFile.h"
+#include "Exception.h"
 #include "FileSystem.h"
 #include "FilesInUse.h"
 #include "HostUI.h"
@@ -165,44 +166,57 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     return false;
   const std::string &dataFolder = FSettings.DataFolder();
 
-  FLastPreview = TArchivePreview::Read(archivePath);
-  if (FLastPreview.Readable && !FLastPreview.HasTables) {
-    // Restoring it would empty the data folder.
-    Status("복원을 완료했습니다.");
-    HostUI().ShowFailure(TextNoTables);
-    return false;
-  }
-  // Work done here since that backup was made would be replaced.
-  if (FLastPreview.Readable && TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) &&
-      !HostUI().AskYesNo(TextLocalNewer))
-    return false;
-
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
+  TArchiveVerdict verdict = TArchiveVerdict::avFailed;
   bool ok = false;
   {
     TScopeExit done([this] {
       Status("복원을 완료했습니다.");
       HostUI().SetCursor(TCursor::crDefault);
     });
-    if (FLastPreview.Readable) {
-      TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
-      transaction.OnStaged = [&] {
-        if (archivePath != local)
-          std::rename(archivePath.c_str(), local.c_str());
-      };
-      bool secondMissing = false;
-      ok = transaction.Run("before-download", [&](const std::string &staging) {
-        return StageArchives(archivePath, staging, secondMissing);
-      });
-      FDataReplaced = ok;
-      // The data came in, but without the second archive the set is not complete.
-      ok = ok && !secondMissing;
-    }
+    TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
+    transaction.OnStaged = [&] {
+      if (archivePath != local)
+        std::rename(archivePath.c_str(), local.c_str());
+    };
+    bool secondMissing = false;
+    // The unpack is the archive's check and its preview at once: what it holds is weighed
+    // before the data folder changes, and a No leaves nothing but a removed staging folder.
+    ok = transaction.Run("before-download", [&](const std::string &staging) {
+      verdict = StageArchives(archivePath, staging, secondMissing) ? WeighArchive(dataFolder)
+                                                                   : TArchiveVerdict::avFailed;
+      return verdict == TArchiveVerdict::avRestore;
+    });
+    FDataReplaced = ok;
+    // The data came in, but without the second archive the set is not complete.
+    ok = ok && !secondMissing;
   }
-  if (!ok)
+  if (verdict == TArchiveVerdict::avNoTables)
+    HostUI().ShowFailure(TextNoTables);
+  else if (!ok && verdict != TArchiveVerdict::avDeclined)
     HostUI().ShowFailure(TextRestoreFailed);
   return ok;
+}
+
+// Whether the unpacked archive may replace the data folder: one without tables would empty
+// it; work done here since it was made, or tables it lacks, go only on the person's Yes.
+TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder) {
+  if (!FLastPreview.HasTables)
+    return TArchiveVerdict::avNoTables;
+  const auto ask = [this](const std::string &question) {
+    HostUI().SetCursor(TCursor::crDefault);
+    const bool yes = HostUI().AskYesNo(question);
+    HostUI().SetCursor(TCursor::crHourGlass);
+    return yes;
+  };
+  if (TablesNewerThan(dataFolder, FLastPreview.NewestMemberDate) && !ask(TextLocalNewer))
+    return TArchiveVerdict::avDeclined;
+  // They would stay only in the snapshot.
+  const int leaving = TablesMissingFrom(dataFolder, FLastPreview.MemberNames);
+  if (leaving > 0 && !ask(Format(TextTablesLeave, leaving)))
+    return TArchiveVerdict::avDeclined;
+  return TArchiveVerdict::avRestore;
 }
 
 // Unpacking is the check: a member that does not inflate or an archive cut short fails here,
@@ -213,7 +227,16 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   FBackupFile->SetRestoreMode(rmAll);
   FBackupFile->SetRestoreFullPath(false);
   TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
-  TScopeExit putBack([&] { FBackupFile->OnFileRestored = std::move(saved); });
+  TRestoreFileEvent savedNames = std::move(FBackupFile->OnRestoreFile);
+  TScopeExit putBack([&] {
+    FBackupFile->OnFileRestored = std::move(saved);
+    FBackupFile->OnRestoreFile = std::move(savedNames);
+  });
+  // What the first archive holds, as the restore meets it.
+  FLastPreview = TArchivePreview();
+  FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &) {
+    FLastPreview.Add(file, date);
+  };
   // Each file is written out while the next one unpacks, so that the flush before the swap
   // finds little left to do. A file is handed over once the next one begins: by then the
   // engine has set its date and closed it, so that nothing of it is left dirty.
@@ -225,13 +248,22 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
     previous = file;
     RestoreStopPoint("unpacking");
   };
-  const bool restored = FBackupFile->Restore(archivePath, staging);
+  bool restored = false;
+  try {
+    FLastPreview.Title = TArchivePreview::ReadTitle(archivePath);
+    restored = FBackupFile->Restore(archivePath, staging);
+  } catch (const Exception &) {
+    restored = false; // damage outside the members: a download never to restore
+  }
   flush.Add(previous);
+  FLastPreview.Readable = restored;
+  FBackupFile->OnRestoreFile = nullptr;
   if (!restored)
     return false;
   const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
   secondMissing = !FileExists(second);
-  return secondMissing || FBackupFile->Restore(second, staging);
+  return (secondMissing || FBackupFile->Restore(second, staging)) &&
+         TakeExistingNames(staging, FSettings.DataFolder());
 }
 
 bool TWorkflow::UndoSteps() {
@@ -273,6 +305,11 @@ bool TWorkflow::RecoverUnfinishedRestore() {
   bool recovered = false;
   try {
     recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
+  } catch (const EUntrustedJournal &) {
+    // Left as it is for a person to look at.
+    HostUI().ShowFailure(
+        Format(TextJournalUntrusted, TRestoreJournal::PathIn(FSettings.BackupFolder()).c_str()));
+    return false;
   } catch (const Exception &) {
     recovered = false;
   }

@@ -26,6 +26,12 @@ inline constexpr const char *TextInUse =
     "프로그램을 종료한 뒤 다시 시도하십시오.";
 inline constexpr const char *TextRecoveryFailed =
     "지난번에 끝나지 못한 복원을 되돌리지 못했습니다.\n백업 폴더를 확인하십시오.";
+inline constexpr const char *TextJournalUntrusted =
+    "백업 폴더의 복원 기록 파일(%s)을 믿을 수 없어 자료를 그대로 두었습니다.\n"
+    "데이터 폴더와 백업 폴더를 확인하십시오.";
+inline constexpr const char *TextTablesLeave =
+    "받은 백업파일에 없는 자료 %d개가 데이터 폴더에서 빠집니다.\n"
+    "(이전 자료는 Backup 폴더에 보관됩니다.) 계속하시겠습니까?";
 inline constexpr const char *TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
 inline constexpr const char *TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
 inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";

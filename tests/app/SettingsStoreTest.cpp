@@ -87,7 +87,7 @@ TEST_F(SettingsStoreTest, UnreadableSettingsFileStartsLikeAFirstStartAndSaysWhy)
     EXPECT_EQ(form.findChild<QLineEdit *>("UserIDEdit")->text().toStdString(), "HOSTID");
     EXPECT_EQ(form.findChild<QProgressBar *>("ProgressBar")->parentWidget()->objectName(),
               "StatusBar");
-    EXPECT_EQ(form.DataFolder(), (Home.Root() / "data").string());
+    EXPECT_EQ(form.Workflow().Settings().DataFolder(), (Home.Root() / "data").string());
   }
 }
 

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <linux/fuse.h>
 #include <map>
@@ -157,6 +158,7 @@ protected:
     New = {{"AssemblyItem.DB", Text(6000, "new assembly")},
            {"Item.dat", Text(90000, "new item")},
            {"Sale.DB", Text(80000, "new sale")},
+           {"TaxBill", "new tax bill"},
            {"UserInfo.DB", "new user"}};
     WriteFiles(DataFolder, Old, Year2020);
     Home.SetDataFolder(DataFolder);
@@ -222,7 +224,7 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   EXPECT_EQ(Contents(DataFolder), After);
   EXPECT_EQ(ReadFile(LocalArchive()), Server->ReadFile("vantari.bck"));
   EXPECT_EQ(Workflow().LastPreview().Title, "2024-01-01 10:00");
-  EXPECT_EQ(Workflow().LastPreview().MemberCount, 4);
+  EXPECT_EQ(Workflow().LastPreview().MemberCount, 5);
   ASSERT_EQ(Snapshots().size(), 1u);
   EXPECT_EQ(Snapshots()[0].rfind("before-download-", 0), 0u);
   EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
@@ -246,6 +248,7 @@ TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
   fs::create_symlink(Home.Root() / "shared" / "Price.DB", DataFolder / "Price.DB");
   fs::create_symlink(Home.Root() / "gone" / "Quote.DB", DataFolder / "Quote.DB");
   WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  Recorder.YesNoAnswers = {true}; // the archive lacks Price and Quote
   ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
   ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
 
@@ -342,6 +345,82 @@ TEST_F(RestoreTest, ArchivesThatWouldLoseDataAreNotRestored) {
     EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
     EXPECT_TRUE(Snapshots().empty());
     ExpectNoLeftovers();
+  }
+}
+
+// An archive written on Windows names the tables in lower case, and one made from a thinner
+// folder lacks some: the person is asked before tables leave the folder, and the tables keep
+// their names.
+TEST_F(RestoreTest, ArchiveLackingTablesAsksFirstAndKeepsTheTablesNames) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
+  Server->WriteFile("vantari.bck",
+                    Archive({{"sale.db", "new sale"}, {"item.db", "new item"}}, Year2024));
+  const std::string question = "받은 백업파일에 없는 자료 2개가 데이터 폴더에서 빠집니다.\n"
+                               "(이전 자료는 Backup 폴더에 보관됩니다.) 계속하시겠습니까?";
+  EXPECT_FALSE(Workflow().Download()); // No is the default answer
+  EXPECT_EQ(Recorder.Texts("question"), std::vector<std::string>{question})
+      << "AssemblyItem.DB and TaxBill would leave; sale.db is Sale.DB";
+  EXPECT_EQ(Contents(DataFolder), Old);
+  EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
+  EXPECT_TRUE(Snapshots().empty());
+  ExpectNoLeftovers();
+
+  Recorder.Shown.clear();
+  Recorder.YesNoAnswers = {true};
+  ASSERT_TRUE(Workflow().Download());
+  EXPECT_EQ(
+      Contents(DataFolder),
+      (TContents{{"Sale.DB", "new sale"}, {"item.db", "new item"}, {"ZipCode.DB", "zip codes"}}))
+      << "a table already there keeps its name; a new one comes as the archive names it";
+  ASSERT_EQ(Snapshots().size(), 1u);
+  EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
+}
+
+// The Backup folder may sit on a shared drive another computer writes: a journal that names
+// what no run of this program leaves is not acted on, and the person is told which file it is.
+TEST_F(RestoreTest, JournalThatProvesNothingLeavesDataAndArchiveAlone) {
+  const fs::path outside = Home.Root() / "outside";
+  const fs::path kept = BackupFolder() / "before-download-20240101-100000";
+  struct TCase {
+    const char *Name;
+    std::string Journal;
+    std::function<void()> Arrange;
+  };
+  const TCase cases[] = {
+      {"install without a snapshot", "step=install\nsnapshot=\nconsumed=\n",
+       [&] {
+         WriteFiles(BackupFolder() / "staging", {{"Item.dat", "staged"}}, Year2024);
+       }},
+      {"snapshot that is a link", "step=snapshot\nsnapshot=before-download-20240101-100000\n",
+       [&] {
+         WriteFiles(outside, {{"Price.DB", "another folder's prices"}}, Year2020);
+         fs::create_symlink(outside, kept);
+       }},
+      {"archive as the consumed snapshot",
+       "step=committed\nsnapshot=before-download-20240101-100000\nconsumed=vantari.bck\n",
+       [&] {
+         WriteFiles(kept, {{"Sale.DB", "kept sale"}}, Year2020);
+       }},
+  };
+  for (const TCase &test : cases) {
+    SCOPED_TRACE(test.Name);
+    fs::remove_all(BackupFolder());
+    fs::remove_all(outside);
+    WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
+    WriteFile(BackupFolder() / "restore.journal", test.Journal);
+    test.Arrange();
+    const TWorkflow restarted(Config);
+    Recorder.Shown.clear();
+    EXPECT_FALSE(Workflow().RecoverUnfinishedRestore());
+    ASSERT_EQ(Recorder.Texts("failure").size(), 1u);
+    EXPECT_NE(Recorder.Texts("failure")[0].find((BackupFolder() / "restore.journal").string()),
+              std::string::npos);
+    EXPECT_EQ(Contents(DataFolder), Old);
+    EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
+    EXPECT_EQ(ReadFile(BackupFolder() / "restore.journal"), test.Journal);
+    if (fs::exists(outside)) {
+      EXPECT_EQ(Contents(outside), (TContents{{"Price.DB", "another folder's prices"}}));
+    }
   }
 }
 
@@ -555,7 +634,8 @@ TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
 TEST_F(RestoreTest, SnapshotsOfOneSecondKeepTheirOrder) {
   TRestoreTransaction transaction(DataFolder.string(), BackupFolder().string());
   for (int attempt = 0; attempt < 3; ++attempt) {
-    fs::remove_all(BackupFolder());
+    fs::remove_all(DataFolder); // an attempt that ran into the next second swapped it
+    WriteFiles(DataFolder, Old, Year2020);
     const time_t second = time(nullptr);
     std::tm local{};
     localtime_r(&second, &local);
@@ -629,7 +709,6 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
     WriteFiles(DataFolder, Old, Year2020);
     WriteFiles(BackupFolder(), {{"vantari.bck", archive}}, Year2024);
     ASSERT_TRUE(StoppedAt(step, [&] { return Workflow().RestoreData(LocalArchive().string()); }));
-    EXPECT_TRUE(fs::exists(BackupFolder() / "restore.journal"));
 
     const TWorkflow restarted(Config); // the next start of the program rolls back
     const bool committed = std::string(step) == "committed";
