@@ -103,8 +103,9 @@ TEST_F(BackupWrite, WritesTheWorkedExample) {
                              .Bytes;
   EXPECT_EQ(archive, expected);
   EXPECT_EQ(name.substr(0, 3), "z:\\");
-  if (std::strcmp(TBlockDeflater::LibraryName(), "zlib") == 0)
+  if (std::strcmp(TBlockDeflater::LibraryName(), "zlib") == 0) {
     EXPECT_EQ(blocks[0].Data, Bytes("\x78\x01\x4b\x4c\x4a\x06\x00\x02\x4d\x01\x27", 11));
+  }
 }
 
 TEST_F(BackupWrite, EmptySelectionGivesHeaderAndEndMarker) {
