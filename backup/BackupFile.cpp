@@ -3,6 +3,7 @@
 #include "ArchiveFormat.h"
 #include "ArchiveWalk.h"
 #include "ArchiveWriter.h"
+#include "BlockDeflater.h"
 #include "FileSystem.h"
 #include "HostUI.h"
 #include "PackPipeline.h"
@@ -18,11 +19,6 @@ namespace vantari {
 using namespace archive;
 
 namespace {
-
-constexpr int kZlibLevels[] = {1, 0, -1, 9}; // indexed by TCompressionLevel
-// Chunks read ahead and compressed together: enough to keep two threads busy, small
-// enough to keep memory flat (a chunk is 32 KiB with its output).
-constexpr size_t kBatchChunks = 8;
 
 std::string Trim(const std::string &text) {
   const size_t first = text.find_first_not_of(' ');
@@ -263,7 +259,8 @@ void TBackupFile::OpenArchive() {
   const bool listed = !FFileList.empty() && IsFileIdEntry(0);
   FFileCount = static_cast<int32_t>(FFileList.size()) - (listed ? 1 : 0);
   try {
-    FPipeline = std::make_unique<TPackPipeline>(kZlibLevels[FCompressionLevel & 3], FPackThreads);
+    FPipeline = std::make_unique<TPackPipeline>(TBlockDeflater::LibraryLevel(FCompressionLevel),
+                                                FPackThreads);
     TStream *target = FBackupStream;
     if (!FStreamMode) {
       FArchiveFolder = std::make_unique<TTargetFolder>(
@@ -322,52 +319,58 @@ void TBackupFile::PackEntry(size_t index) {
     FileClearArchiveAttr(entry);
 }
 
-// The member's data segments: a batch of chunks is read and compressed at a time, then
-// written in order, one block each, starting a new volume wherever the current one is
-// full. The source is read ahead by at most one batch.
+// The member's data segments, streamed: chunks are read ahead into the pipeline while
+// earlier ones are compressed, and written back in order, one block each, starting a new
+// volume wherever the current one is full. The source is read ahead by at most the ring.
 void TBackupFile::PackContent(TStream &source, int64_t &remaining) {
-  std::vector<TPackedChunk> batch(std::min<int64_t>(
-      kBatchChunks, std::max<int64_t>(1, (remaining + kChunkSize - 1) / kChunkSize)));
   try {
     FWriter->WriteBytes(kMagic, sizeof kMagic);
-    bool segmentOpen = true;
-    while (remaining > 0 && FContinue) {
-      size_t count = 0;
-      for (; count < batch.size() && remaining > 0; ++count) {
-        const int64_t n = source.Read(batch[count].Input, std::min<int64_t>(kChunkSize, remaining));
-        if (n <= 0) {
-          // The source shrank after it was measured: its member ends here. A read that
-          // failed with data still in the file is a source that cannot be read.
-          if (source.Size() > source.Position())
-            Fail(beReadFile);
-          remaining = 0;
-          break;
+    for (;;) {
+      ReadAhead(source, remaining);
+      if (!FContinue || FPipeline->Empty())
+        break;
+      if (FMaxSize != 0 && !FStreamMode &&
+          FWriter->Position() >= static_cast<int64_t>(FMaxSize) - kVolumeReserve) {
+        FWriter->WriteInt32(0);
+        FWriter->Flush();
+        if (!ChangeBackupVolume()) {
+          FPipeline->Discard();
+          return;
         }
-        batch[count].Count = static_cast<int32_t>(n);
-        remaining -= n;
+        FWriter->WriteBytes(kMagic, sizeof kMagic);
       }
-      FPipeline->Compress(batch.data(), count);
-      for (size_t i = 0; i < count && FContinue; ++i) {
-        if (FMaxSize != 0 && !FStreamMode &&
-            FWriter->Position() >= static_cast<int64_t>(FMaxSize) - kVolumeReserve) {
-          FWriter->WriteInt32(0);
-          FWriter->Flush();
-          segmentOpen = ChangeBackupVolume();
-          if (!segmentOpen)
-            break;
-          FWriter->WriteBytes(kMagic, sizeof kMagic);
-        }
-        WriteBlock(batch[i]);
-        HostUI().ProcessMessages();
-        RaiseProgress(FCurrentFile, PercentDone());
-      }
-      if (!segmentOpen)
-        return;
+      WriteBlock(FPipeline->Oldest());
+      FPipeline->Release();
+      HostUI().ProcessMessages();
+      RaiseProgress(FCurrentFile, PercentDone());
     }
+    FPipeline->Discard();
     FWriter->WriteInt32(0);
     FWriter->Flush();
   } catch (const Exception &) {
+    FPipeline->Discard();
     Fail(beWriteArchive);
+  }
+}
+
+// Reads chunks into the pipeline's free slots while the source has bytes left.
+void TBackupFile::ReadAhead(TStream &source, int64_t &remaining) {
+  while (remaining > 0 && FContinue) {
+    TPackedChunk *chunk = FPipeline->Free();
+    if (!chunk)
+      return;
+    const int64_t n = source.Read(chunk->Input, std::min<int64_t>(kChunkSize, remaining));
+    if (n <= 0) {
+      // The source shrank after it was measured: its member ends here. A read that
+      // failed with data still in the file is a source that cannot be read.
+      if (source.Size() > source.Position())
+        Fail(beReadFile);
+      remaining = 0;
+      return;
+    }
+    chunk->Count = static_cast<int32_t>(n);
+    remaining -= n;
+    FPipeline->Submit();
   }
 }
 

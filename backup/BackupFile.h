@@ -240,6 +240,7 @@ private:
   void OpenVolume(const std::string &path);
   void PackEntry(size_t index);
   void PackContent(TStream &source, int64_t &remaining);
+  void ReadAhead(TStream &source, int64_t &remaining);
   void WriteBlock(const TPackedChunk &chunk);
   bool ChangeBackupVolume();
   void CloseArchive(bool complete);

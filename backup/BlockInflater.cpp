@@ -1,6 +1,8 @@
 #include "BlockInflater.h"
 
+#if VANTARI_DEFLATE_LIBDEFLATE
 #include <libdeflate.h>
+#endif
 #include <zlib.h>
 
 namespace vantari {
@@ -11,17 +13,21 @@ constexpr const char *kZlibVersion = "1.1.3";
 
 struct TBlockInflater::TState {
   z_stream Stream{};
+#if VANTARI_DEFLATE_LIBDEFLATE
   libdeflate_decompressor *Fast = nullptr;
   ~TState() {
     if (Fast)
       libdeflate_free_decompressor(Fast);
   }
+#endif
 };
 
 TBlockInflater::TBlockInflater() : FState(std::make_unique<TState>()) {
   FReady =
       inflateInit2_(&FState->Stream, 15, kZlibVersion, static_cast<int>(sizeof(z_stream))) == Z_OK;
+#if VANTARI_DEFLATE_LIBDEFLATE
   FState->Fast = libdeflate_alloc_decompressor();
+#endif
 }
 
 TBlockInflater::~TBlockInflater() {
@@ -34,6 +40,7 @@ bool TBlockInflater::Inflate(const uint8_t *in, int32_t count, uint8_t *out, int
   produced = 0;
   if (!FReady)
     return false;
+#if VANTARI_DEFLATE_LIBDEFLATE
   if (FState->Fast) {
     size_t used = 0;
     size_t made = 0;
@@ -45,6 +52,7 @@ bool TBlockInflater::Inflate(const uint8_t *in, int32_t count, uint8_t *out, int
       return true;
     }
   }
+#endif
   return InflateWithZlib(in, count, out, capacity, produced);
 }
 

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Times bcktool create/extract against tar with gzip -1 / pigz -1 -p 2 and gzip -d / pigz -d on
-# one accounting-shaped corpus.
+# Times bcktool create/extract against tar with gzip -1 / pigz -1 -p 2 / pigz -6 -p 2 and
+# gzip -d / pigz -d on one accounting-shaped corpus, with each archive's size and the time it
+# takes to send at 10 and 2 Mbit/s.
 # Usage: bench/backup/run.sh [MEGABYTES] [BUILD_DIR]     (defaults: 200, ./build-bench)
 # Builds bcktool and the corpus generator in BUILD_DIR (Release), reports MB/s, output size
 # and peak resident memory, best of three runs each; then bcktool's peak memory on a corpus
@@ -37,6 +38,7 @@ fresh() { echo "rm -rf $WORK/out && mkdir $WORK/out"; }
 
 read -r gz_s gz_kb < <(best "tar -C $WORK/data -cf - . | gzip -1 > $WORK/all.tgz")
 read -r pz_s pz_kb < <(best "tar -C $WORK/data -cf - . | pigz -1 -p 2 > $WORK/all.pgz")
+read -r p6_s p6_kb < <(best "tar -C $WORK/data -cf - . | pigz -6 -p 2 > $WORK/all6.pgz")
 read -r bk_s bk_kb < <(best "$BCK create -q $WORK/all.bck '$WORK/data/*'")
 read -r gd_s gd_kb < <(best "$(fresh) && gzip -dc $WORK/all.tgz | tar -C $WORK/out -xf -")
 read -r pd_s pd_kb < <(best "$(fresh) && pigz -dc $WORK/all.pgz | tar -C $WORK/out -xf -")
@@ -46,14 +48,22 @@ read -r _ sc_kb < <(best "$BCK create -q $WORK/small.bck '$WORK/small/*'")
 read -r _ sx_kb < <(best "rm -rf $WORK/out && $BCK extract -q $WORK/small.bck $WORK/out")
 
 printf "corpus: %d bytes in %d files\n" "$BYTES" "$(find "$WORK/data" -type f | wc -l)"
-printf "%-22s %8s %9s %14s %10s\n" step seconds MB/s output peak_KB
-row() { printf "%-22s %8s %9s %14s %10s\n" "$1" "$2" "$(rate "$2")" "$3" "$4"; }
-row "tar | gzip -1" "$gz_s" "$(stat -c %s "$WORK/all.tgz")" "$gz_kb"
-row "tar | pigz -1 -p 2" "$pz_s" "$(stat -c %s "$WORK/all.pgz")" "$pz_kb"
-row "bcktool create" "$bk_s" "$(stat -c %s "$WORK/all.bck")" "$bk_kb"
+printf "%-22s %8s %9s %14s %10s %9s %9s\n" step seconds MB/s output peak_KB "10Mbit_s" "2Mbit_s"
+send() { awk "BEGIN{printf \"%.1f\", $1 * 8 / ($2 * 1000000)}"; }
+row() {
+  local sends=("" "")
+  [ -n "${5:-}" ] && sends=("$(send "$3" 10)" "$(send "$3" 2)")
+  printf "%-22s %8s %9s %14s %10s %9s %9s\n" "$1" "$2" "$(rate "$2")" "$3" "$4" "${sends[@]}"
+}
+row "tar | gzip -1" "$gz_s" "$(stat -c %s "$WORK/all.tgz")" "$gz_kb" send
+row "tar | pigz -1 -p 2" "$pz_s" "$(stat -c %s "$WORK/all.pgz")" "$pz_kb" send
+row "tar | pigz -6 -p 2" "$p6_s" "$(stat -c %s "$WORK/all6.pgz")" "$p6_kb" send
+row "bcktool create" "$bk_s" "$(stat -c %s "$WORK/all.bck")" "$bk_kb" send
 row "gzip -d | tar" "$gd_s" "$BYTES" "$gd_kb"
 row "pigz -d | tar" "$pd_s" "$BYTES" "$pd_kb"
 row "bcktool extract" "$bx_s" "$BYTES" "$bx_kb"
-awk "BEGIN{printf \"create: %.2fx gzip -1, %.2fx pigz -1 -p 2   extract: %.2fx gzip -d, %.2fx pigz -d\n\", \
-  $gz_s / $bk_s, $pz_s / $bk_s, $gd_s / $bx_s, $pd_s / $bx_s}"
+awk "BEGIN{printf \"create: %.2fx gzip -1, %.2fx pigz -1 -p 2, %.2fx pigz -6 -p 2   extract: %.2fx gzip -d, %.2fx pigz -d\n\", \
+  $gz_s / $bk_s, $pz_s / $bk_s, $p6_s / $bk_s, $gd_s / $bx_s, $pd_s / $bx_s}"
+awk "BEGIN{printf \"archive size: %.3fx tar | pigz -1, %.3fx tar | pigz -6\n\", \
+  $(stat -c %s "$WORK/all.bck") / $(stat -c %s "$WORK/all.pgz"), $(stat -c %s "$WORK/all.bck") / $(stat -c %s "$WORK/all6.pgz")}"
 echo "bcktool peak KB on a corpus a quarter the size: create $sc_kb, extract $sx_kb"

@@ -339,19 +339,23 @@ TEST_F(BackupSafety, PartialArchiveOfAKilledBackupIsRemovedByTheNextOne) {
   EXPECT_TRUE(temporaries().empty());
 }
 
-// A deflate state that cannot be set up fails every chunk of the batch; none keeps the block an
-// earlier batch left in it, which would go into the archive as another part of the file.
+// A compressor that cannot be set up fails every chunk; none keeps the block an earlier run
+// left in its slot, which would go into the archive as another part of the file.
 TEST(PackPipeline, UnreadyStateFailsEveryChunk) {
-  TPackPipeline pipeline(42, 2); // no such zlib level
+  TPackPipeline pipeline(42, 2); // no such level
   ASSERT_FALSE(pipeline.Ready());
-  std::vector<TPackedChunk> batch(4);
-  for (auto &chunk : batch) {
-    chunk.Count = 100;
-    chunk.Packed = 7; // what the previous batch made of its chunk
+  for (int i = 0; i < 3; ++i) {
+    TPackedChunk *chunk = pipeline.Free();
+    ASSERT_NE(chunk, nullptr);
+    chunk->Count = 100;
+    chunk->Packed = 7; // what an earlier chunk made of this slot
+    pipeline.Submit();
   }
-  pipeline.Compress(batch.data(), batch.size());
-  for (const auto &chunk : batch)
-    EXPECT_EQ(chunk.Packed, -1);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(pipeline.Oldest().Packed, -1);
+    pipeline.Release();
+  }
+  EXPECT_TRUE(pipeline.Empty());
 }
 
 // Archives written on Windows carry lower-case names; the data folder keeps its own case.
@@ -392,19 +396,24 @@ TEST_F(BackupSafety, MembersGoOntoFilesWhoseNamesDifferOnlyInCase) {
 
 TEST_F(BackupSafety, PackedBytesDoNotDependOnTheThreadCount) {
   std::string content;
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < 40; ++i)
     content +=
         (i % 4 == 3) ? Random(16384, 30 + i) : std::string(16384, static_cast<char>('a' + i));
   Write("src/f", content + "tail");
   Write("src/g", "short");
   std::vector<std::string> archives;
-  for (int threads : {1, 2, 3}) {
+  for (int threads : {1, 2, 4}) {
     TBackupFile engine;
     engine.SetPackThreads(threads);
     archives.push_back(PackToBytes(engine, {Path("src/*")}));
   }
   EXPECT_EQ(archives[0], archives[1]);
   EXPECT_EQ(archives[0], archives[2]);
+  // Chunks come back in their order: more of them than the ring holds, and a file after.
+  TBackupFile reader;
+  ASSERT_TRUE(RestoreBytes(reader, archives[2], Path("out")));
+  EXPECT_EQ(Read(Path("out/f")), content + "tail");
+  EXPECT_EQ(Read(Path("out/g")), "short");
 }
 
 TEST_F(BackupSafety, ListingGivesTitleNamesAndDatesWithoutWriting) {
