@@ -354,16 +354,19 @@ int16_t TIdTCPConnection::ReadReplyWithin(TIdTimeout limit) {
   } scope(FReplyDeadline, limit);
   int64_t lineCount = 0;
   int64_t byteCount = 0;
-  // The next non-blank line; blank lines count against the limits too.
+  // The next non-blank line; blank lines count against the limits too. The line keeps its
+  // leading blanks: " 230" is not a reply code.
   const auto nextLine = [&] {
     for (;;) {
-      const std::string raw = ReadLine("\n", -1, -1);
-      byteCount += static_cast<int64_t>(raw.size()) + 1;
+      std::string line = ReadLine("\n", -1, -1);
+      byteCount += static_cast<int64_t>(line.size()) + 1;
       if (++lineCount > FMaxReplyLines || byteCount > FMaxReplyBytes)
         throw EIdReplyTooLong();
-      std::string line = TrimBlanks(raw);
-      if (!line.empty())
+      if (!TrimBlanks(line).empty()) {
+        while (static_cast<unsigned char>(line.back()) <= ' ')
+          line.pop_back();
         return line;
+      }
     }
   };
   std::vector<std::string> lines{nextLine()};
