@@ -1,7 +1,6 @@
 #include "IdTCPConnection.h"
 
 #include "IdStack.h"
-#include "TlsSession.h"
 
 #include <algorithm>
 #include <cstring>
@@ -240,11 +239,11 @@ int32_t TIdTCPConnection::FillInputQueue(bool raiseIfDisconnected, int32_t timeo
     }
     try {
       n = ReceiveIntoQueue(raiseIfDisconnected);
-    } catch (const ETlsTimeout &) {
+    } catch (const EIdReadTimeout &) {
       // Bytes came, but no whole TLS record of data (perhaps only TLS's own messages, such as
       // session tickets) before the limit: the same as nothing coming.
       if (raiseOnTimeout)
-        throw EIdReadTimeout();
+        throw;
       return -1;
     }
     CheckPeerClosed(raiseIfDisconnected, false);

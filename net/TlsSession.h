@@ -20,10 +20,11 @@ class ETlsError : public EIdException {
 public:
   using EIdException::EIdException;
 };
-// The wait handed to the session gave up before the peer answered.
-class ETlsTimeout : public ETlsError {
+// The wait handed to the session gave up before the peer answered or took bytes: a time-out
+// like any other, whether TLS was reading or writing.
+class ETlsTimeout : public EIdReadTimeout {
 public:
-  ETlsTimeout() : ETlsError("Read Timeout") {}
+  ETlsTimeout() = default;
 };
 
 // When a connection that can run over TLS does: tpOff never asks, tpPreferred uses TLS whenever
