@@ -389,8 +389,12 @@ int16_t TIdTCPConnection::SendCommand(const std::string &text, int16_t code) {
 }
 
 void TIdTCPConnection::WriteText(const std::string &text) {
-  if (!text.empty())
-    WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+  if (text.empty())
+    return;
+  WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+  // A command goes out now: the server's answer, or its data connection, may come before
+  // this side reads anything.
+  FIOHandler->FlushWrites();
 }
 
 void TIdTCPConnection::WriteLine(const std::string &text) {
@@ -518,6 +522,8 @@ void TIdTCPConnection::WriteFromStream(TStream &stream, bool fromStart, bool wit
       WriteBytes(buffer.data(), static_cast<int32_t>(got));
       left -= got;
     }
+    if (FIOHandler)
+      FIOHandler->FlushWrites();
   } catch (...) {
     FinishWork(wmWrite);
     throw;
