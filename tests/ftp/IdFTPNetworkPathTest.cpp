@@ -257,6 +257,7 @@ TEST_F(IdFTPLimits, UploadEndedBy250WithoutSizeIsKeptAndRenamedIntoPlace) {
       .Reply("250 Renamed");
   Open();
   Ftp.SetPassive(true);
+  Ftp.SetReplyTimeout(2000); // off the script, the peer says nothing more
   SafeUpload(Ftp, local.PathOf("out.bck"), "member.bck");
   EXPECT_EQ(Ftp.LastTransferCode(), 250);
   EXPECT_EQ(Peer.Uploaded(), FileBytes(local.PathOf("out.bck")));

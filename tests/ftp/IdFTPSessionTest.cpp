@@ -129,6 +129,7 @@ TEST(IdFTPScriptedLogin, OddlyWrittenCodesAreRefusedBeforeThePassword) {
     ftp.SetPort(peer.Port());
     ftp.SetUsername("member");
     ftp.SetPassword("pw");
+    ftp.SetReplyTimeout(2000); // a client that goes on waits for an answer that never comes
     EXPECT_THROW(ftp.OpenSession(true, -1), EIdProtocolReplyError) << odd;
     EXPECT_FALSE(ftp.IsConnected());
     EXPECT_EQ(peer.Finish(), std::vector<std::string>{"USER member"}) << odd;
