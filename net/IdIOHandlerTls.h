@@ -18,7 +18,8 @@ public:
   ~TIdIOHandlerTls() override;
 
   // Client handshake on the connected socket (also when the peer connected to us); waits
-  // through IdWait within timeout each. resumeFrom: see TTlsSession::Connect. Raises ETlsError.
+  // through IdWait within timeout each. resumeFrom: see TTlsSession::Connect. Raises ETlsError
+  // (ETlsTimeout when a wait gives up).
   void StartTls(TTlsContext &context, const std::string &hostName, TTlsSession *resumeFrom,
                 TIdTimeout timeout);
   // The TLS session, or nullptr while plain.

@@ -82,11 +82,11 @@ public:
   // for PeerVerified. With resumeFrom, offers a session that connection received (FTP data
   // connections prove this way that they belong to the control connection); sessions the
   // server then gives this connection go to resumeFrom too, which must outlive this one.
-  // Raises ETlsError.
+  // Raises ETlsError, or ETlsTimeout when a wait gives up.
   void Connect(const std::string &hostName, TTlsSession *resumeFrom = nullptr);
   // Up to length bytes (> 0); 0 when the peer has closed (see PeerClosedCleanly).
   int32_t Read(void *buffer, int32_t length);
-  // All length bytes, or raises (ETlsError, EIdSocketError).
+  // All length bytes, or raises (ETlsError, ETlsTimeout, EIdSocketError).
   void Write(const void *buffer, int32_t length);
   // A Read can return without waiting for the socket: bytes or records are buffered, or the
   // peer's close was seen.
