@@ -118,7 +118,10 @@ void TIdFTP::Delete(const std::string &name) {
 
 void TIdFTP::VerifyUpload(const std::string &remoteName, int64_t expectedSize) {
   const int32_t size = RemoteFileSize(remoteName);
-  if (size >= 0 ? size != expectedSize : FLastTransferCode != 226)
+  // Without SIZE the final reply is all there is: 225, 226 and 250 all say the file is whole.
+  const bool whole =
+      FLastTransferCode == 225 || FLastTransferCode == 226 || FLastTransferCode == 250;
+  if (size >= 0 ? size != expectedSize : !whole)
     throw EIdFTPTransferIncomplete();
 }
 

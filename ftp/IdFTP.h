@@ -109,7 +109,7 @@ public:
   // DELE; raises EIdProtocolReplyError when refused.
   void Delete(const std::string &name);
   // After an upload: SIZE must give expectedSize; where the server gives no size, the
-  // transfer must have ended with 226. Raises EIdFTPTransferIncomplete otherwise.
+  // transfer must have ended with 225, 226 or 250. Raises EIdFTPTransferIncomplete otherwise.
   void VerifyUpload(const std::string &remoteName, int64_t expectedSize);
 
   // overwrite truncates an existing local file; resume appends to it after the

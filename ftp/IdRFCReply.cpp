@@ -1,5 +1,6 @@
 #include "IdRFCReply.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -46,10 +47,13 @@ void TIdRFCReply::ParseLines(const std::vector<std::string> &lines) {
   Clear();
   if (lines.empty())
     return;
-  std::string code = TrimBlanks(lines.front().substr(0, 4));
-  if (code.size() == 4 && code[3] == '-')
-    code.resize(3);
-  SetTextCode(code);
+  // A code is exactly three digits at the start of the line, then nothing, a blank or the
+  // hyphen of a multi-line reply: "+230", " 230" or "2300" are no replies at all.
+  const std::string &first = lines.front();
+  const bool digits = first.size() >= 3 && std::all_of(first.begin(), first.begin() + 3,
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+  if (digits && (first.size() == 3 || first[3] == ' ' || first[3] == '-'))
+    SetTextCode(first.substr(0, 3));
   for (const std::string &line : lines)
     FText.push_back(line.size() > 4 ? line.substr(4) : std::string());
 }

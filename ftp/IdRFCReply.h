@@ -20,8 +20,8 @@ public:
   std::vector<std::string> &Text() { return FText; }
 
   void Clear();
-  // Replaces the reply by the one the lines form: the code from the first line,
-  // every line from its fifth character on as text.
+  // Replaces the reply by the one the lines form: the code from the first line (0 unless it
+  // begins with exactly three digits), every line from its fifth character on as text.
   void ParseLines(const std::vector<std::string> &lines);
 
   // The line that ends a reply whose first line is firstLine: "220 " after "220-...",

@@ -1,7 +1,6 @@
 #include "IdTCPConnection.h"
 
 #include "IdStack.h"
-#include "TlsSession.h"
 
 #include <algorithm>
 #include <cstring>
@@ -240,11 +239,11 @@ int32_t TIdTCPConnection::FillInputQueue(bool raiseIfDisconnected, int32_t timeo
     }
     try {
       n = ReceiveIntoQueue(raiseIfDisconnected);
-    } catch (const ETlsTimeout &) {
+    } catch (const EIdReadTimeout &) {
       // Bytes came, but no whole TLS record of data (perhaps only TLS's own messages, such as
       // session tickets) before the limit: the same as nothing coming.
       if (raiseOnTimeout)
-        throw EIdReadTimeout();
+        throw;
       return -1;
     }
     CheckPeerClosed(raiseIfDisconnected, false);
@@ -354,16 +353,19 @@ int16_t TIdTCPConnection::ReadReplyWithin(TIdTimeout limit) {
   } scope(FReplyDeadline, limit);
   int64_t lineCount = 0;
   int64_t byteCount = 0;
-  // The next non-blank line; blank lines count against the limits too.
+  // The next non-blank line; blank lines count against the limits too. The line keeps its
+  // leading blanks: " 230" is not a reply code.
   const auto nextLine = [&] {
     for (;;) {
-      const std::string raw = ReadLine("\n", -1, -1);
-      byteCount += static_cast<int64_t>(raw.size()) + 1;
+      std::string line = ReadLine("\n", -1, -1);
+      byteCount += static_cast<int64_t>(line.size()) + 1;
       if (++lineCount > FMaxReplyLines || byteCount > FMaxReplyBytes)
         throw EIdReplyTooLong();
-      std::string line = TrimBlanks(raw);
-      if (!line.empty())
+      if (!TrimBlanks(line).empty()) {
+        while (static_cast<unsigned char>(line.back()) <= ' ')
+          line.pop_back();
         return line;
+      }
     }
   };
   std::vector<std::string> lines{nextLine()};
@@ -387,8 +389,12 @@ int16_t TIdTCPConnection::SendCommand(const std::string &text, int16_t code) {
 }
 
 void TIdTCPConnection::WriteText(const std::string &text) {
-  if (!text.empty())
-    WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+  if (text.empty())
+    return;
+  WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+  // A command goes out now: the server's answer, or its data connection, may come before
+  // this side reads anything.
+  FIOHandler->FlushWrites();
 }
 
 void TIdTCPConnection::WriteLine(const std::string &text) {
@@ -516,6 +522,8 @@ void TIdTCPConnection::WriteFromStream(TStream &stream, bool fromStart, bool wit
       WriteBytes(buffer.data(), static_cast<int32_t>(got));
       left -= got;
     }
+    if (FIOHandler)
+      FIOHandler->FlushWrites();
   } catch (...) {
     FinishWork(wmWrite);
     throw;

@@ -28,10 +28,6 @@ class EIdAlreadyConnected : public EIdException {
 public:
   EIdAlreadyConnected() : EIdException("Already connected.") {}
 };
-class EIdReadTimeout : public EIdException {
-public:
-  EIdReadTimeout() : EIdException("Read Timeout") {}
-};
 class EIdReadLnMaxLineLengthExceeded : public EIdException {
 public:
   EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}

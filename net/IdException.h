@@ -90,6 +90,12 @@ class EIdInvalidServiceName : public EIdException {
 public:
   explicit EIdInvalidServiceName(const std::string &service);
 };
+// The peer neither answered nor took bytes within a limit. Every time-out of a connection's
+// reads, and of its TLS writes, is one of these, so that one recovery serves them all.
+class EIdReadTimeout : public EIdException {
+public:
+  EIdReadTimeout() : EIdException("Read Timeout") {}
+};
 // Failures of the echo client while decoding what arrived.
 class EIdIcmpException : public EIdException {
 public:

@@ -28,6 +28,9 @@ public:
   // cannot move a byte within the limit gives -1 with 10060.
   virtual int32_t ReceiveSome(void *buffer, int32_t length) = 0;
   virtual int32_t SendSome(const void *buffer, int32_t length, TIdTimeout timeout) = 0;
+  // Sends what SendSome gathered (a transport may hold bytes back to send them in larger
+  // pieces); raises as SendSome's failures do. Bytes still held at Shut are dropped.
+  virtual void FlushWrites() {}
   // The socket a wait can watch for this transport; Id_INVALID_SOCKET when none.
   virtual TIdStackSocketHandle WaitSocket() const { return Id_INVALID_SOCKET; }
 };

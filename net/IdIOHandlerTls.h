@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -17,7 +18,8 @@ public:
   ~TIdIOHandlerTls() override;
 
   // Client handshake on the connected socket (also when the peer connected to us); waits
-  // through IdWait within timeout each. resumeFrom: see TTlsSession::Connect. Raises ETlsError.
+  // through IdWait within timeout each. resumeFrom: see TTlsSession::Connect. Raises ETlsError
+  // (ETlsTimeout when a wait gives up).
   void StartTls(TTlsContext &context, const std::string &hostName, TTlsSession *resumeFrom,
                 TIdTimeout timeout);
   // The TLS session, or nullptr while plain.
@@ -26,11 +28,19 @@ public:
   void Shut() override;
   bool WaitReadable(TIdTimeout timeout) override;
   int32_t ReceiveSome(void *buffer, int32_t length) override;
+  // Over TLS, bytes are gathered into full records (a record per small send costs a header,
+  // a MAC and a system call each); FlushWrites, a wait for reading and a read send them.
   int32_t SendSome(const void *buffer, int32_t length, TIdTimeout timeout) override;
+  void FlushWrites() override;
+
+  // The most plaintext one TLS record carries.
+  static constexpr int32_t RecordSize = 16384;
 
 private:
   std::unique_ptr<TTlsSession> FTls;
-  TIdTimeout FReadLimit; // the limit of the last wait for reading, kept for the read after it
+  TIdTimeout FReadLimit;  // the limit of the last wait for reading, kept for the read after it
+  TIdTimeout FWriteLimit; // the limit of the last send, kept for the flush after it
+  std::vector<uint8_t> FGathered;
 };
 
 } // namespace vantari

@@ -20,10 +20,11 @@ class ETlsError : public EIdException {
 public:
   using EIdException::EIdException;
 };
-// The wait handed to the session gave up before the peer answered.
-class ETlsTimeout : public ETlsError {
+// The wait handed to the session gave up before the peer answered or took bytes: a time-out
+// like any other, whether TLS was reading or writing.
+class ETlsTimeout : public EIdReadTimeout {
 public:
-  ETlsTimeout() : ETlsError("Read Timeout") {}
+  ETlsTimeout() = default;
 };
 
 // When a connection that can run over TLS does: tpOff never asks, tpPreferred uses TLS whenever
@@ -81,11 +82,11 @@ public:
   // for PeerVerified. With resumeFrom, offers a session that connection received (FTP data
   // connections prove this way that they belong to the control connection); sessions the
   // server then gives this connection go to resumeFrom too, which must outlive this one.
-  // Raises ETlsError.
+  // Raises ETlsError, or ETlsTimeout when a wait gives up.
   void Connect(const std::string &hostName, TTlsSession *resumeFrom = nullptr);
   // Up to length bytes (> 0); 0 when the peer has closed (see PeerClosedCleanly).
   int32_t Read(void *buffer, int32_t length);
-  // All length bytes, or raises (ETlsError, EIdSocketError).
+  // All length bytes, or raises (ETlsError, ETlsTimeout, EIdSocketError).
   void Write(const void *buffer, int32_t length);
   // A Read can return without waiting for the socket: bytes or records are buffered, or the
   // peer's close was seen.

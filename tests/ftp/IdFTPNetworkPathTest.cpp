@@ -6,6 +6,7 @@
 #include "IdFTP.h"
 #include "IdWait.h"
 #include "NetNamespace.h"
+#include "SafeUpload.h"
 #include "ScriptedPeer.h"
 
 #include <gtest/gtest.h>
@@ -229,6 +230,39 @@ TEST(IdFTPCommands, UploadIsVerifiedBySizeOrElseByItsFinalReply) {
     }
     ftp.CloseSession();
   }
+}
+
+// RFC 959 lets STOR end with 250; without SIZE that reply is the only word on the upload.
+TEST_F(IdFTPLimits, UploadEndedBy250WithoutSizeIsKeptAndRenamedIntoPlace) {
+  TScratchDir local;
+  PutFile(local.PathOf("out.bck"), PatternBytes(3000));
+  Peer.Login()
+      .Expect("EPSV")
+      .ReplyExtendedPassive()
+      .Expect("STOR member.bck.new")
+      .Reply("150 Opening")
+      .AcceptUpload()
+      .Reply("250 Requested file action okay, completed.")
+      .Expect("SIZE member.bck.new")
+      .Reply("502 Command not implemented.")
+      .Expect("DELE member.bck.2")
+      .Reply("550 No such file")
+      .Expect("RNFR member.bck.1")
+      .Reply("550 No such file")
+      .Expect("RNFR member.bck")
+      .Reply("550 No such file")
+      .Expect("RNFR member.bck.new")
+      .Reply("350 Ready")
+      .Expect("RNTO member.bck")
+      .Reply("250 Renamed");
+  Open();
+  Ftp.SetPassive(true);
+  Ftp.SetReplyTimeout(2000); // off the script, the peer says nothing more
+  SafeUpload(Ftp, local.PathOf("out.bck"), "member.bck");
+  EXPECT_EQ(Ftp.LastTransferCode(), 250);
+  EXPECT_EQ(Peer.Uploaded(), FileBytes(local.PathOf("out.bck")));
+  Finish();
+  EXPECT_EQ(Peer.Failure(), "");
 }
 
 // A real server that does not take PORT: every transfer falls back, once.

@@ -118,6 +118,24 @@ TEST_F(IdFTPScripted, UserAcceptedAloneAndUnknownSystem) {
   EXPECT_EQ(Finish(), (std::vector<std::string>{"USER member", "TYPE I", "SYST", "QUIT"}));
 }
 
+// A reply whose code is not exactly three digits is a broken server, never a login.
+TEST(IdFTPScriptedLogin, OddlyWrittenCodesAreRefusedBeforeThePassword) {
+  for (const char *odd : {"+230 Logged in", " 230 Logged in", "23a Logged in"}) {
+    test::TScriptedPeer peer;
+    peer.Reply("220 Ready").Expect("USER member").Reply(odd);
+    peer.Start();
+    TIdFTP ftp;
+    ftp.SetHost("127.0.0.1");
+    ftp.SetPort(peer.Port());
+    ftp.SetUsername("member");
+    ftp.SetPassword("pw");
+    ftp.SetReplyTimeout(2000); // a client that goes on waits for an answer that never comes
+    EXPECT_THROW(ftp.OpenSession(true, -1), EIdProtocolReplyError) << odd;
+    EXPECT_FALSE(ftp.IsConnected());
+    EXPECT_EQ(peer.Finish(), std::vector<std::string>{"USER member"}) << odd;
+  }
+}
+
 TEST_F(IdFTPScripted, SizeRepliesOutsideThirtyTwoBitsOrNot213GiveMinusOne) {
   Peer.Login()
       .Expect("SIZE big.bck")

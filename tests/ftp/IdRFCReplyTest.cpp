@@ -23,6 +23,11 @@ TEST(IdRFCReply, CodeOnlyLineAndLinesWithoutNumbers) {
   reply.ParseLines({"Hello there"});
   EXPECT_EQ(reply.NumericCode(), 0);
   EXPECT_EQ(reply.Text(), std::vector<std::string>{"o there"});
+
+  for (const char *odd : {"+230 Logged in", " 230 Logged in", "23a Logged in", "2300 Logged in"}) {
+    reply.ParseLines({odd});
+    EXPECT_EQ(reply.NumericCode(), 0) << odd;
+  }
 }
 
 TEST(IdRFCReply, MultiLineReplyEndsOnSameCodeAndSpaceOrShortLine) {

@@ -80,6 +80,16 @@ class DTP(TLS_DTPHandler):
             self.cmd_channel.respond("522 SSL connection failed: session reuse required")
             self.close()
 
+    def handle_read_event(self):
+        # With stall_data_reading, nothing is read once the handshake is done: the client's
+        # writes find no room.
+        if cfg["stall_data_reading"] and self._ssl_established and not self.stalled:
+            self.stalled = True
+            stuck.append(self)
+            self.del_channel()
+            return
+        super().handle_read_event()
+
     def recv(self, size):
         data = super().recv(size)
         if not data and self.receive:
@@ -400,6 +410,7 @@ TPyTlsFtpServer::TPyTlsFtpServer(TTlsFtpServerOptions options) : FOptions(std::m
          << ", \"port\": " << FOptions.Port << ", \"refuse\": " << verbs(FOptions.RefuseCommands)
          << ", \"hang\": " << verbs(FOptions.HangOnCommands)
          << ", \"stall_data_tls\": " << (FOptions.StallDataTls ? "true" : "false")
+         << ", \"stall_data_reading\": " << (FOptions.StallDataReading ? "true" : "false")
          << ", \"intruder\": " << (FOptions.Intruder ? "true" : "false")
          << ", \"pasv_low\": " << FOptions.PassivePortLow
          << ", \"pasv_high\": " << FOptions.PassivePortHigh << "}";

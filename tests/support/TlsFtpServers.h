@@ -67,6 +67,7 @@ struct TTlsFtpServerOptions {
   std::vector<std::string> RefuseCommands;
   std::vector<std::string> HangOnCommands;
   bool StallDataTls = false;
+  bool StallDataReading = false; // data connections read nothing after their handshake
   // Each PORT address is first tried from 127.0.0.2; the event log says "intruder connected",
   // and "intruder refused" at the next command once the client closed that connection.
   bool Intruder = false;
