@@ -15,7 +15,9 @@ namespace vantari {
 // unprivileged ICMP datagram socket, whose datagrams are handed on with an IPv4
 // header put in front (real source address and time-to-live), as a raw socket gives them;
 // routers' error reports (unreachable, time exceeded) reach it through the socket's
-// error queue and are handed on the same way.
+// error queue and are handed on the same way. On Windows an ICMP component asks the
+// system's echo service instead (no administrator rights needed) and hands its answer on
+// the same way too.
 class TIdRawBase : public TIdComponent {
 public:
   TIdRawBase();
@@ -58,11 +60,16 @@ public:
   void SetWaitCeiling(int32_t ms) { FWaitCeiling = ms; }
 
 private:
+  struct TEcho; // a request in the system's echo service (Windows)
+
+  // timeout (negative = ReceiveTimeout) bounded by WaitCeiling.
+  int32_t WaitLimit(int32_t timeout) const;
   void OpenSocket(TIdSocketHandle &handle);
   int32_t ReceivePingDatagram(TIdSocketHandle &handle, uint8_t *buffer, int32_t length);
   int32_t ReceivePingError(TIdSocketHandle &handle, uint8_t *buffer, int32_t length);
 
   std::unique_ptr<TIdSocketHandle> FRawHandle;
+  std::unique_ptr<TEcho> FEcho;
   std::vector<uint8_t> FBuffer;
   std::string FHost;
   int32_t FPort = 0;

@@ -2,9 +2,17 @@
 
 #include "IdException.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 namespace vantari {
+
+namespace {
+constexpr int32_t ShutSending = 1; // SHUT_WR, SD_SEND
+} // namespace
 
 TIdSocketHandle::~TIdSocketHandle() {
   TIdSocketHandle::ShutAndClose();
@@ -22,7 +30,7 @@ void TIdSocketHandle::ShutAndClose() {
   }
   FHasSocket = false;
   TIdStack &stack = SharedStack();
-  stack.Shutdown(FSocketId, SHUT_WR);
+  stack.Shutdown(FSocketId, ShutSending);
   stack.CloseSocket(FSocketId);
 }
 

@@ -1,13 +1,19 @@
 #include "IdStack.h"
 
 #include "IdException.h"
-#include "IdStackPosix.h"
 
-#include <arpa/inet.h>
 #include <array>
 #include <charconv>
 #include <strings.h>
+
+#include "IdSystemStack.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
 #include <sys/socket.h>
+#endif
 
 namespace vantari {
 
@@ -200,7 +206,7 @@ std::unique_ptr<TIdStack> CreateStack() {
   if (stackFactory) {
     return stackFactory();
   }
-  return std::make_unique<TIdStackPosix>();
+  return std::make_unique<TIdSystemStack>();
 }
 
 } // namespace vantari

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 // OpenSSL's types, so that users of this header need not include OpenSSL.
 struct ssl_ctx_st;
 struct ssl_st;
 struct ssl_session_st;
+#endif
 
 namespace vantari {
 
@@ -42,8 +44,9 @@ struct TTlsOptions {
   std::string CAFile;
 };
 
-// One client configuration (OpenSSL context) shared by a control connection and its data
-// connections, so that sessions made by one can be offered by the others.
+// One client configuration (OpenSSL context; on Windows SChannel credentials) shared by a
+// control connection and its data connections, so that sessions made by one can be offered
+// by the others.
 class TTlsContext {
 public:
   explicit TTlsContext(const TTlsOptions &options = {});
@@ -51,13 +54,25 @@ public:
   TTlsContext(const TTlsContext &) = delete;
   TTlsContext &operator=(const TTlsContext &) = delete;
 
-  ssl_ctx_st *Handle() const { return FContext.get(); }
+#ifdef _WIN32
+  struct TState;
+  TState &State() const {
+    return *FState;
+  }
+
+private:
+  std::unique_ptr<TState> FState;
+#else
+  ssl_ctx_st *Handle() const {
+    return FContext.get();
+  }
 
 private:
   struct Free {
     void operator()(ssl_ctx_st *context) const;
   };
   std::unique_ptr<ssl_ctx_st, Free> FContext;
+#endif
 };
 
 enum TTlsWaitFor { twReadable, twWritable };
@@ -110,6 +125,21 @@ public:
   // "TLSv1.2", "TLSv1.3".
   std::string Version() const;
 
+#ifdef _WIN32
+private:
+  struct TState; // the SChannel context and what it buffers
+
+  bool WaitFor(TTlsWaitFor what);
+
+  std::unique_ptr<TState> FState;
+  int FFd;
+  TTlsWait FWait;
+  int32_t FTimeoutMs = -2;
+  bool FHandshakeDone = false;
+  bool FPeerClosed = false;
+  bool FPeerClosedCleanly = false;
+  std::vector<int> FVerifyErrors; // the chain check's failures (Windows codes)
+#else
 private:
   friend struct TTlsCallbacks;
   struct SessionFree {
@@ -145,6 +175,7 @@ private:
   // those it gave the data connections that resumed from it.
   std::vector<Ticket> FTickets;
   TTlsSession *FTicketHome = this; // where this connection's new sessions go
+#endif
 };
 
 } // namespace vantari

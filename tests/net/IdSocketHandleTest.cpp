@@ -3,7 +3,7 @@
 #include "IdComponent.h"
 #include "IdException.h"
 #include "IdIOHandlerSocket.h"
-#include "IdStackPosix.h"
+#include "IdSystemStack.h"
 #include "StackFixture.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +20,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The real stack, recording the port of every bind.
-class TBindRecordingStack : public TIdStackPosix {
+class TBindRecordingStack : public TIdSystemStack {
 public:
   int32_t Bind(TIdStackSocketHandle s, const std::string &ip, int32_t port) override {
     Ports.push_back(port);
-    return TIdStackPosix::Bind(s, ip, port);
+    return TIdSystemStack::Bind(s, ip, port);
   }
   static inline std::vector<int32_t> Ports;
 };
