@@ -21,7 +21,7 @@ if [ ! -f "$prefix/lib/libdeflate.a" ]; then
   fi
   rm -rf "$build/libdeflate-src" && mkdir -p "$build/libdeflate-src"
   (cd "$build/libdeflate-src" && apt-get source -qq libdeflate >/dev/null 2>&1)
-  source_dir=$(find "$build/libdeflate-src" -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
+  source_dir=$(find "$build/libdeflate-src" -mindepth 1 -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
   # Its Makefile knows MinGW and names the static library libdeflatestatic.lib there.
   make -C "$source_dir" -j "$(nproc)" CC=x86_64-w64-mingw32-gcc-posix \
     AR=x86_64-w64-mingw32-ar libdeflatestatic.lib >/dev/null
@@ -33,8 +33,14 @@ fi
 # Wine: a prefix of its own, and its services started before CMake and CTest run anything
 # through it (started later, they inherit the output pipe and hold test discovery up).
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-wineserver -p
+if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+  wineboot -i >/dev/null 2>&1 || true # its status says little; the prefix's system folder does
+  [ -d "$WINEPREFIX/drive_c/windows/system32" ] || {
+    echo "test-windows.sh: no Wine prefix made in $WINEPREFIX" >&2
+    exit 1
+  }
+fi
+wineserver -p </dev/null >/dev/null 2>&1 || true # already running: fine
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
