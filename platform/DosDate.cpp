@@ -21,7 +21,11 @@ int32_t EncodeFileDate(int year, int month, int day, int hour, int minute, int s
 
 int32_t DateTimeToFileDate(time_t t) {
   struct tm local {};
+#ifdef _WIN32
+  if (localtime_s(&local, &t) != 0)
+#else
   if (localtime_r(&t, &local) == nullptr)
+#endif
     return kFirstDate;
   return EncodeFileDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                         local.tm_min, local.tm_sec);

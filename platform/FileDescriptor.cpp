@@ -21,7 +21,7 @@ TFileDescriptor &TFileDescriptor::operator=(TFileDescriptor &&other) noexcept {
   return *this;
 }
 
-int TFileDescriptor::Release() {
+TNativeHandle TFileDescriptor::Release() {
   return std::exchange(FFd, -1);
 }
 
@@ -39,11 +39,6 @@ bool WriteAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<size_t>(n));
   }
   return true;
-}
-
-bool SyncFolder(const std::string &folder) {
-  TFileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  return fd.Valid() && ::fsync(fd.Get()) == 0;
 }
 
 } // namespace vantari

@@ -24,28 +24,6 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool GlobMatch(const char *name, const char *mask) {
-  const char *starMask = nullptr;
-  const char *starName = nullptr;
-  while (*name) {
-    if (*mask == '*') {
-      starMask = ++mask;
-      starName = name;
-    } else if (*mask == '?' || (*mask && LowerAscii(*mask) == LowerAscii(*name))) {
-      ++mask;
-      ++name;
-    } else if (starMask) {
-      mask = starMask;
-      name = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (*mask == '*')
-    ++mask;
-  return *mask == '\0';
-}
-
 bool StatPath(const std::string &path, struct stat &st) {
   return ::stat(path.c_str(), &st) == 0;
 }
@@ -100,13 +78,6 @@ bool SetDate(int32_t fileDate, int fd, const std::string *path) {
 }
 
 } // namespace
-
-bool MatchesMask(const std::string &name, const std::string &mask) {
-  if (GlobMatch(name.c_str(), mask.c_str()))
-    return true;
-  // A name without extension has an empty one: "name.*", "*.*" and "*." match it.
-  return name.find('.') == std::string::npos && GlobMatch((name + ".").c_str(), mask.c_str());
-}
 
 std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr) {
   std::vector<TSearchRec> found;
@@ -264,65 +235,6 @@ std::string GetCurrentDir() {
     buffer.resize(buffer.size() * 2);
   }
   return buffer.data();
-}
-
-std::string ExtractFileName(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ExtractFilePath(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string ExtractFileDir(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return std::string();
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string ExtractFileExt(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return std::string();
-  return path.substr(dot);
-}
-
-std::string ChangeFileExt(const std::string &path, const std::string &ext) {
-  const std::string current = ExtractFileExt(path);
-  return path.substr(0, path.size() - current.size()) + ext;
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string &path) {
-  return (!path.empty() && path.back() == '/') ? path : path + "/";
-}
-
-std::string ExpandFileName(const std::string &path) {
-  const std::string full = (!path.empty() && path[0] == '/') ? path : GetCurrentDir() + "/" + path;
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= full.size()) {
-    size_t end = full.find('/', start);
-    if (end == std::string::npos)
-      end = full.size();
-    const std::string part = full.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty())
-        parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::string out;
-  for (const auto &part : parts)
-    out += "/" + part;
-  if (out.empty() || (full.size() > 1 && full.back() == '/' && !parts.empty()))
-    out += "/";
-  return out;
 }
 
 } // namespace vantari

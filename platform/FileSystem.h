@@ -1,12 +1,16 @@
 #pragma once
 
+#include "NativeHandle.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vantari {
 
-// The file system as the original platform showed it, on Linux. Local paths use '/'.
+// The file system as the original platform showed it. Local paths are UTF-8 and use '/'
+// (Windows also takes '\\' and a drive, "C:/Data"). Below, how Linux shows it; on Windows the
+// attributes, the archive flag and the dates are the file system's own.
 // Attributes: a name beginning with '.' is hidden; anything that is neither a regular
 // file nor a directory (fifo, socket, device) is a system entry and is never opened;
 // a file without the owner write bit is read-only; the archive attribute is set until
@@ -60,19 +64,19 @@ bool FileSetArchiveAttr(const std::string &path);
 
 // Last-write time as an MS-DOS date and time, or -1 when the file does not exist.
 int32_t FileGetDate(const std::string &path);
-int32_t FileGetDate(int fd);
+int32_t FileGetDate(TNativeHandle fd);
 // Sets the last-write (and access) time from an MS-DOS date and time in local time.
 bool FileSetDate(const std::string &path, int32_t fileDate);
-bool FileSetDate(int fd, int32_t fileDate);
+bool FileSetDate(TNativeHandle fd, int32_t fileDate);
 
-// The temporary folder ($TMPDIR or /tmp), ending in '/'.
+// The temporary folder ($TMPDIR or /tmp; on Windows the user's), ending in '/'.
 std::string GetTempDir();
 // Creates a new, empty file named prefix + unique characters in dir and returns its
 // path; an empty text when it could not be created.
 std::string GetTempFileName(const std::string &dir, const std::string &prefix);
 std::string GetCurrentDir();
 
-// Path helpers in the manner of the original runtime, for '/' paths.
+// Path helpers in the manner of the original runtime (on Windows '\\' delimits as well).
 std::string ExtractFileName(const std::string &path); // after the last '/'
 std::string ExtractFilePath(const std::string &path); // up to and including the last '/'
 std::string ExtractFileDir(const std::string &path);  // ExtractFilePath without the last '/'

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 
 namespace vantari {
 
@@ -22,9 +21,9 @@ bool ReadSettingsFile(const std::string &path, std::string &content,
 // is written, synced and renamed over it, then the folder is synced); the file has mode
 // afterwards whatever mode it had. A symbolic link or other non-regular file in its place, a
 // file without write permission or any failure raises Exception("Unable to write to <path>").
-void WriteSettingsFile(const std::string &path, const std::string &content, mode_t mode);
+void WriteSettingsFile(const std::string &path, const std::string &content, unsigned mode);
 
 // Writes a new file only when nothing of that name exists yet; false otherwise or on failure.
-bool CreateSettingsFile(const std::string &path, const std::string &content, mode_t mode);
+bool CreateSettingsFile(const std::string &path, const std::string &content, unsigned mode);
 
 } // namespace vantari

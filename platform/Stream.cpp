@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantari {
 
@@ -52,81 +49,6 @@ int64_t TStream::CopyFrom(TStream &source, int64_t count) {
     left -= n;
   }
   return count;
-}
-
-TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
-  if (mode == fmCreate) {
-    FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0)
-      throw EFCreateError(
-          Format("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
-    return;
-  }
-  int flags = O_RDONLY;
-  if ((mode & 3) == fmOpenWrite)
-    flags = O_WRONLY;
-  else if ((mode & 3) == fmOpenReadWrite)
-    flags = O_RDWR;
-  FFd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (FFd >= 0) {
-    struct stat st {};
-    if (::fstat(FFd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(FFd);
-      FFd = -1;
-      errno = EISDIR;
-    }
-  }
-  if (FFd < 0)
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
-}
-
-TFileStream::~TFileStream() {
-  if (FFd >= 0)
-    ::close(FFd);
-}
-
-int64_t TFileStream::Read(void *buffer, int64_t count) {
-  for (;;) {
-    const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0)
-      return n;
-    if (errno != EINTR)
-      return 0;
-  }
-}
-
-int64_t TFileStream::Write(const void *buffer, int64_t count) {
-  for (;;) {
-    const ssize_t n = ::write(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0)
-      return n;
-    if (errno != EINTR)
-      return 0;
-  }
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                        : SEEK_END;
-  const off_t result = ::lseek(FFd, offset, whence);
-  if (result < 0)
-    throw EStreamError(Format("Seek failed on \"%s\". %s", FPath.c_str(), std::strerror(errno)));
-  return result;
-}
-
-void TFileStream::SetSize(int64_t newSize) {
-  if (::ftruncate(FFd, newSize) != 0)
-    throw EWriteError("Stream write error");
-  if (Position() > newSize)
-    Seek(newSize, TSeekOrigin::soBeginning);
-}
-
-int64_t TFileStream::Size() {
-  struct stat st {};
-  if (::fstat(FFd, &st) != 0)
-    return TStream::Size();
-  return st.st_size;
 }
 
 int64_t TMemoryStream::Read(void *buffer, int64_t count) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Exception.h"
+#include "NativeHandle.h"
 
 #include <cstdint>
 #include <string>
@@ -56,7 +57,7 @@ enum TFileMode : unsigned {
   fmCreate = 0xFF00, // create or truncate, read and write
 };
 
-// A file on disk. Opening never locks others out (Linux has no share modes).
+// A file on disk. Opening never locks others out (on Windows: read and write shared).
 // Raises EFOpenError "Cannot open file "%s". %s" or EFCreateError "Cannot create
 // file "%s". %s" with the system's reason.
 class TFileStream : public TStream {
@@ -73,11 +74,11 @@ public:
   int64_t Size() override;
 
   const std::string &FileName() const { return FPath; }
-  int Handle() const { return FFd; }
+  TNativeHandle Handle() const { return FFd; }
 
 private:
   std::string FPath;
-  int FFd = -1;
+  TNativeHandle FFd = InvalidNativeHandle;
 };
 
 // Bytes in memory; grows on write past the end.

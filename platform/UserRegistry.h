@@ -9,6 +9,7 @@ namespace vantari {
 // case-insensitively). When a value is missing there and a Wine prefix exists ($WINEPREFIX, else
 // ~/.wine), it is read from that prefix's user.reg, which is never written; a drive path found
 // there ("C:\Data\") is given as the Linux path the prefix's dosdevices links map it to.
+// On Windows it is the real HKEY_CURRENT_USER; the stand-in file and the prefix play no part.
 class TUserRegistry {
 public:
   // The user's own stand-in and Wine prefix.

@@ -3,6 +3,7 @@
 #   build   building the program and running every test (scripts/test.sh, CI)
 #   demo    the demo without a desktop and the screenshot (scripts/run.sh, scripts/screenshot.sh)
 #   bench   benchmarks against standard tools and fuzzing (bench/, fuzz/)
+#   windows cross-building for Windows and testing under Wine (scripts/test-windows.sh)
 # Safe to run again: only missing packages are fetched.
 set -euo pipefail
 
@@ -26,6 +27,12 @@ bench_packages=(
   curl gzip time pigz nftables
 )
 
+windows_packages=(
+  cmake ninja-build dpkg-dev
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  wine wine64 googletest nsis
+)
+
 packages=()
 groups=("$@")
 ((${#groups[@]})) || groups=(build)
@@ -34,7 +41,8 @@ for group in "${groups[@]}"; do
     build) packages+=("${build_packages[@]}") ;;
     demo) packages+=("${demo_packages[@]}") ;;
     bench) packages+=("${bench_packages[@]}") ;;
-    *) echo "deps.sh: unknown group '$group' (build, demo, bench)" >&2; exit 2 ;;
+    windows) packages+=("${windows_packages[@]}") ;;
+    *) echo "deps.sh: unknown group '$group' (build, demo, bench, windows)" >&2; exit 2 ;;
   esac
 done
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -12,8 +13,13 @@ namespace vantari::test {
 class TTempFolder {
 public:
   TTempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantari-XXXXXX").string();
-    FPath = ::mkdtemp(pattern.data());
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && FPath.empty(); ++attempt) {
+      const auto candidate = base / ("vantari-" + std::to_string(random() % 1000000000u));
+      if (std::filesystem::create_directory(candidate)) // false when it exists: never shared
+        FPath = candidate.generic_string();
+    }
   }
   ~TTempFolder() {
     std::error_code error;

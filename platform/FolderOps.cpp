@@ -1,0 +1,171 @@
+#include "FolderOps.h"
+
+#include "FileDescriptor.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vantari {
+
+namespace {
+
+struct TDirCloser {
+  void operator()(DIR *dir) const { ::closedir(dir); }
+};
+using TDir = std::unique_ptr<DIR, TDirCloser>;
+
+using TFileKey = std::pair<dev_t, ino_t>;
+
+TEntryKind KindOf(mode_t mode) {
+  return S_ISREG(mode)   ? TEntryKind::ekFile
+         : S_ISDIR(mode) ? TEntryKind::ekFolder
+         : S_ISLNK(mode) ? TEntryKind::ekLink
+                         : TEntryKind::ekOther;
+}
+
+// Device and inode of every regular file directly in folder (links not followed).
+std::set<TFileKey> RegularFilesOf(const std::string &folder) {
+  std::set<TFileKey> files;
+  TDir dir(::opendir(folder.c_str()));
+  if (!dir)
+    return files;
+  while (const dirent *entry = ::readdir(dir.get())) {
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode))
+      files.insert({st.st_dev, st.st_ino});
+  }
+  return files;
+}
+
+bool IsNumber(const char *name) {
+  if (!*name)
+    return false;
+  for (; *name; ++name)
+    if (!std::isdigit(static_cast<unsigned char>(*name)))
+      return false;
+  return true;
+}
+
+// Whether one of the open descriptors of the process in procDir names one of files.
+bool HoldsOneOf(int procDir, const char *pid, const std::set<TFileKey> &files) {
+  const int fdDir =
+      ::openat(procDir, (std::string(pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fdDir < 0)
+    return false;
+  TDir fds(::fdopendir(fdDir));
+  if (!fds) {
+    ::close(fdDir);
+    return false;
+  }
+  while (const dirent *entry = ::readdir(fds.get())) {
+    if (!IsNumber(entry->d_name))
+      continue;
+    // The open file itself, through the descriptor's link, as the kernel has it cached: a
+    // file on a network drive whose server went away must not make the check wait for it.
+    struct statx st {};
+    if (::statx(fdDir, entry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO, &st) == 0 &&
+        S_ISREG(st.stx_mode) &&
+        files.count({makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino}))
+      return true;
+  }
+  return false;
+}
+
+bool SyncOpened(const std::string &path, int flags) {
+  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | flags));
+  return fd.Valid() && ::fsync(fd.Get()) == 0;
+}
+
+} // namespace
+
+std::vector<TFolderEntry> ListFolder(const std::string &folder) {
+  std::vector<TFolderEntry> entries;
+  TDir dir(::opendir(folder.c_str()));
+  if (!dir)
+    return entries;
+  while (const dirent *entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    struct stat st {};
+    if (name == "." || name == ".." ||
+        ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;
+    TFolderEntry item{name, KindOf(st.st_mode)};
+    struct stat target {};
+    item.LinksToFolder = item.Kind == TEntryKind::ekLink &&
+                         ::fstatat(::dirfd(dir.get()), entry->d_name, &target, 0) == 0 &&
+                         S_ISDIR(target.st_mode);
+    entries.push_back(std::move(item));
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const TFolderEntry &a, const TFolderEntry &b) { return a.Name < b.Name; });
+  return entries;
+}
+
+bool MakeFolder(const std::string &path) {
+  return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool MoveNoReplace(const std::string &from, const std::string &to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS)
+    return false;
+  // A file system without the flag: nothing but this program writes there meanwhile.
+  struct stat st {};
+  return ::lstat(to.c_str(), &st) != 0 && errno == ENOENT &&
+         ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SyncFolder(const std::string &folder) {
+  return SyncOpened(folder, O_DIRECTORY);
+}
+
+bool SyncFile(const std::string &path) {
+  return SyncOpened(path, 0);
+}
+
+bool RemoveEntry(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT;
+  return (S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0 ||
+         errno == ENOENT;
+}
+
+bool AnyFileInUse(const std::string &folder) {
+  const std::set<TFileKey> files = RegularFilesOf(folder);
+  if (files.empty())
+    return false;
+  TDir proc(::opendir("/proc"));
+  if (!proc)
+    return false;
+  const std::string self = std::to_string(::getpid());
+  while (const dirent *entry = ::readdir(proc.get()))
+    if (IsNumber(entry->d_name) && self != entry->d_name &&
+        HoldsOneOf(::dirfd(proc.get()), entry->d_name, files))
+      return true;
+  return false;
+}
+
+TFolderLock::TFolderLock(const std::string &folder)
+    : FFolder(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  FHeld = FFolder >= 0 && (::flock(FFolder, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK);
+}
+
+TFolderLock::~TFolderLock() {
+  if (FFolder >= 0)
+    ::close(FFolder);
+}
+
+} // namespace vantari

@@ -1,0 +1,75 @@
+#include "Stream.h"
+
+#include "WinText.h"
+
+namespace vantari {
+
+using win::SystemMessage;
+using win::WidePath;
+
+TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
+  // Others may read and write the file meanwhile, as the program always let them.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  if (mode == fmCreate) {
+    FFd = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (FFd == InvalidNativeHandle)
+      throw EFCreateError(Format("Cannot create file \"%s\". %s", path.c_str(),
+                                 SystemMessage(::GetLastError()).c_str()));
+    return;
+  }
+  DWORD access = GENERIC_READ;
+  if ((mode & 3) == fmOpenWrite)
+    access = GENERIC_WRITE;
+  else if ((mode & 3) == fmOpenReadWrite)
+    access = GENERIC_READ | GENERIC_WRITE;
+  FFd = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (FFd == InvalidNativeHandle)
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(),
+                             SystemMessage(::GetLastError()).c_str()));
+}
+
+TFileStream::~TFileStream() {
+  if (FFd != InvalidNativeHandle)
+    ::CloseHandle(FFd);
+}
+
+int64_t TFileStream::Read(void *buffer, int64_t count) {
+  DWORD n = 0;
+  const auto chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
+  return ::ReadFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
+}
+
+int64_t TFileStream::Write(const void *buffer, int64_t count) {
+  DWORD n = 0;
+  const auto chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
+  return ::WriteFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
+                       : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
+                                                          : FILE_END;
+  LARGE_INTEGER distance{}, result{};
+  distance.QuadPart = offset;
+  if (!::SetFilePointerEx(FFd, distance, &result, method))
+    throw EStreamError(Format("Seek failed on \"%s\". %s", FPath.c_str(),
+                              SystemMessage(::GetLastError()).c_str()));
+  return result.QuadPart;
+}
+
+void TFileStream::SetSize(int64_t newSize) {
+  const int64_t here = Position();
+  Seek(newSize, TSeekOrigin::soBeginning);
+  if (!::SetEndOfFile(FFd))
+    throw EWriteError("Stream write error");
+  Seek(std::min(here, newSize), TSeekOrigin::soBeginning);
+}
+
+int64_t TFileStream::Size() {
+  LARGE_INTEGER size{};
+  return ::GetFileSizeEx(FFd, &size) ? size.QuadPart : TStream::Size();
+}
+
+} // namespace vantari

@@ -1,0 +1,177 @@
+#include "FolderOps.h"
+
+#include "FileDescriptor.h"
+#include "WinText.h"
+
+#include <restartmanager.h>
+
+#include <algorithm>
+
+namespace vantari {
+
+namespace {
+
+using win::Narrow;
+using win::WidePath;
+
+std::string Joined(const std::string &folder, const std::string &name) {
+  return (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) ? folder + name
+                                                                              : folder + "/" + name;
+}
+
+TEntryKind KindOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return TEntryKind::ekLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return TEntryKind::ekFolder;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) ? TEntryKind::ekOther : TEntryKind::ekFile;
+}
+
+// Owns one Restart Manager session.
+class TRmSession {
+public:
+  TRmSession() {
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    FOpen = ::RmStartSession(&FSession, 0, key) == ERROR_SUCCESS;
+  }
+  ~TRmSession() {
+    if (FOpen)
+      ::RmEndSession(FSession);
+  }
+  TRmSession(const TRmSession &) = delete;
+  TRmSession &operator=(const TRmSession &) = delete;
+
+  // Whether a process other than this one holds one of files, as the Restart Manager knows.
+  bool NamesAHolder(const std::vector<std::wstring> &files) {
+    std::vector<LPCWSTR> names;
+    for (const auto &file : files)
+      names.push_back(file.c_str());
+    if (!FOpen || ::RmRegisterResources(FSession, static_cast<UINT>(names.size()), names.data(), 0,
+                                        nullptr, 0, nullptr) != ERROR_SUCCESS)
+      return false;
+    std::vector<RM_PROCESS_INFO> holders(16);
+    UINT needed = 0;
+    UINT count = static_cast<UINT>(holders.size());
+    DWORD reasons = 0;
+    DWORD result = ::RmGetList(FSession, &needed, &count, holders.data(), &reasons);
+    if (result == ERROR_MORE_DATA) {
+      holders.resize(needed);
+      count = needed;
+      result = ::RmGetList(FSession, &needed, &count, holders.data(), &reasons);
+    }
+    if (result != ERROR_SUCCESS)
+      return false;
+    const DWORD self = ::GetCurrentProcessId();
+    return std::any_of(holders.begin(), holders.begin() + count,
+                       [self](const auto &holder) { return holder.Process.dwProcessId != self; });
+  }
+
+private:
+  DWORD FSession = 0;
+  bool FOpen = false;
+};
+
+// Whether the file cannot be opened for exclusive access: somebody holds it open.
+bool HeldOpen(const std::wstring &path) {
+  TFileDescriptor file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return !file.Valid() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+} // namespace
+
+std::vector<TFolderEntry> ListFolder(const std::string &folder) {
+  std::vector<TFolderEntry> entries;
+  WIN32_FIND_DATAW data{};
+  win::TFind find(WidePath(Joined(folder, "*")), data);
+  if (!find.Valid())
+    return entries;
+  do {
+    const std::string name = Narrow(data.cFileName);
+    if (name == "." || name == "..")
+      continue;
+    TFolderEntry entry{name, KindOf(data.dwFileAttributes)};
+    entry.LinksToFolder =
+        entry.Kind == TEntryKind::ekLink && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    entries.push_back(std::move(entry));
+  } while (find.Next(data));
+  std::sort(entries.begin(), entries.end(),
+            [](const TFolderEntry &a, const TFolderEntry &b) { return a.Name < b.Name; });
+  return entries;
+}
+
+bool MakeFolder(const std::string &path) {
+  // The folders made here lie below the user's own (the data folder's Backup, the profile):
+  // they inherit an ACL that is the user's.
+  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+}
+
+bool MoveNoReplace(const std::string &from, const std::string &to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists, atomically: the
+  // guarantee the POSIX side gets from RENAME_NOREPLACE. WRITE_THROUGH: on disk on return.
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SyncFolder(const std::string &folder) {
+  // Every rename here is MOVEFILE_WRITE_THROUGH, so the entries are on disk already; flushing
+  // the folder itself needs rights a user may not have and is tried only as a courtesy.
+  TFileDescriptor handle(
+      ::CreateFileW(WidePath(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (handle.Valid()) {
+    ::FlushFileBuffers(handle.Get());
+    return true;
+  }
+  const DWORD attributes = ::GetFileAttributesW(WidePath(folder).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SyncFile(const std::string &path) {
+  TFileDescriptor file(::CreateFileW(
+      WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file.Valid() && ::FlushFileBuffers(file.Get());
+}
+
+bool RemoveEntry(const std::string &path) {
+  const std::wstring wide = WidePath(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str()) != 0
+                                                 : ::DeleteFileW(wide.c_str()) != 0;
+}
+
+bool AnyFileInUse(const std::string &folder) {
+  std::vector<std::wstring> files;
+  for (const TFolderEntry &entry : ListFolder(folder))
+    if (entry.Kind == TEntryKind::ekFile)
+      files.push_back(WidePath(Joined(folder, entry.Name)));
+  if (files.empty())
+    return false;
+  // The Restart Manager knows the holder on Windows; where it names none (Wine's is a stub), a
+  // file that cannot be opened without sharing is held by somebody.
+  TRmSession session;
+  return session.NamesAHolder(files) || std::any_of(files.begin(), files.end(), HeldOpen);
+}
+
+// Windows cannot lock a folder itself: the lock is on a small hidden file inside it, which
+// stays (an empty file; a lock dies with its process).
+TFolderLock::TFolderLock(const std::string &folder)
+    : FFolder(::CreateFileW(WidePath(Joined(folder, ".lock")).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr)) {
+  OVERLAPPED whole{};
+  FHeld = FFolder != InvalidNativeHandle &&
+          (::LockFileEx(FFolder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &whole) ||
+           ::GetLastError() != ERROR_LOCK_VIOLATION);
+}
+
+TFolderLock::~TFolderLock() {
+  if (FFolder != InvalidNativeHandle)
+    ::CloseHandle(FFolder); // releases the lock
+}
+
+} // namespace vantari

@@ -1,0 +1,66 @@
+#include "Paths.h"
+
+#include "WinText.h"
+
+namespace vantari {
+
+namespace {
+
+using win::NarrowPath;
+using win::WidePath;
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || (folder.back() != '/' && folder.back() != '\\'))
+    folder += '/';
+  return folder;
+}
+
+std::string Environment(const wchar_t *name) {
+  const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (n == 0)
+    return {};
+  std::wstring value(n, L'\0');
+  value.resize(::GetEnvironmentVariableW(name, value.data(), n));
+  return NarrowPath(value);
+}
+
+} // namespace
+
+std::string HomeFolder() {
+  const std::string profile = Environment(L"USERPROFILE");
+  return WithSlash(profile.empty() ? std::string("C:/") : profile);
+}
+
+std::string ProgramFolder() {
+  std::wstring exe(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+    if (n == 0)
+      return "./";
+    if (n < exe.size()) {
+      exe.resize(n);
+      break;
+    }
+    exe.resize(exe.size() * 2);
+  }
+  const std::string path = NarrowPath(exe);
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+// %APPDATA%\Vantari\: FtpHost.ini holds a password, and the program's own folder (under
+// Program Files) is readable by every user of the computer and writable by none.
+std::string ConfigFolder() {
+  std::string base = Environment(L"APPDATA");
+  if (base.empty())
+    base = HomeFolder() + "AppData/Roaming";
+  const std::string folder = WithSlash(base) + "Vantari/";
+  ::CreateDirectoryW(WidePath(base).c_str(), nullptr);
+  ::CreateDirectoryW(WidePath(folder).c_str(), nullptr);
+  // A customer coming from the old client kept FtpHost.ini beside the program: taken over
+  // once; from then on the copy here is the one.
+  const std::string old = ProgramFolder() + "FtpHost.ini";
+  ::CopyFileW(WidePath(old).c_str(), WidePath(folder + "FtpHost.ini").c_str(), TRUE);
+  return folder;
+}
+
+} // namespace vantari
