@@ -31,6 +31,17 @@ std::string PassiveAddressPart(const std::string &line) {
   return space == std::string::npos ? line : line.substr(space + 1);
 }
 
+// A download given up midway (its bytes are in, or the local side failed) says close_notify
+// before its connection is reset: OpenSSL takes the session of a TLS connection dropped without
+// it for a broken one and stops offering it, and every later data connection must resume the
+// login's session. An upload's connection is reset bare, so that the server never takes a
+// cut-off file for a whole one.
+void SayDataTlsClosed(TIdTCPConnection &data) {
+  if (auto *transport = dynamic_cast<TIdIOHandlerTls *>(data.IOHandler());
+      transport && transport->Tls() && transport->IsOpen())
+    transport->Tls()->Shutdown(false);
+}
+
 } // namespace
 
 // What one transfer has done so far; decides what a failure leaves to clean up.
@@ -210,9 +221,11 @@ void TIdFTP::MoveData(TTransfer &transfer, bool fromStart) {
 }
 
 // A transfer failed with its exception on the way out: the data connection is reset
-// (so the server cannot take a cut-off upload for a whole one) and the replies still due
-// are read, or the session is closed.
+// (a download's over TLS after its close_notify) and the replies still due are read, or the
+// session is closed.
 void TIdFTP::FailTransfer(TTransfer &transfer, bool cancelled) {
+  if (!transfer.Upload && FDataChannel)
+    SayDataTlsClosed(*FDataChannel);
   FinishDataChannel(true);
   if (cancelled || IdCancelRequested()) {
     CloseAfterCancel();

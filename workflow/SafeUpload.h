@@ -48,8 +48,7 @@ void PutStrandedArchiveInPlace(TIdFTP &ftp, const std::string &remoteName);
 
 // Whether the server's file holds bytes at offset: they are read (after REST offset when it
 // is not 0), then the transfer is given up (ABOR) once there are enough. False too when the
-// server refuses or that cost the session. Plain sessions only: a TLS data connection given
-// up midway costs the login's TLS session.
+// server refuses or that cost the session.
 bool ServerFileHolds(TIdFTP &ftp, const std::string &remoteName, int64_t offset,
                      const std::string &bytes);
 

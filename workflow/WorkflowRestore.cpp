@@ -123,10 +123,6 @@ bool TWorkflow::CanResume(const std::string &part) {
   if (have <= 0 || have >= FFetched.Size || FSyncState.PartialOrigin(FUserID) != FFetched ||
       !FIdFTP1->ServerSupportsRestart())
     return false;
-  // The checks give up a data connection midway, which over TLS costs the login's TLS session
-  // that every later data connection must resume: there the download starts over instead.
-  if (FIdFTP1->ControlTls())
-    return false;
   const int64_t window = std::min<int64_t>(have, ResumeCheckBytes);
   TFileStream file(part, fmOpenRead);
   std::vector<int64_t> offsets{0};

@@ -381,28 +381,48 @@ TEST_F(CliTest, ArchiveLeftBetweenTheRenamesIsFoundKeptAndPutBackInPlace) {
   EXPECT_FALSE(fs::exists(Server.PathOf(name + ".new")));
 }
 
-// A kept .part of one archive, and on the server another of the same size and MDTM second.
+// A kept .part of one archive, and on the server another of the same size and MDTM second:
+// never continued, plainly or over TLS. Over TLS a part of the server's own archive is
+// continued with REST (the checks before it give up data connections the login's TLS session
+// must survive).
 TEST_F(CliTest, ResumeNeverJoinsTwoArchivesOfTheSameSizeAndSecond) {
   const std::string name = Server.User() + ".bck";
-  WriteFile(DataFolder / "AssemblyItem.DB", Noise(200000, 1));
-  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
-  const std::string first = Server.ReadFile(name);
-  const std::string replacement = Noise(200000, 2);
-  WriteFile(DataFolder / "AssemblyItem.DB", replacement);
-  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
-  const std::string second = Server.ReadFile(name);
-  ASSERT_EQ(second.size(), first.size());
+  TTlsFtpServerOptions options;
+  options.User = Server.User();
+  options.Password = Server.Password();
+  TPyTlsFtpServer tls(options); // refuses a data connection that does not resume the session
+  for (const bool overTls : {false, true}) {
+    SCOPED_TRACE(overTls ? "TLS" : "plain");
+    const int port = overTls ? tls.Port() : Server.Port();
+    const std::string onServer = overTls ? tls.PathOf(name) : Server.PathOf(name);
+    WriteFile(DataFolder / "AssemblyItem.DB", Noise(200000, 1));
+    ASSERT_EQ(Cli({"upload"}, {}, nullptr, port).ExitStatus, 0);
+    const std::string first = ReadFile(onServer);
+    const std::string replacement = Noise(200000, 2);
+    WriteFile(DataFolder / "AssemblyItem.DB", replacement);
+    ASSERT_EQ(Cli({"upload"}, {}, nullptr, port).ExitStatus, 0);
+    const std::string second = ReadFile(onServer);
+    ASSERT_EQ(second.size(), first.size());
+    SetTime(onServer, 1767225600);
 
-  SetTime(Server.PathOf(name), 1767225600);
-  TSyncState((Home.ConfigFolder() / "SyncState.ini").string())
-      .SetPartialOrigin(Server.User(), {static_cast<int64_t>(second.size()), "20260101000000"});
-  WriteFile(DataFolder / "Backup" / (name + ".part"), first.substr(0, 120000));
-  WriteFile(DataFolder / "AssemblyItem.DB", "changed here");
-  AgeData();
-  const TCliResult down = Cli({"download"});
-  ASSERT_EQ(down.ExitStatus, 0) << down.Err;
-  EXPECT_TRUE(ReadFile(DataFolder / "Backup" / name) == second) << "joined from two archives";
-  EXPECT_TRUE(ReadFile(DataFolder / "AssemblyItem.DB") == replacement);
+    for (const std::string *kept : overTls ? std::vector{&second, &first} : std::vector{&first}) {
+      TSyncState((Home.ConfigFolder() / "SyncState.ini").string())
+          .SetPartialOrigin(Server.User(), {static_cast<int64_t>(second.size()), "20260101000000"});
+      WriteFile(DataFolder / "Backup" / (name + ".part"), kept->substr(0, 120000));
+      WriteFile(DataFolder / "AssemblyItem.DB", "changed here");
+      AgeData();
+      const TCliResult down = Cli({"download"}, {}, nullptr, port);
+      ASSERT_EQ(down.ExitStatus, 0) << down.Err;
+      EXPECT_TRUE(ReadFile(DataFolder / "Backup" / name) == second) << "joined from two archives";
+      EXPECT_TRUE(ReadFile(DataFolder / "AssemblyItem.DB") == replacement);
+      if (overTls) {
+        const std::vector<std::string> verbs = tls.Commands();
+        const auto retr = std::find(verbs.rbegin(), verbs.rend(), "RETR");
+        ASSERT_TRUE(retr != verbs.rend() && retr + 1 != verbs.rend());
+        EXPECT_EQ(*(retr + 1) == "REST", kept == &second) << "the download's REST";
+      }
+    }
+  }
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
