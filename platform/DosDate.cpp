@@ -19,6 +19,17 @@ int32_t EncodeFileDate(int year, int month, int day, int hour, int minute, int s
   return static_cast<int32_t>(packed);
 }
 
+std::tm LocalTime(time_t t) {
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &t) != 0)
+#else
+  if (localtime_r(&t, &local) == nullptr)
+#endif
+    local = std::tm{};
+  return local;
+}
+
 int32_t DateTimeToFileDate(time_t t) {
   struct tm local {};
 #ifdef _WIN32

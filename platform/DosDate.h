@@ -15,6 +15,8 @@ int32_t DateTimeToFileDate(time_t t);
 // The moment an MS-DOS date names in local time; fields out of range (a damaged
 // archive) are normalised the way mktime normalises them.
 time_t FileDateToDateTime(int32_t fileDate);
+// t broken down in local time (all fields zero when it cannot be); thread-safe on both systems.
+std::tm LocalTime(time_t t);
 // MS-DOS date from calendar fields (local time), for callers that build dates by hand.
 int32_t EncodeFileDate(int year, int month, int day, int hour, int minute, int second);
 // Whether date a is earlier than date b. The year sits in the top bits: from 2044 on a date

@@ -82,6 +82,29 @@ bool HoldsOneOf(int procDir, const char *pid, const std::set<TFileKey> &files) {
   return false;
 }
 
+std::string ProgramOf(int procDir, const std::string &pid) {
+  char target[4096];
+  const ssize_t n = ::readlinkat(procDir, (pid + "/exe").c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+// Calls found with the process folder of each process other than this one that holds one of
+// the regular files directly in folder open, until found returns false.
+template <typename TFound> void ForEachHolder(const std::string &folder, TFound found) {
+  const std::set<TFileKey> files = RegularFilesOf(folder);
+  if (files.empty())
+    return;
+  TDir proc(::opendir("/proc"));
+  if (!proc)
+    return;
+  const std::string self = std::to_string(::getpid());
+  while (const dirent *entry = ::readdir(proc.get()))
+    if (IsNumber(entry->d_name) && self != entry->d_name &&
+        HoldsOneOf(::dirfd(proc.get()), entry->d_name, files) &&
+        !found(::dirfd(proc.get()), std::string(entry->d_name)))
+      return;
+}
+
 bool SyncOpened(const std::string &path, int flags) {
   TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | flags));
   return fd.Valid() && ::fsync(fd.Get()) == 0;
@@ -144,18 +167,33 @@ bool RemoveEntry(const std::string &path) {
 }
 
 bool AnyFileInUse(const std::string &folder) {
-  const std::set<TFileKey> files = RegularFilesOf(folder);
-  if (files.empty())
-    return false;
-  TDir proc(::opendir("/proc"));
-  if (!proc)
-    return false;
-  const std::string self = std::to_string(::getpid());
-  while (const dirent *entry = ::readdir(proc.get()))
-    if (IsNumber(entry->d_name) && self != entry->d_name &&
-        HoldsOneOf(::dirfd(proc.get()), entry->d_name, files))
-      return true;
-  return false;
+  bool held = false;
+  ForEachHolder(folder, [&held](int, const std::string &) {
+    held = true;
+    return false; // one is enough
+  });
+  return held;
+}
+
+std::vector<std::string> ProgramsHoldingFiles(const std::string &folder) {
+  std::vector<std::string> programs;
+  ForEachHolder(folder, [&programs](int procDir, const std::string &pid) {
+    programs.push_back(ProgramOf(procDir, pid));
+    return true;
+  });
+  return programs;
+}
+
+bool FolderLockTaken(const std::string &folder) {
+  TFileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // A shared lock only asks: it is let go at once, and only a held exclusive one refuses it.
+  return fd.Valid() && ::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+void StartWriteBack(const std::string &path) {
+  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.Valid())
+    ::sync_file_range(fd.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 TFolderLock::TFolderLock(const std::string &folder)

@@ -41,6 +41,19 @@ bool RemoveEntry(const std::string &path);
 // that moving or deleting it would lose what that process saves next.
 bool AnyFileInUse(const std::string &folder);
 
+// The program files of the processes other than this one that hold a regular file directly in
+// folder open, one entry per process; "" for a holder whose program cannot be told (another
+// user's process; on Windows a file that only shows as held). Empty when nothing is held.
+std::vector<std::string> ProgramsHoldingFiles(const std::string &folder);
+
+// Whether a TFolderLock over folder is held now, by this process or another; only asks, never
+// keeping a holder-to-be waiting. False when the folder has no lock or cannot be opened.
+bool FolderLockTaken(const std::string &folder);
+
+// Starts writing a file's data out to disk and returns at once: a hint that lets a later
+// SyncFile find the work done. Never follows a link; failures show in that later sync.
+void StartWriteBack(const std::string &path);
+
 // One holder at a time over a folder, across processes; released when destroyed. Where the
 // file system cannot lock, Held() is true and nothing waits.
 class TFolderLock {

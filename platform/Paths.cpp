@@ -27,11 +27,16 @@ std::string HomeFolder() {
 }
 
 std::string ProgramFolder() {
+  const std::string exe = ProgramFile();
+  if (exe.empty())
+    return "./";
+  return WithSlash(std::filesystem::path(exe).parent_path().string());
+}
+
+std::string ProgramFile() {
   std::error_code error;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error)
-    return "./";
-  return WithSlash(exe.parent_path().string());
+  return error ? std::string() : exe.string();
 }
 
 std::string ConfigFolder() {

@@ -8,6 +8,9 @@ namespace vantari {
 // The current directory plays no part.
 std::string ProgramFolder();
 
+// The running program's own file, as ProgramsHoldingFiles names programs; "" when unknown.
+std::string ProgramFile();
+
 // The user's home folder ($HOME, else the account's), ending in '/'.
 std::string HomeFolder();
 

@@ -1,7 +1,6 @@
 #include "BackgroundFlush.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "FolderOps.h"
 
 namespace vantari {
 
@@ -39,11 +38,7 @@ void TBackgroundFlush::Run() {
     }
     // Only starts the write-out: the caller's fsync afterwards finds the data on disk, and one
     // commit of the file system's journal covers every file instead of one commit per file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-      ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // a failure shows in the caller's sync
-      ::close(fd);
-    }
+    StartWriteBack(path); // a failure shows in the caller's sync
   }
 }
 

@@ -32,11 +32,9 @@ struct TRestoreJournal {
 
   // "<backup folder>/restore.journal".
   static std::string PathIn(const std::string &backupFolder);
-  // Replaces the journal durably (temporary file, fsync, rename, fsync of the folder), mode
-  // 0600; a symbolic link in its place is replaced, never followed. The folders of syncFirst
-  // are synced before the new journal takes the old one's place, so that what they hold is on
-  // disk before the journal says so; done after the temporary file's own sync, which on most
-  // file systems has already committed them. False on any failure.
+  // Replaces the journal durably (ReplaceFileDurably), mode 0600; a symbolic link in its place
+  // is replaced, never followed. The folders of syncFirst are synced first, so that what they
+  // hold is on disk before the journal says so. False on any failure.
   static bool Write(const std::string &backupFolder, const TRestoreJournal &journal,
                     const std::vector<std::string> &syncFirst = {});
   // The journal, or nothing when there is none. A journal that is not a small regular file

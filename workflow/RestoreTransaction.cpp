@@ -2,24 +2,18 @@
 
 #include "ArchivePreview.h"
 #include "DataTables.h"
+#include "DosDate.h"
 #include "Exception.h"
-#include "FileDescriptor.h"
 #include "FileSystem.h"
 #include "FilesInUse.h"
+#include "FolderOps.h"
 #include "RestoreJournal.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
-#include <memory>
 #include <regex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantari {
 
@@ -32,59 +26,10 @@ TRestoreStopHook &StopHook() {
   return hook;
 }
 
-struct TDirCloser {
-  void operator()(DIR *dir) const { ::closedir(dir); }
-};
-using TDir = std::unique_ptr<DIR, TDirCloser>;
-
-bool SyncPath(const std::string &path, int flags) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | flags);
-  if (fd < 0)
-    return false;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
-}
-
-// Moves a file within one file system, never over an existing name.
-bool Move(const std::string &from, const std::string &to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS)
-    return false;
-  // A file system without the flag: nothing but this program writes there meanwhile.
-  struct stat st {};
-  return ::lstat(to.c_str(), &st) != 0 && errno == ENOENT &&
-         ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 void RemoveTree(const std::string &path) {
   std::error_code error; // whatever stays is removed by the next run
   std::filesystem::remove_all(path, error);
 }
-
-// One transaction at a time over a Backup folder, whatever process runs it (the window and a
-// timer's command line, or the program started twice): a lock on the folder itself, held
-// while a transaction runs or rolls back. Where the file system cannot lock, nothing waits.
-class TFolderLock {
-public:
-  explicit TFolderLock(const std::string &folder)
-      : FFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    FHeld = FFd >= 0 && (::flock(FFd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK);
-  }
-  ~TFolderLock() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFolderLock(const TFolderLock &) = delete;
-  TFolderLock &operator=(const TFolderLock &) = delete;
-  // False while another transaction holds the folder (or it cannot be opened).
-  bool Held() const { return FHeld; }
-
-private:
-  int FFd;
-  bool FHeld = false;
-};
 
 // Snapshot names: "<kind>-YYYYMMDD-HHMMSS" with "-N" for a second one in the same second.
 const std::regex &SnapshotPattern() {
@@ -96,13 +41,20 @@ bool IsSnapshotName(const std::string &name) {
   return std::regex_match(name, SnapshotPattern());
 }
 
-// What lstat says of path: a real folder, nothing, or something else (a link, a file).
-enum class TEntryKind { ekFolder, ekNone, ekOther };
-TEntryKind KindOf(const std::string &path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? TEntryKind::ekNone : TEntryKind::ekOther;
-  return S_ISDIR(st.st_mode) ? TEntryKind::ekFolder : TEntryKind::ekOther;
+// What stands at path, a link not followed: a real folder, nothing, or something else.
+enum class TPathKind { pkFolder, pkNone, pkOther };
+TPathKind KindOf(const std::string &path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  if (status.type() == fs::file_type::not_found)
+    return TPathKind::pkNone;
+  return !error && status.type() == fs::file_type::directory ? TPathKind::pkFolder
+                                                             : TPathKind::pkOther;
+}
+
+bool Exists(const std::string &path) {
+  return KindOf(path) != TPathKind::pkNone;
 }
 
 } // namespace
@@ -118,23 +70,11 @@ void RestoreStopPoint(const char *step) {
 
 std::vector<std::string> PlainFilesOf(const std::string &folder) {
   std::vector<std::string> names;
-  TDir dir(::opendir(folder.c_str()));
-  if (!dir)
-    return names;
-  while (const dirent *entry = ::readdir(dir.get())) {
-    if (entry->d_name[0] == '.')
-      continue;
-    struct stat st {};
-    if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;
+  for (const TFolderEntry &entry : ListFolder(folder))
     // A link moves as a link; one to a folder counts as a folder, as a listing shows it.
-    struct stat target {};
-    if (S_ISREG(st.st_mode) ||
-        (S_ISLNK(st.st_mode) && !(::fstatat(::dirfd(dir.get()), entry->d_name, &target, 0) == 0 &&
-                                  S_ISDIR(target.st_mode))))
-      names.push_back(entry->d_name);
-  }
-  std::sort(names.begin(), names.end());
+    if (entry.Name[0] != '.' && (entry.Kind == TEntryKind::ekFile ||
+                                 (entry.Kind == TEntryKind::ekLink && !entry.LinksToFolder)))
+      names.push_back(entry.Name);
   return names;
 }
 
@@ -151,23 +91,19 @@ bool TakeExistingNames(const std::string &staging, const std::string &folder) {
       return SameNameIgnoringCase(old, name) && !holds(staged, old);
     });
     // Two staged names for one table: the second keeps its own.
-    if (match != existing.end() && !Move(staging + "/" + name, staging + "/" + *match) &&
-        errno != EEXIST)
+    if (match != existing.end() && !MoveNoReplace(staging + "/" + name, staging + "/" + *match) &&
+        !Exists(staging + "/" + *match))
       return false;
   }
   return true;
 }
 
 bool SyncFolderFiles(const std::string &folder) {
-  TDir dir(::opendir(folder.c_str()));
-  if (!dir)
+  if (!DirectoryExists(folder))
     return false;
-  while (const dirent *entry = ::readdir(dir.get())) {
-    struct stat st {};
-    if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode) && !SyncPath(folder + "/" + entry->d_name, 0))
+  for (const TFolderEntry &entry : ListFolder(folder))
+    if (entry.Kind == TEntryKind::ekFile && !SyncFile(folder + "/" + entry.Name))
       return false;
-  }
   return SyncFolder(folder);
 }
 
@@ -183,6 +119,8 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
   FSnapshotFolder.clear();
   if (!ForceDirectories(FBackupFolder))
     return false;
+  // One transaction at a time over a Backup folder, whatever process runs it (the window and a
+  // timer's command line, or the program started twice).
   const TFolderLock lock(FBackupFolder);
   if (!lock.Held() || !RecoverHeld())
     return false;
@@ -193,7 +131,7 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
   RemoveTree(staging);
   bool staged = false;
   try {
-    staged = ::mkdir(staging.c_str(), 0700) == 0 && stage(staging);
+    staged = MakeFolder(staging) && stage(staging);
     RestoreStopPoint("unpacked");
     staged = staged && SyncFolderFiles(staging);
   } catch (...) {
@@ -234,10 +172,10 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
     return false;
   reached = TRestoreStep::rsSnapshot;
   RestoreStopPoint("snapshot");
-  if (::mkdir(snapshotFolder.c_str(), 0700) != 0)
+  if (!MakeFolder(snapshotFolder))
     return false;
   for (const std::string &name : PlainFilesOf(FDataFolder)) {
-    if (!Move(FDataFolder + "/" + name, snapshotFolder + "/" + name))
+    if (!MoveNoReplace(FDataFolder + "/" + name, snapshotFolder + "/" + name))
       return false;
     RestoreStopPoint("snapshot-moving");
   }
@@ -247,7 +185,7 @@ bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &c
   reached = TRestoreStep::rsInstall;
   RestoreStopPoint("install");
   for (const std::string &name : PlainFilesOf(staging)) {
-    if (!Move(staging + "/" + name, FDataFolder + "/" + name))
+    if (!MoveNoReplace(staging + "/" + name, FDataFolder + "/" + name))
       return false;
     RestoreStopPoint("installing");
   }
@@ -269,7 +207,7 @@ bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapsho
     // Every plain file in the data folder now is a staged one: the old ones are all in the
     // snapshot.
     for (const std::string &name : PlainFilesOf(FDataFolder))
-      ok = Move(FDataFolder + "/" + name, staging + "/" + name) && ok;
+      ok = MoveNoReplace(FDataFolder + "/" + name, staging + "/" + name) && ok;
     // From here on the data folder fills with old files again: a rollback cut short now must
     // go on moving them back, not take them for staged ones. On a full disk the journal may
     // not change; the old files come back all the same.
@@ -280,10 +218,10 @@ bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapsho
   if (ok && step != TRestoreStep::rsStaging && !snapshot.empty() &&
       DirectoryExists(snapshotFolder)) {
     for (const std::string &name : PlainFilesOf(snapshotFolder)) {
-      ok = Move(snapshotFolder + "/" + name, FDataFolder + "/" + name) && ok;
+      ok = MoveNoReplace(snapshotFolder + "/" + name, FDataFolder + "/" + name) && ok;
       RestoreStopPoint("rolling-back");
     }
-    ok = ok && SyncFolder(FDataFolder) && ::rmdir(snapshotFolder.c_str()) == 0;
+    ok = ok && SyncFolder(FDataFolder) && RemoveEntry(snapshotFolder);
   }
   if (!ok)
     return false;
@@ -320,7 +258,8 @@ bool TRestoreTransaction::RecoverHeld() {
   // The Backup folder may sit on a shared drive that others write: a journal is acted on only
   // where it describes a state a run of this program leaves.
   if (!Credible(*journal))
-    throw EUntrustedJournal("Cannot trust the restore journal " + TRestoreJournal::PathIn(FBackupFolder));
+    throw EUntrustedJournal("Cannot trust the restore journal " +
+                            TRestoreJournal::PathIn(FBackupFolder));
   if (journal->Step == TRestoreStep::rsCommitted)
     return Finish(journal->Consumed, journal->Snapshot);
   return RollBack(journal->Step, journal->Snapshot, journal->Consumed);
@@ -333,23 +272,23 @@ bool TRestoreTransaction::RecoverHeld() {
 bool TRestoreTransaction::Credible(const TRestoreJournal &journal) const {
   const auto kind = [this](const std::string &name) { return KindOf(FBackupFolder + "/" + name); };
   if (!journal.Consumed.empty() &&
-      (!IsSnapshotName(journal.Consumed) || kind(journal.Consumed) == TEntryKind::ekOther))
+      (!IsSnapshotName(journal.Consumed) || kind(journal.Consumed) == TPathKind::pkOther))
     return false;
   if (journal.Step == TRestoreStep::rsStaging)
     return journal.Snapshot.empty();
   if (!IsSnapshotName(journal.Snapshot))
     return false;
-  const TEntryKind snapshot = kind(journal.Snapshot);
+  const TPathKind snapshot = kind(journal.Snapshot);
   const std::vector<std::string> snapshots = Snapshots();
   const bool newest = !snapshots.empty() && snapshots.back() == journal.Snapshot;
   switch (journal.Step) {
   case TRestoreStep::rsSnapshot:
-    return snapshot == TEntryKind::ekNone || (snapshot == TEntryKind::ekFolder && newest);
+    return snapshot == TPathKind::pkNone || (snapshot == TPathKind::pkFolder && newest);
   case TRestoreStep::rsInstall:
-    return snapshot == TEntryKind::ekFolder && newest &&
-           KindOf(StagingFolder()) == TEntryKind::ekFolder;
+    return snapshot == TPathKind::pkFolder && newest &&
+           KindOf(StagingFolder()) == TPathKind::pkFolder;
   default:
-    return snapshot == TEntryKind::ekFolder;
+    return snapshot == TPathKind::pkFolder;
   }
 }
 
@@ -360,17 +299,12 @@ std::vector<std::string> TRestoreTransaction::Snapshots() const {
     std::string Name;
   };
   std::vector<TEntry> entries;
-  TDir dir(::opendir(FBackupFolder.c_str()));
-  if (!dir)
-    return {};
-  while (const dirent *entry = ::readdir(dir.get())) {
-    std::cmatch match;
-    struct stat st {};
-    if (std::regex_match(entry->d_name, match, SnapshotPattern()) &&
-        ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode))
+  for (const TFolderEntry &entry : ListFolder(FBackupFolder)) {
+    std::smatch match;
+    if (entry.Kind == TEntryKind::ekFolder &&
+        std::regex_match(entry.Name, match, SnapshotPattern()))
       entries.push_back(
-          {match[1].str(), match[2].matched ? std::stoi(match[2].str()) : 1, entry->d_name});
+          {match[1].str(), match[2].matched ? std::stoi(match[2].str()) : 1, entry.Name});
   }
   std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) {
     return a.Stamp != b.Stamp ? a.Stamp < b.Stamp : a.Number < b.Number;
@@ -383,8 +317,7 @@ std::vector<std::string> TRestoreTransaction::Snapshots() const {
 
 std::string TRestoreTransaction::NewSnapshotName(const std::string &kind) const {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(now);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   // Numbered after every snapshot of the same second, whatever its kind: the order of the
@@ -418,11 +351,13 @@ bool CopyPlainFiles(const std::string &from, const std::string &to) {
       continue;
     }
     fs::copy_file(source, target, fs::copy_options::none, error);
-    struct stat st {};
-    if (error || ::stat(source.c_str(), &st) != 0)
+    if (error)
       return false;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
+    const fs::file_time_type written = fs::last_write_time(source, error);
+    if (error)
+      return false;
+    fs::last_write_time(target, written, error);
+    if (error)
       return false;
     RestoreStopPoint("copying");
   }

@@ -1,12 +1,12 @@
 #include "SyncState.h"
 
+#include "DurableFile.h"
 #include "Exception.h"
+#include "FolderOps.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 
 #include <charconv>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace vantari {
@@ -39,17 +39,8 @@ std::string TSyncState::DefaultPath() {
   return ConfigFolder() + "SyncState.ini";
 }
 
-namespace {
-
-bool IsLink(const std::string &path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-} // namespace
-
 std::string TSyncState::Read(const std::string &section, const std::string &key) const {
-  if (IsLink(FPath))
+  if (IsSymbolicLink(FPath))
     return std::string();
   try {
     return GetPrivateProfileString(section, key, "", FPath);
@@ -62,8 +53,8 @@ std::string TSyncState::Read(const std::string &section, const std::string &key)
 // a link put in its place would carry the writes to a file of somebody else's choosing.
 void TSyncState::Write(const std::string &section, const std::string &key,
                        const std::string &value) {
-  if (IsLink(FPath))
-    ::unlink(FPath.c_str());
+  if (IsSymbolicLink(FPath))
+    RemoveEntry(FPath);
   try {
     WritePrivateProfileString(section, key, value, FPath);
   } catch (const Exception &e) {

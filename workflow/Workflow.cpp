@@ -3,7 +3,9 @@
 #include "BackupFile.h"
 #include "Cp949.h"
 #include "DataTables.h"
+#include "DosDate.h"
 #include "FileSystem.h"
+#include "FolderOps.h"
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdWait.h"
@@ -17,7 +19,6 @@
 
 #include <cctype>
 #include <ctime>
-#include <sys/stat.h>
 
 namespace vantari {
 
@@ -41,8 +42,7 @@ bool HasCommandBreak(const std::string &text) {
 // "2026-12-08 14:05", local time, as the archive's title begins.
 std::string MinuteStamp() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(now);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
   return text;
@@ -286,7 +286,7 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
   const std::vector<std::string> masks = DataTableMasks(FSettings.DataFolder());
   const std::string folder = ExtractFileDir(archivePath);
   if (!DirectoryExists(folder))
-    mkdir(folder.c_str(), 0777); // a failure shows as the engine's write error
+    MakeFolder(folder); // a failure shows as the engine's write error
 
   const bool floppy = !archivePath.empty() && std::toupper(archivePath[0]) == 'A';
   FBackupFile->SetMaxSize(floppy ? FloppyVolumeSize : 0);

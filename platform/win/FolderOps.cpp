@@ -41,14 +41,14 @@ public:
   TRmSession(const TRmSession &) = delete;
   TRmSession &operator=(const TRmSession &) = delete;
 
-  // Whether a process other than this one holds one of files, as the Restart Manager knows.
-  bool NamesAHolder(const std::vector<std::wstring> &files) {
+  // The processes other than this one that hold one of files, as the Restart Manager knows.
+  std::vector<DWORD> Holders(const std::vector<std::wstring> &files) {
     std::vector<LPCWSTR> names;
     for (const auto &file : files)
       names.push_back(file.c_str());
     if (!FOpen || ::RmRegisterResources(FSession, static_cast<UINT>(names.size()), names.data(), 0,
                                         nullptr, 0, nullptr) != ERROR_SUCCESS)
-      return false;
+      return {};
     std::vector<RM_PROCESS_INFO> holders(16);
     UINT needed = 0;
     UINT count = static_cast<UINT>(holders.size());
@@ -59,11 +59,13 @@ public:
       count = needed;
       result = ::RmGetList(FSession, &needed, &count, holders.data(), &reasons);
     }
+    std::vector<DWORD> others;
     if (result != ERROR_SUCCESS)
-      return false;
-    const DWORD self = ::GetCurrentProcessId();
-    return std::any_of(holders.begin(), holders.begin() + count,
-                       [self](const auto &holder) { return holder.Process.dwProcessId != self; });
+      return others;
+    for (UINT i = 0; i < count; ++i)
+      if (holders[i].Process.dwProcessId != ::GetCurrentProcessId())
+        others.push_back(holders[i].Process.dwProcessId);
+    return others;
   }
 
 private:
@@ -76,6 +78,26 @@ bool HeldOpen(const std::wstring &path) {
   TFileDescriptor file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   return !file.Valid() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The regular files directly in folder, as Win32 paths.
+std::vector<std::wstring> FilesOf(const std::string &folder) {
+  std::vector<std::wstring> files;
+  for (const TFolderEntry &entry : ListFolder(folder))
+    if (entry.Kind == TEntryKind::ekFile)
+      files.push_back(WidePath(Joined(folder, entry.Name)));
+  return files;
+}
+
+// The program file of a running process, "" when it cannot be asked.
+std::string ProgramOf(DWORD process) {
+  win::THandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!handle.Valid() || !::QueryFullProcessImageNameW(handle.Get(), 0, path.data(), &size))
+    return {};
+  path.resize(size);
+  return win::NarrowPath(path);
 }
 
 } // namespace
@@ -144,16 +166,42 @@ bool RemoveEntry(const std::string &path) {
 }
 
 bool AnyFileInUse(const std::string &folder) {
-  std::vector<std::wstring> files;
-  for (const TFolderEntry &entry : ListFolder(folder))
-    if (entry.Kind == TEntryKind::ekFile)
-      files.push_back(WidePath(Joined(folder, entry.Name)));
+  return !ProgramsHoldingFiles(folder).empty();
+}
+
+std::vector<std::string> ProgramsHoldingFiles(const std::string &folder) {
+  const std::vector<std::wstring> files = FilesOf(folder);
+  std::vector<std::string> programs;
   if (files.empty())
-    return false;
+    return programs;
   // The Restart Manager knows the holder on Windows; where it names none (Wine's is a stub), a
-  // file that cannot be opened without sharing is held by somebody.
+  // file that cannot be opened without sharing is held by somebody it cannot name.
   TRmSession session;
-  return session.NamesAHolder(files) || std::any_of(files.begin(), files.end(), HeldOpen);
+  for (const DWORD process : session.Holders(files))
+    programs.push_back(ProgramOf(process));
+  if (programs.empty() && std::any_of(files.begin(), files.end(), HeldOpen))
+    programs.emplace_back();
+  return programs;
+}
+
+bool FolderLockTaken(const std::string &folder) {
+  win::THandle lock(::CreateFileW(WidePath(Joined(folder, ".lock")).c_str(),
+                                  GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr));
+  OVERLAPPED whole{};
+  if (!lock.Valid())
+    return false; // never locked: TFolderLock makes the file
+  // A shared lock only asks: it is let go at once, and only a held exclusive one refuses it.
+  if (::LockFileEx(lock.Get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+    ::UnlockFileEx(lock.Get(), 0, 1, 0, &whole);
+    return false;
+  }
+  return ::GetLastError() == ERROR_LOCK_VIOLATION;
+}
+
+void StartWriteBack(const std::string &) {
+  // Windows has no call that only starts the write-out; the later FlushFileBuffers does it all.
 }
 
 // Windows cannot lock a folder itself: the lock is on a small hidden file inside it, which

@@ -31,20 +31,23 @@ std::string HomeFolder() {
   return WithSlash(profile.empty() ? std::string("C:/") : profile);
 }
 
-std::string ProgramFolder() {
+std::string ProgramFile() {
   std::wstring exe(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
     if (n == 0)
-      return "./";
+      return {};
     if (n < exe.size()) {
       exe.resize(n);
-      break;
+      return NarrowPath(exe);
     }
     exe.resize(exe.size() * 2);
   }
-  const std::string path = NarrowPath(exe);
-  return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramFile();
+  return path.empty() ? "./" : path.substr(0, path.rfind('/') + 1);
 }
 
 // %APPDATA%\Vantari\: FtpHost.ini holds a password, and the program's own folder (under

@@ -7,7 +7,8 @@ namespace vantari {
 
 namespace {
 
-const std::set<std::string> kCommands = {"upload", "download", "undo-download", "status", "help"};
+const std::set<std::string> kCommands = {
+    "upload", "download", "undo-download", "status", "enable-nightly", "disable-nightly", "help"};
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -55,6 +56,8 @@ void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i
     o.PingTarget = take();
   else if (name == "--user")
     o.User = take();
+  else if (name == "--at")
+    o.At = take();
   else if (name == "-p" || name == "--password")
     // The value is never repeated: it may be the password itself.
     throw ECliUsageError("a password is not taken from the command line; set VANTARI_PASSWORD "
@@ -98,6 +101,10 @@ const char *CliUsage() {
          "                  (자료 내려받기)\n"
          "  undo-download   bring back the data as it was before the last download\n"
          "  status          the server's archive (date, size), the local data's newest change\n"
+         "  enable-nightly  (Windows) upload every night: a Task Scheduler task of this user,\n"
+         "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
+         "                  from --password-file, else from the settings folder's password\n"
+         "  disable-nightly (Windows) remove that task\n"
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"

@@ -2,7 +2,10 @@
 #include "BackupStatus.h"
 #include "CliHostUI.h"
 #include "CliOptions.h"
+#include "FileSystem.h"
+#include "NightlyTask.h"
 #include "Password.h"
+#include "Paths.h"
 #include "Workflow.h"
 
 #include <cstdio>
@@ -126,6 +129,28 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
   return ok ? kExitOk : Failed(host, o.Command);
 }
 
+// enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows).
+int Nightly(const TCliOptions &o) {
+  std::string failure;
+  if (o.Command == "disable-nightly") {
+    failure = RemoveNightlyTask();
+  } else {
+    TNightlyTask task;
+    if (!o.At.empty() && !ParseNightlyTime(o.At, task)) {
+      std::cerr << kProgram << ": invalid time '" << o.At << "' (HH:MM)" << std::endl;
+      return kExitUsage;
+    }
+    task.Program = ProgramFile();
+    task.PasswordFile =
+        o.PasswordFile.empty() ? ConfigFolder() + "password" : ExpandFileName(o.PasswordFile);
+    failure = RegisterNightlyTask(task);
+  }
+  if (failure.empty())
+    return kExitOk;
+  std::cerr << kProgram << ": " << o.Command << " failed: " << failure << std::endl;
+  return kExitFailure;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -141,6 +166,8 @@ int main(int argc, char **argv) {
     std::cout << CliUsage();
     return kExitOk;
   }
+  if (options.Command == "enable-nightly" || options.Command == "disable-nightly")
+    return Nightly(options);
   TCliHostUI host(kProgram, options.Quiet, options.Yes);
   SetHostUI(&host);
   int status = kExitFailure;
