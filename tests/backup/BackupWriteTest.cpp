@@ -217,7 +217,7 @@ void SetTempFolder(const std::string &path) {
   ::_putenv_s("TMP", path.c_str()); // where GetTempPathW looks first
 #else
   if (path.empty())
-    SetTempFolder("");
+    ::unsetenv("TMPDIR");
   else
     ::setenv("TMPDIR", path.c_str(), 1);
 #endif
