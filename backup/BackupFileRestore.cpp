@@ -191,10 +191,10 @@ void TBackupFile::ResolveTarget(const std::string &base, std::vector<std::string
       folder = folder.Sub(found, false);
       continue;
     }
-    struct stat st {};
-    if (folder.Stat(found, st) && !S_ISDIR(st.st_mode)) {
+    TTargetEntry entry;
+    if (folder.Entry(found, entry) && !entry.Folder) {
       exists = true;
-      date = DateTimeToFileDate(st.st_mtim.tv_sec);
+      date = entry.FileDate;
     }
   }
 }

@@ -48,3 +48,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
 cmake --build "$build" -j "$(nproc)"
 cd "$build"
 ctest --output-on-failure --timeout 600 -j 2
+
+# Archives from bcktool.exe and the Linux bcktool are the same bytes for the same input.
+linux_bcktool=${LINUX_BCKTOOL:-$root/build/tools/bcktool}
+[ -x "$linux_bcktool" ] || cmake --build "$root/build" --target bcktool
+"$root/scripts/same-archive.sh" "$linux_bcktool" "$build/tools/bcktool.exe"

@@ -3,6 +3,7 @@
 #include "HostUI.h"
 
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -24,6 +25,9 @@ public:
 
   static bool InputIsTerminal();
   static bool OutputIsTerminal();
+  // The program's arguments after its name, as UTF-8 (on Windows argv is in the ANSI code
+  // page, so they are taken from the wide command line).
+  static std::vector<std::string> Arguments(int argc, char **argv);
   // Shows text and waits for a line: true for an empty answer or "y", false for "q", "n"
   // or the end of input.
   static bool AskOk(const std::string &text);

@@ -224,7 +224,7 @@ int main(int argc, char **argv) {
   SetHostUI(&host);
   int status = kExitFailure;
   try {
-    const auto options = ParseBcktoolOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const auto options = ParseBcktoolOptions(TTerminalHostUI::Arguments(argc, argv));
     status = Run(options, host);
   } catch (const EUsageError &e) {
     Complain(e.Message());

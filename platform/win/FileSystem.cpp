@@ -95,9 +95,17 @@ std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr) {
     rec.Time = DosDateOf(data.ftLastWriteTime);
     found.push_back(std::move(rec));
   } while (find.Next(data));
+  // The order the POSIX side gives (ASCII letters without case, then bytes), not the system's
+  // collation: an archive's member order must not depend on where it was made.
   std::sort(found.begin(), found.end(), [](const TSearchRec &a, const TSearchRec &b) {
-    const int order = ::lstrcmpiA(a.Name.c_str(), b.Name.c_str());
-    return order != 0 ? order < 0 : a.Name < b.Name;
+    const auto lower = [](std::string s) {
+      for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+          c = static_cast<char>(c - 'A' + 'a');
+      return s;
+    };
+    const std::string la = lower(a.Name), lb = lower(b.Name);
+    return la != lb ? la < lb : a.Name < b.Name;
   });
   return found;
 }

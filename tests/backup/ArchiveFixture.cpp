@@ -6,14 +6,19 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <stdlib.h>
 #include <zlib.h>
 
 namespace vantari::test {
 
 ArchiveTest::ArchiveTest() {
-  std::string pattern = ::testing::TempDir() + "vantari-backup-XXXXXX";
-  Dir = ::mkdtemp(pattern.data());
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  const std::string base = ::testing::TempDir() + "vantari-backup-";
+  for (int attempt = 0; Dir.empty() && attempt < 100; ++attempt) {
+    std::string name = base + std::to_string(pick() % 1000000000);
+    if (std::filesystem::create_directory(name))
+      Dir = name;
+  }
 }
 
 ArchiveTest::~ArchiveTest() {

@@ -7,6 +7,7 @@
 
 #include "BlockDeflater.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -210,8 +211,20 @@ TEST_F(BackupWrite, IncrementalPacksOnlyFilesChangedSinceTheirFlagWasCleared) {
             std::vector<std::string>{archive::MemberName(Path("d/two"))});
 }
 
+// Points the program's temporary folder at path (empty: back to the default).
+void SetTempFolder(const std::string &path) {
+#ifdef _WIN32
+  ::_putenv_s("TMP", path.c_str()); // where GetTempPathW looks first
+#else
+  if (path.empty())
+    ::unsetenv("TMPDIR");
+  else
+    ::setenv("TMPDIR", path.c_str(), 1);
+#endif
+}
+
 TEST_F(BackupWrite, FileIdListComesFirstAndItsTemporaryFileIsRemoved) {
-  ::setenv("TMPDIR", Path("tmp").c_str(), 1);
+  SetTempFolder(Path("tmp"));
   ASSERT_TRUE(ForceDirectories(Path("tmp")));
   Write("d/a", "12345");
   ASSERT_TRUE(FileSetDate(Path("d/a"), 0x5A216000));
@@ -228,12 +241,12 @@ TEST_F(BackupWrite, FileIdListComesFirstAndItsTemporaryFileIsRemoved) {
   EXPECT_EQ(walk.TotalSize(), static_cast<int32_t>(5 + line.size()));
   EXPECT_EQ(engine.FilesProcessed(), 1);
   EXPECT_TRUE(FindFiles(Path("tmp/*"), faAnyFile).empty());
-  ::setenv("TMPDIR", Path("missing").c_str(), 1);
+  SetTempFolder(Path("missing"));
   EXPECT_FALSE(engine.Backup({Path("d/*")}, Path("g.bck")));
   EXPECT_EQ(engine.ErrorCode(), 7);
   EXPECT_EQ(Host.Texts("engine-error"),
             std::vector<std::string>{"Cannot create temporary file to save the file IDs"});
-  ::unsetenv("TMPDIR");
+  SetTempFolder("");
 }
 
 TEST_F(BackupWrite, ProgressRunsFromZeroToHundredRoundingTiesToEven) {

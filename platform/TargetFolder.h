@@ -1,17 +1,25 @@
 #pragma once
 
+#include "NativeHandle.h"
 #include "Stream.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/stat.h>
+#include <utility>
 
 namespace vantari {
 
+// What stands under a name in a folder, a link not followed.
+struct TTargetEntry {
+  bool Folder = false;  // a folder itself (a link to one is not)
+  int32_t FileDate = 0; // its last-write time as an MS-DOS date
+};
+
 // An open folder. Below the folder it was opened on, nothing is ever reached through a
-// symbolic link: sub-folders are opened with O_NOFOLLOW, files are only ever created
-// under new names and renamed into place (a rename replaces a link, it never writes
-// through it).
+// symbolic link (on Windows: a reparse point): sub-folders are opened without following
+// one, files are only ever created under new names and renamed into place (a rename
+// replaces a link, it never writes through it). On Windows an open folder cannot be
+// renamed or removed (it is held without delete sharing), so its path stays its own.
 class TTargetFolder {
 public:
   TTargetFolder() = default;
@@ -30,15 +38,18 @@ public:
   // without regard to ASCII letter case and is a folder (folder true) or not (false);
   // empty when there is none.
   std::string Match(const std::string &name, bool folder) const;
-  // lstat of an entry; false when there is none.
-  bool Stat(const std::string &name, struct stat &st) const;
+  // What stands under name; false when there is nothing.
+  bool Entry(const std::string &name, TTargetEntry &entry) const;
 
-  bool IsOpen() const { return FFd >= 0; }
-  int Fd() const { return FFd; }
+  bool IsOpen() const { return FFd != InvalidNativeHandle; }
+  TNativeHandle Handle() const { return FFd; }
+  // The folder's path (Windows names entries through it; POSIX through the descriptor).
+  const std::string &Path() const { return FPath; }
 
 private:
-  explicit TTargetFolder(int fd) : FFd(fd) {}
-  int FFd = -1;
+  TTargetFolder(TNativeHandle fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
+  TNativeHandle FFd = InvalidNativeHandle;
+  std::string FPath;
 };
 
 // A file written under a temporary name beside its target and put in place by rename
@@ -77,9 +88,12 @@ public:
 private:
   void Discard();
 
-  int FFolder = -1; // a duplicate of the folder's descriptor
-  int FFd = -1;
-  int FLock = -1; // a duplicate of FFd that keeps the file locked after Finish
+  TNativeHandle FFolder = InvalidNativeHandle; // a duplicate of the folder's own
+  TNativeHandle FFd = InvalidNativeHandle;
+  // Keeps the file claimed after Finish: a locked duplicate of FFd on POSIX, on Windows the
+  // handle itself (no delete sharing), through which it is renamed or removed.
+  TNativeHandle FLock = InvalidNativeHandle;
+  std::string FFolderPath;
   std::string FName;
   std::string FTempName;
   bool FCommitted = false;

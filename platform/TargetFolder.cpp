@@ -2,75 +2,37 @@
 
 #include "DosDate.h"
 #include "FileSystem.h"
+#include "TargetFolderNames.h"
 
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace vantari {
 
-namespace {
-
-bool EqualIgnoringCase(const std::string &a, const std::string &b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z')
-      x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z')
-      y = static_cast<char>(y - 'A' + 'a');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
-constexpr const char *kTempPrefix = ".vantari-";
-constexpr const char *kTempSuffix = ".tmp";
-constexpr size_t kSuffixLength = 8;
-
-bool IsTempName(const std::string &name) {
-  const size_t prefix = std::strlen(kTempPrefix);
-  const size_t suffix = std::strlen(kTempSuffix);
-  if (name.size() != prefix + kSuffixLength + suffix || name.compare(0, prefix, kTempPrefix) != 0 ||
-      name.compare(prefix + kSuffixLength, suffix, kTempSuffix) != 0)
-    return false;
-  for (size_t i = prefix; i < prefix + kSuffixLength; ++i)
-    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z')))
-      return false;
-  return true;
-}
-
-std::string RandomSuffix() {
-  static std::mt19937_64 generator(std::random_device{}() ^ static_cast<uint64_t>(::getpid()));
-  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string text(kSuffixLength, '0');
-  for (auto &c : text)
-    c = digits[generator() % 36];
-  return text;
-}
-
-} // namespace
+using targetfolder::EqualIgnoringCase;
+using targetfolder::IsTempName;
 
 TTargetFolder::~TTargetFolder() {
   if (FFd >= 0)
     ::close(FFd);
 }
 
-TTargetFolder::TTargetFolder(TTargetFolder &&other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
+TTargetFolder::TTargetFolder(TTargetFolder &&other) noexcept
+    : FFd(std::exchange(other.FFd, -1)), FPath(std::move(other.FPath)) {}
 
 TTargetFolder &TTargetFolder::operator=(TTargetFolder &&other) noexcept {
   if (this != &other) {
     if (FFd >= 0)
       ::close(FFd);
     FFd = std::exchange(other.FFd, -1);
+    FPath = std::move(other.FPath);
   }
   return *this;
 }
@@ -79,7 +41,7 @@ TTargetFolder TTargetFolder::Open(const std::string &path, bool create) {
   const std::string dir = path.empty() ? std::string(".") : path;
   if (create && !DirectoryExists(dir) && !ForceDirectories(dir))
     return TTargetFolder();
-  return TTargetFolder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return TTargetFolder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dir);
 }
 
 TTargetFolder TTargetFolder::Sub(const std::string &name, bool create) const {
@@ -90,16 +52,21 @@ TTargetFolder TTargetFolder::Sub(const std::string &name, bool create) const {
   if (fd < 0 && errno == ENOENT && create &&
       (::mkdirat(FFd, name.c_str(), 0777) == 0 || errno == EEXIST))
     fd = ::openat(FFd, name.c_str(), flags);
-  return TTargetFolder(fd);
+  return TTargetFolder(fd, FPath + "/" + name);
 }
 
-bool TTargetFolder::Stat(const std::string &name, struct stat &st) const {
-  return FFd >= 0 && ::fstatat(FFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+bool TTargetFolder::Entry(const std::string &name, TTargetEntry &entry) const {
+  struct stat st {};
+  if (FFd < 0 || ::fstatat(FFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  entry.Folder = S_ISDIR(st.st_mode);
+  entry.FileDate = DateTimeToFileDate(st.st_mtim.tv_sec);
+  return true;
 }
 
 std::string TTargetFolder::Match(const std::string &name, bool folder) const {
-  struct stat st {};
-  if (Stat(name, st))
+  TTargetEntry entry;
+  if (Entry(name, entry))
     return name;
   if (FFd < 0)
     return std::string();
@@ -119,17 +86,17 @@ std::string TTargetFolder::Match(const std::string &name, bool folder) const {
   ::closedir(dir);
   std::string best;
   for (const auto &candidate : found)
-    if (Stat(candidate, st) && S_ISDIR(st.st_mode) == folder && (best.empty() || candidate < best))
+    if (Entry(candidate, entry) && entry.Folder == folder && (best.empty() || candidate < best))
       best = candidate;
   return best;
 }
 
 TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::string &name)
-    : FName(name) {
+    : FFolderPath(folder.Path()), FName(name) {
   if (folder.IsOpen())
-    FFolder = ::fcntl(folder.Fd(), F_DUPFD_CLOEXEC, 0);
+    FFolder = ::fcntl(folder.Handle(), F_DUPFD_CLOEXEC, 0);
   for (int attempt = 0; FFolder >= 0 && FFd < 0 && attempt < 100; ++attempt) {
-    FTempName = kTempPrefix + RandomSuffix() + kTempSuffix;
+    FTempName = targetfolder::TempName(static_cast<uint64_t>(::getpid()));
     FFd = ::openat(FFolder, FTempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                    0666);
     if (FFd < 0 && errno != EEXIST)
@@ -228,7 +195,7 @@ void TReplacementFile::SyncFolder() const {
 void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
   if (!folder.IsOpen())
     return;
-  const int copy = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int copy = ::openat(folder.Handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
   if (!dir) {
     if (copy >= 0)
@@ -242,14 +209,14 @@ void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
   ::closedir(dir);
   for (const std::string &name : names) {
     const int fd =
-        ::openat(folder.Fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        ::openat(folder.Handle(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
       continue;
     struct stat st {};
     // Only a file nobody holds; where locks are not supported, nothing is removed. The lock
     // is kept over the unlink, so that a writer that locks it afterwards sees it gone.
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlinkat(folder.Fd(), name.c_str(), 0);
+      ::unlinkat(folder.Handle(), name.c_str(), 0);
     ::close(fd);
   }
 }
