@@ -1,6 +1,7 @@
 #include "BackupStatus.h"
 
 #include "DataTables.h"
+#include "DosDate.h"
 #include "FileSystem.h"
 
 #include <cctype>
@@ -49,12 +50,15 @@ std::optional<std::time_t> TBackupStatus::ParseMdtm(const std::string &text) {
   if (utc.tm_mon < 0 || utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > 31 ||
       utc.tm_hour > 23 || utc.tm_min > 59 || utc.tm_sec > 60)
     return std::nullopt;
+#ifdef _WIN32
+  return _mkgmtime(&utc);
+#else
   return timegm(&utc);
+#endif
 }
 
 std::string TBackupStatus::LocalTime(std::time_t time) {
-  std::tm local{};
-  localtime_r(&time, &local);
+  const std::tm local = vantari::LocalTime(time);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;

@@ -5,8 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h> // after windows.h, which it needs
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace vantari {
 
@@ -36,14 +42,64 @@ size_t Columns(const std::string &text) {
 
 TCliHostUI::TCliHostUI(std::string program, bool quiet, bool yes)
     : FProgram(std::move(program)), FQuiet(quiet), FYes(yes),
-      FProgressLine(!quiet && ErrorIsTerminal()), FJournal(ErrorIsJournal()) {}
+      FProgressLine(!quiet && ErrorIsTerminal()), FJournal(ErrorIsJournal()) {
+#ifdef _WIN32
+  // The texts are UTF-8; a console shows them as such only when told.
+  ::SetConsoleOutputCP(CP_UTF8);
+  ::SetConsoleCP(CP_UTF8);
+#endif
+}
 
+#ifdef _WIN32
+namespace {
+
+// A console, not a file or a pipe (the C library counts the NUL device as a terminal too).
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
+}
+
+} // namespace
+
+bool TCliHostUI::InputIsTerminal() {
+  return IsConsole(STD_INPUT_HANDLE);
+}
+
+bool TCliHostUI::ErrorIsTerminal() {
+  return IsConsole(STD_ERROR_HANDLE);
+}
+
+// The journal is systemd's; a scheduled task's output goes nowhere.
+bool TCliHostUI::ErrorIsJournal() {
+  return false;
+}
+
+std::vector<std::string> TCliHostUI::Arguments(int argc, char **argv) {
+  int count = 0;
+  LPWSTR *wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr)
+    return std::vector<std::string>(argv + 1, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
+    arguments.push_back(std::move(text));
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+#else
 bool TCliHostUI::InputIsTerminal() {
   return ::isatty(STDIN_FILENO) == 1;
 }
 
 bool TCliHostUI::ErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::vector<std::string> TCliHostUI::Arguments(int argc, char **argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 bool TCliHostUI::ErrorIsJournal() {
@@ -56,6 +112,7 @@ bool TCliHostUI::ErrorIsJournal() {
     return false;
   return device == st.st_dev && inode == st.st_ino;
 }
+#endif
 
 void TCliHostUI::Line(const std::string &text, bool failure) {
   EndProgress();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -41,6 +42,9 @@ public:
   // Whether standard error goes to the system journal (a systemd service): failure lines
   // then carry the journal's error priority.
   static bool ErrorIsJournal();
+  // The command line's arguments after the program name, in UTF-8 (on Windows from the wide
+  // command line: argv there is in the ANSI code page and loses Hangul).
+  static std::vector<std::string> Arguments(int argc, char **argv);
 
 private:
   void Line(const std::string &text, bool failure);

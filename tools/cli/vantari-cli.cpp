@@ -156,7 +156,7 @@ int Nightly(const TCliOptions &o) {
 int main(int argc, char **argv) {
   TCliOptions options;
   try {
-    options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseCliOptions(TCliHostUI::Arguments(argc, argv));
   } catch (const ECliUsageError &e) {
     std::cerr << kProgram << ": " << e.Message() << "\nTry 'vantari-cli --help' for more "
               << "information." << std::endl;
