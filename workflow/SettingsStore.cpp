@@ -6,6 +6,7 @@
 #include "UserRegistry.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace vantari {
 
@@ -19,6 +20,19 @@ std::string WithoutTrailingSeparator(std::string folder) {
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
     folder.pop_back();
   return folder;
+}
+
+// A relative folder would depend on where the program was started.
+bool IsAbsoluteFolder(const std::string &folder) {
+#ifdef _WIN32
+  const auto separator = [&](size_t i) { return folder[i] == '\\' || folder[i] == '/'; };
+  if (folder.size() >= 2 && separator(0) && separator(1))
+    return true; // a share: \\server\name
+  return folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
+         folder[1] == ':' && separator(2);
+#else
+  return !folder.empty() && folder.front() == '/';
+#endif
 }
 
 } // namespace
@@ -49,7 +63,7 @@ void TSettingsStore::ReadDataFolder() {
 }
 
 bool TSettingsStore::HasDataFolder() const {
-  return !FDataFolder.empty() && FDataFolder.front() == '/' && DirectoryExists(FDataFolder);
+  return IsAbsoluteFolder(FDataFolder) && DirectoryExists(FDataFolder);
 }
 
 std::string TSettingsStore::RemoteArchiveName(const std::string &userID) {
