@@ -8,10 +8,7 @@
 namespace vantari::test {
 
 TScratchDir::TScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vantari-ftp-XXXXXX").string();
-  if (!::mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp failed");
-  FPath = pattern;
+  FPath = MakeTempFolder((std::filesystem::temp_directory_path() / "vantari-ftp-").string());
 }
 
 TScratchDir::~TScratchDir() {

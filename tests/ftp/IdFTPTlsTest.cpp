@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vantari::test {
 namespace {
 
@@ -63,6 +65,29 @@ TEST(IdFTPTls, PyftpdlibEveryDataConnectionResumesTheLoginSession) {
       EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 5),
                 (std::vector<std::string>{"AUTH", "USER", "PASS", "PBSZ", "PROT"}));
     }
+  }
+}
+
+// Wine's SChannel never resumes a session, so there every data connection is checked for
+// TLS 1.2 alone; Linux runs the resuming case above instead.
+TEST(IdFTPTls, PyftpdlibTls12SessionTransfersInBothModes) {
+  for (bool passive : {false, true}) {
+    SCOPED_TRACE(ModeName(passive));
+    TTlsFtpServerOptions options;
+    options.RequireReuse = false;
+    TPyTlsFtpServer server(options);
+    TIdFTP ftp;
+    PointAt(ftp, server);
+    ftp.SetPassive(passive);
+    TrustOnly(ftp, server.Certificate().Fingerprint, TlsVersion12);
+    RoundTrip(ftp, "archive.bck", server.PathOf("archive.bck"), "TLSv1.2");
+    const std::vector<std::string> events = server.Events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string &event) {
+                              return event.starts_with("data tls version=TLSv1.2 ");
+                            }),
+              2);
+    EXPECT_EQ(server.UploadsEndedByCloseNotify(), 1);
   }
 }
 

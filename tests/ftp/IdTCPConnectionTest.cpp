@@ -3,11 +3,7 @@
 #include "IdTCPClient.h"
 #include "ScriptedPeer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace vantari {
 namespace {
@@ -175,22 +171,9 @@ TEST_F(IdTCPConnection, StreamWritesReportEverySend) {
   EXPECT_EQ(received[49], std::string(99, 'x'));
 }
 
-// A port on 127.0.0.1 that nobody listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 TEST_F(IdTCPConnection, RefusedConnectLeavesTheClientReadyToConnectAgain) {
   Client.SetHost("127.0.0.1");
-  Client.SetPort(ClosedPort());
+  Client.SetPort(test::FreeLoopbackPort());
   try {
     Client.OpenConnection(-1);
     FAIL() << "no exception";

@@ -5,18 +5,21 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 extern char **environ;
+#endif
 
 namespace vantari::test {
 
@@ -57,13 +60,7 @@ print(server.socket.getsockname()[1], flush=True)
 server.serve_forever()
 )PY";
 
-std::string MakeTempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vantari-ftpd-XXXXXX").string();
-  if (!::mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-  return pattern;
-}
-
+#ifndef _WIN32
 // Reads the first line the child prints, waiting at most timeoutMs.
 std::string ReadFirstLine(int fd, int timeoutMs) {
   std::string line;
@@ -83,11 +80,16 @@ std::string ReadFirstLine(int fd, int timeoutMs) {
   }
   return line;
 }
+#endif
 
 } // namespace
 
 TFtpServer::TFtpServer(TFtpServerOptions options) : FOptions(std::move(options)) {
-  FRoot = MakeTempFolder();
+#ifdef _WIN32
+  FRoot = MakeTempFolder("/tmp/vantari-ftpd-"); // the same folder for the Linux server
+#else
+  FRoot = MakeTempFolder((std::filesystem::temp_directory_path() / "vantari-ftpd-").string());
+#endif
   FHome = FRoot + "/home";
   std::filesystem::create_directory(FHome);
   try {
@@ -107,6 +109,30 @@ TFtpServer::~TFtpServer() {
 
 void TFtpServer::Launch() {
   PutFile(FRoot + "/server.py", kServerScript);
+  const std::string script = FRoot + "/server.py";
+  std::string disabled;
+  for (const std::string &command : FOptions.DisabledCommands)
+    disabled += (disabled.empty() ? "" : ",") + command;
+  const std::string passive =
+      FOptions.PassivePortLow > 0
+          ? std::to_string(FOptions.PassivePortLow) + "-" + std::to_string(FOptions.PassivePortHigh)
+          : std::string();
+#ifdef _WIN32
+  FProcess.Start({"/usr/bin/python3", script, FOptions.User, FOptions.Password, FHome,
+                  FOptions.Permissions, FOptions.Encoding, disabled, passive},
+                 FRoot + "/server.log");
+  // The port is the first line of its output.
+  for (int i = 0; i < 750 && FPort == 0; ++i) {
+    const std::string output = ServerLog();
+    if (output.find('\n') != std::string::npos)
+      FPort = std::atoi(output.c_str());
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (FPort <= 0)
+    throw std::runtime_error("FTP server did not start: " + ServerLog());
+}
+#else
   int out[2];
   int in[2];
   if (::pipe2(out, O_CLOEXEC) != 0)
@@ -123,14 +149,6 @@ void TFtpServer::Launch() {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (FRoot + "/server.log").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const std::string script = FRoot + "/server.py";
-  std::string disabled;
-  for (const std::string &command : FOptions.DisabledCommands)
-    disabled += (disabled.empty() ? "" : ",") + command;
-  const std::string passive =
-      FOptions.PassivePortLow > 0
-          ? std::to_string(FOptions.PassivePortLow) + "-" + std::to_string(FOptions.PassivePortHigh)
-          : std::string();
   std::vector<const char *> argv{"/usr/bin/python3",
                                  script.c_str(),
                                  FOptions.User.c_str(),
@@ -157,8 +175,11 @@ void TFtpServer::Launch() {
   if (FPort <= 0)
     throw std::runtime_error("FTP server did not start: " + ServerLog());
 }
+#endif
 
 void TFtpServer::Stop() {
+  FProcess.Stop();
+#ifndef _WIN32
   if (FLifeline >= 0)
     ::close(FLifeline);
   FLifeline = -1;
@@ -169,6 +190,7 @@ void TFtpServer::Stop() {
   while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
   }
   FPid = -1;
+#endif
 }
 
 std::string TFtpServer::ServerLog() const {
@@ -183,15 +205,22 @@ std::string TFtpServer::ReadFile(const std::string &name) const {
   return FileBytes(PathOf(name));
 }
 
+namespace {
+// Names are UTF-8 (a Korean file name on the server, too); Windows' narrow paths are not.
+std::filesystem::path Utf8Path(const std::string &path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+} // namespace
+
 std::string TFtpServer::FileBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
 
 void TFtpServer::PutFile(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out)
     throw std::runtime_error("cannot write " + path);

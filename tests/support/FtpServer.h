@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TlsFtpServers.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -53,7 +55,8 @@ private:
   std::string FRoot; // temporary folder: script, log and home
   std::string FHome;
   pid_t FPid = -1;
-  int FLifeline = -1; // write end of the server's standard input
+  int FLifeline = -1;      // write end of the server's standard input
+  TServerProcess FProcess; // Windows: the server under its guard (see TestProcessWin.cpp)
   int FPort = 0;
 };
 

@@ -1,13 +1,10 @@
 #include "ScriptedPeer.h"
 
-#include <arpa/inet.h>
+#include "SocketCompat.h"
+
 #include <chrono>
 #include <cstdio>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace vantari::test {
 
@@ -25,13 +22,13 @@ sockaddr_in Loopback(int port) {
 
 void CloseFd(int &fd) {
   if (fd >= 0)
-    ::close(fd);
+    sockets::Close(fd);
   fd = -1;
 }
 
 // A listening socket on 127.0.0.1 with a system-chosen port.
 int ListenOnLoopback(int &port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = sockets::Socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
@@ -123,10 +120,8 @@ TScriptedPeer &TScriptedPeer::ReplyExtendedPassive() {
 }
 
 int TScriptedPeer::AcceptPassive() {
-  pollfd p{FDataListenFd, POLLIN, 0};
-  int fd = ::poll(&p, 1, kStepTimeoutMs) > 0
-               ? ::accept4(FDataListenFd, nullptr, nullptr, SOCK_CLOEXEC)
-               : -1;
+  pollfd p = sockets::Watch(FDataListenFd, POLLIN);
+  int fd = sockets::Poll(&p, 1, kStepTimeoutMs) > 0 ? sockets::Accept(FDataListenFd) : -1;
   CloseFd(FDataListenFd);
   return fd;
 }
@@ -142,8 +137,8 @@ TScriptedPeer &TScriptedPeer::AcceptUpload() {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
     while (!FStop && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0)
+      pollfd p = sockets::Watch(fd, POLLIN);
+      if (sockets::Poll(&p, 1, 50) <= 0)
         continue;
       char buffer[4096];
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
@@ -170,9 +165,9 @@ TScriptedPeer &TScriptedPeer::AcceptDataAndStall(const std::string &bytes) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
     while (!FStop && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
+      pollfd p = sockets::Watch(fd, POLLIN);
       char buffer[256];
-      if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0)
+      if (sockets::Poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0)
         break;
     }
     CloseFd(fd);
@@ -189,12 +184,12 @@ TScriptedPeer &TScriptedPeer::AcceptDataWithoutReading() {
       return false;
     }
     const int small = 4096; // a small window, so the client's sends stop soon
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockets::SetOption(fd, SOL_SOCKET, SO_RCVBUF, small);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
     while (!FStop && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLRDHUP, 0};
-      if (::poll(&p, 1, 50) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+      pollfd p = sockets::Watch(fd, POLLRDHUP);
+      if (sockets::Poll(&p, 1, 50) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
         break;
     }
     CloseFd(fd);
@@ -214,8 +209,8 @@ TScriptedPeer &TScriptedPeer::ConnectDataFrom(const std::string &sourceIp,
     bool closed = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
     while (!closed && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0)
+      pollfd p = sockets::Watch(fd, POLLIN);
+      if (sockets::Poll(&p, 1, 50) <= 0)
         continue;
       char buffer[256];
       closed = ::recv(fd, buffer, sizeof buffer, 0) <= 0;
@@ -232,12 +227,12 @@ TScriptedPeer &TScriptedPeer::AcceptNextClient() {
   FSteps.push_back([this] {
     CloseFd(FClientFd);
     FPending.clear();
-    pollfd p{FListenFd, POLLIN, 0};
-    if (::poll(&p, 1, kStepTimeoutMs) <= 0) {
+    pollfd p = sockets::Watch(FListenFd, POLLIN);
+    if (sockets::Poll(&p, 1, kStepTimeoutMs) <= 0) {
       Fail("the client did not connect again");
       return false;
     }
-    FClientFd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    FClientFd = sockets::Accept(FListenFd);
     return FClientFd >= 0;
   });
   return *this;
@@ -300,7 +295,7 @@ TScriptedPeer &TScriptedPeer::Close() {
 TScriptedPeer &TScriptedPeer::Reset() {
   FSteps.push_back([this] {
     const linger abort{1, 0};
-    ::setsockopt(FClientFd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    sockets::SetOption(FClientFd, SOL_SOCKET, SO_LINGER, abort);
     CloseFd(FClientFd);
     return false;
   });
@@ -324,12 +319,12 @@ void TScriptedPeer::Start() {
 }
 
 void TScriptedPeer::Run() {
-  pollfd p{FListenFd, POLLIN, 0};
-  if (::poll(&p, 1, kStepTimeoutMs) <= 0) {
+  pollfd p = sockets::Watch(FListenFd, POLLIN);
+  if (sockets::Poll(&p, 1, kStepTimeoutMs) <= 0) {
     Fail("no client connected");
     return;
   }
-  FClientFd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  FClientFd = sockets::Accept(FListenFd);
   for (const auto &step : FSteps) {
     if (FStop || !step())
       return;
@@ -373,8 +368,8 @@ bool TScriptedPeer::ReadLine(std::string &line, int timeoutMs) {
     }
     if (FStop || FClientFd < 0 || std::chrono::steady_clock::now() >= deadline)
       return false;
-    pollfd p{FClientFd, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0)
+    pollfd p = sockets::Watch(FClientFd, POLLIN);
+    if (sockets::Poll(&p, 1, 50) <= 0)
       continue;
     char buffer[4096];
     const ssize_t n = ::recv(FClientFd, buffer, sizeof buffer, 0);
@@ -407,7 +402,7 @@ int TScriptedPeer::ConnectToClientPort(const std::string &sourceIp) {
     Fail("no usable PORT address: " + FLastPort);
     return -1;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = sockets::Socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd >= 0 && !sourceIp.empty()) {
     sockaddr_in source{};
     source.sin_family = AF_INET;

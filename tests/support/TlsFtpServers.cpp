@@ -1,7 +1,8 @@
 #include "TlsFtpServers.h"
 
+#include "SocketCompat.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -10,17 +11,16 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
+#endif
 
 namespace vantari::test {
 
@@ -206,6 +206,7 @@ int CountLines(const std::string &text, const std::string &needle) {
 
 } // namespace
 
+#ifndef _WIN32
 int RunCommand(const std::vector<std::string> &argv, const std::string &logFile) {
   std::vector<char *> args;
   for (const std::string &arg : argv)
@@ -227,6 +228,8 @@ int RunCommand(const std::vector<std::string> &argv, const std::string &logFile)
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
+
+#endif
 
 TTestCertificate TTestCertificate::SelfSigned(const std::string &folder, const std::string &name) {
   TTestCertificate result{folder + "/" + name + ".crt", folder + "/" + name + ".key", {}};
@@ -286,16 +289,19 @@ TTestCertificate TTestCertificate::SignedByTestRoot(const std::string &folder,
   return result;
 }
 
-TTempFolder::TTempFolder() {
-  std::string pattern = "/tmp/vantari-tls-XXXXXX";
-  if (!::mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-  FPath = pattern;
-}
+TTempFolder::TTempFolder() : FPath(MakeTempFolder("/tmp/vantari-tls-")) {}
 
 TTempFolder::~TTempFolder() {
   std::error_code ignored;
   fs::remove_all(FPath, ignored);
+}
+
+#ifndef _WIN32
+std::string MakeTempFolder(const std::string &prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  if (!::mkdtemp(pattern.data()))
+    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+  return pattern;
 }
 
 void TServerProcess::Start(const std::vector<std::string> &argv, const std::string &logFile) {
@@ -348,8 +354,10 @@ void TServerProcess::Stop() {
   FPid = -1;
 }
 
+#endif
+
 int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = sockets::Socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -358,7 +366,7 @@ int FreeLoopbackPort() {
   if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
       ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
     port = ntohs(address.sin_port);
-  ::close(fd);
+  sockets::Close(fd);
   if (port == 0)
     throw std::runtime_error("no free port on 127.0.0.1");
   return port;
@@ -367,13 +375,13 @@ int FreeLoopbackPort() {
 bool WaitForListener(int port, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = sockets::Socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
     const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
+    sockets::Close(fd);
     if (up)
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -465,11 +473,14 @@ std::string TPyTlsFtpServer::ServerLog() const {
   return ReadAll(FRoot.Path() + "/server.log");
 }
 
+#ifndef _WIN32
 std::string TVsftpdServer::SkipReason() {
   if (::geteuid() != 0)
     return "vsftpd runs only as root (it changes to the ftp user and chroots)";
   return {}; // as root it must run: the build packages bring it and its user ftp
 }
+
+#endif
 
 TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &keyFile) {
   const std::string root = FRoot.Path();

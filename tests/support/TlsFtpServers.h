@@ -45,11 +45,11 @@ public:
   // Runs argv under a small shell guard; standard output and error go to logFile.
   void Start(const std::vector<std::string> &argv, const std::string &logFile);
   void Stop();
-  bool Running() const { return FPid > 0; }
+  bool Running() const { return FLifeline >= 0; }
 
 private:
-  pid_t FPid = -1;
-  int FLifeline = -1;
+  pid_t FPid = -1;    // POSIX: the guard's process group
+  int FLifeline = -1; // POSIX: a pipe's write end; Windows: a loopback socket to the guard
 };
 
 struct TTlsFtpServerOptions {
@@ -146,6 +146,9 @@ private:
   int FPort = 0;
 };
 
+// A new folder named prefix and a random suffix (prefix "/tmp/..." is Linux's /tmp under Wine too,
+// whose current drive is the root folder's).
+std::string MakeTempFolder(const std::string &prefix);
 // A port on 127.0.0.1 free at the time of the call.
 int FreeLoopbackPort();
 // Waits up to timeoutMs for 127.0.0.1:port to accept a connection.
