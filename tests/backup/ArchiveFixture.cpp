@@ -25,6 +25,10 @@ ArchiveTest::~ArchiveTest() {
   std::filesystem::remove_all(Dir);
 }
 
+std::string ArchiveTest::Shown(const std::string &name) const {
+  return std::filesystem::path(Path(name)).make_preferred().string();
+}
+
 void ArchiveTest::Write(const std::string &name, const std::string &bytes) const {
   const std::filesystem::path path(Path(name));
   std::filesystem::create_directories(path.parent_path());

@@ -18,6 +18,8 @@ protected:
   ~ArchiveTest() override;
 
   std::string Path(const std::string &name) const { return Dir + "/" + name; }
+  // Path(name) with the system's own separators, as the engine reports a listed file.
+  std::string Shown(const std::string &name) const;
   void Write(const std::string &name, const std::string &bytes) const;
   std::string Read(const std::string &path) const;
   static std::string Random(size_t count, unsigned seed);
