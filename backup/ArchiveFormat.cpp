@@ -9,7 +9,13 @@
 namespace vantari::archive {
 
 std::string MemberName(const std::string &localPath) {
+#ifdef _WIN32
+  // A Windows path names its drive itself.
+  const bool hasDrive = localPath.size() >= 2 && localPath[1] == ':';
+  std::string name = hasDrive ? localPath : "z:" + localPath;
+#else
   std::string name = "z:" + localPath;
+#endif
   std::replace(name.begin(), name.end(), '/', '\\');
   return Utf8ToCp949(name);
 }

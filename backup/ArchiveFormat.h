@@ -14,8 +14,9 @@ constexpr size_t kNextDiskLength = 9;
 constexpr const char *kFileList = "FILE:LIST"; // the file-ID list member
 constexpr const char *kStreamPath = ":STREAM";
 
-// Member name of a local file: "z:" and the absolute path with '\' separators, case
-// kept, in CP949 (Linux names are case-sensitive; z: is the drive Wine maps to '/').
+// Member name of a local file: the absolute path with '\' separators, case kept, in CP949.
+// A POSIX path gets "z:" before it (Linux names are case-sensitive; z: is the drive Wine maps
+// to '/'); a Windows path keeps its own drive.
 std::string MemberName(const std::string &localPath);
 // The three digits of volume n: the last three characters of "00" + n.
 std::string VolumeDigits(unsigned volume);

@@ -20,6 +20,14 @@ using namespace archive;
 
 namespace {
 
+// A listed file as its user knows it: on Windows, with the system's backslash separators.
+std::string ShownPath(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
+}
+
 std::string Trim(const std::string &text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos)
@@ -213,7 +221,7 @@ void TBackupFile::AddMaskFiles(const std::string &mask, const std::string &archi
     if (FBackupMode == bmIncremental && !(entry.Attr & faArchive))
       continue;
     FListed.insert(path);
-    FFileList.push_back(path);
+    FFileList.push_back(ShownPath(path));
   }
 }
 

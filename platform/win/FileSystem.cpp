@@ -47,8 +47,19 @@ bool FileTimeOf(int32_t fileDate, FILETIME &utc) {
   local.wMinute = static_cast<WORD>((bits >> 5) & 0x3F);
   local.wSecond = static_cast<WORD>((bits & 0x1F) * 2);
   SYSTEMTIME universal{};
-  return ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) &&
-         ::SystemTimeToFileTime(&universal, &utc);
+  if (::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) &&
+      ::SystemTimeToFileTime(&universal, &utc))
+    return true;
+  // Windows refuses fields out of range (a damaged archive, e.g. hour 25); they are
+  // normalised as everywhere else, so such a member is restored, not failed.
+  const time_t t = FileDateToDateTime(fileDate);
+  if (t == -1)
+    return false;
+  constexpr uint64_t kEpochTo1601 = 11644473600ull; // seconds from 1601-01-01 to 1970-01-01
+  const uint64_t ticks = (static_cast<uint64_t>(t) + kEpochTo1601) * 10000000ull;
+  utc.dwLowDateTime = static_cast<DWORD>(ticks);
+  utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return true;
 }
 
 bool SetAttribute(const std::string &path, DWORD bit, bool on) {

@@ -8,6 +8,10 @@
 #include <sstream>
 #include <zlib.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vantari::test {
 
 ArchiveTest::ArchiveTest() {
@@ -23,6 +27,19 @@ ArchiveTest::ArchiveTest() {
 
 ArchiveTest::~ArchiveTest() {
   std::filesystem::remove_all(Dir);
+}
+
+bool ArchiveTest::ArchiveFlagsKept() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
+#else
+  return true;
+#endif
+}
+
+std::string ArchiveTest::Shown(const std::string &name) const {
+  return std::filesystem::path(Path(name)).make_preferred().string();
 }
 
 void ArchiveTest::Write(const std::string &name, const std::string &bytes) const {

@@ -18,9 +18,14 @@ protected:
   ~ArchiveTest() override;
 
   std::string Path(const std::string &name) const { return Dir + "/" + name; }
+  // Path(name) with the system's own separators, as the engine reports a listed file.
+  std::string Shown(const std::string &name) const;
   void Write(const std::string &name, const std::string &bytes) const;
   std::string Read(const std::string &path) const;
   static std::string Random(size_t count, unsigned seed);
+  // False under Wine: it derives the archive attribute from the file's type, so every file
+  // carries it there and a cleared flag cannot be seen.
+  static bool ArchiveFlagsKept();
   // Backs up masks into a :STREAM archive and returns its bytes.
   std::string PackToBytes(TBackupFile &engine, const std::vector<std::string> &masks);
   // Restores archive bytes through :STREAM into folder; false on failure, exceptions pass.

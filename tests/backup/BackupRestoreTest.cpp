@@ -52,7 +52,9 @@ TEST_F(BackupRestore, RoundTripsNestedFilesAtEveryLevel) {
     EXPECT_EQ(engine.FilesProcessed(), 6);
     EXPECT_EQ(engine.BytesProcessed(), engine.TotalSize());
     for (const auto &[name, content] : files) {
-      const std::string restored = out + Path(name);
+      // The full path below its root (and drive) goes under the destination.
+      const std::string restored =
+          out + "/" + std::filesystem::path(Path(name)).relative_path().string();
       EXPECT_EQ(Read(restored), content) << name;
       EXPECT_EQ(FileGetDate(restored), FileGetDate(Path(name)));
     }

@@ -31,7 +31,7 @@ protected:
     std::error_code ignored;
     for (auto it = fs::recursive_directory_iterator(folder, ignored);
          it != fs::recursive_directory_iterator(); ++it)
-      found.push_back(it->path().lexically_relative(folder).string());
+      found.push_back(it->path().lexically_relative(folder).generic_string());
     std::sort(found.begin(), found.end());
     return found;
   }

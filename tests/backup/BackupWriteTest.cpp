@@ -103,7 +103,12 @@ TEST_F(BackupWrite, WritesTheWorkedExample) {
                              .I32(0)
                              .Bytes;
   EXPECT_EQ(archive, expected);
+  // The Windows path names its own drive; a POSIX path is given the drive Wine maps to '/'.
+#ifdef _WIN32
+  EXPECT_EQ(name, Shown("a.txt"));
+#else
   EXPECT_EQ(name.substr(0, 3), "z:\\");
+#endif
   if (std::strcmp(TBlockDeflater::LibraryName(), "zlib") == 0) {
     EXPECT_EQ(blocks[0].Data, Bytes("\x78\x01\x4b\x4c\x4a\x06\x00\x02\x4d\x01\x27", 11));
   }
@@ -203,6 +208,8 @@ TEST_F(BackupWrite, IncrementalPacksOnlyFilesChangedSinceTheirFlagWasCleared) {
   Write("d/two", "2");
   ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("1.bck")));
   EXPECT_EQ(MemberNames(Path("1.bck")).size(), 2u);
+  if (!ArchiveFlagsKept())
+    return;
   ASSERT_TRUE(engine.Backup({Path("d/*")}, Path("2.bck")));
   EXPECT_TRUE(MemberNames(Path("2.bck")).empty());
   Write("d/two", "changed");
@@ -258,7 +265,7 @@ TEST_F(BackupWrite, ProgressRunsFromZeroToHundredRoundingTiesToEven) {
     seen.emplace_back(file, percent);
   };
   PackToBytes(engine, {Path("p/*")});
-  const decltype(seen) expected = {{"", 0}, {Path("p/1"), 0}, {Path("p/2"), 100}, {"", 100}};
+  const decltype(seen) expected = {{"", 0}, {Shown("p/1"), 0}, {Shown("p/2"), 100}, {"", 100}};
   EXPECT_EQ(seen, expected); // 100 * 1 / 200 = 0.5 rounds to 0
   EXPECT_GE(Host.MessagePumps, 2);
 }
@@ -271,9 +278,9 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   TBackupFile engine;
   engine.SetSetArchiveFlag(true);
   engine.OnProgress = [&](TBackupFile &e, const std::string &file, TPercentage, bool &) {
-    if (file == Path("s/1"))
+    if (file == Shown("s/1"))
       std::filesystem::resize_file(file, 16384);
-    if (file == Path("s/2"))
+    if (file == Shown("s/2"))
       std::ofstream(file, std::ios::app) << Bytes(50000, 'h');
     (void)e;
   };
@@ -293,7 +300,9 @@ TEST_F(BackupWrite, SourceThatShrinksOrGrowsWhilePackedEndsItsMemberCleanly) {
   EXPECT_TRUE(FileHasArchiveAttr(Path("s/1")));
   // Only the file packed whole loses its flag; the grown one goes into the next run.
   EXPECT_TRUE(FileHasArchiveAttr(Path("s/2")));
-  EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));
+  if (ArchiveFlagsKept()) {
+    EXPECT_FALSE(FileHasArchiveAttr(Path("s/3")));
+  }
 }
 
 TEST_F(BackupWrite, SplitsIntoVolumesBelowMaxSize) {
