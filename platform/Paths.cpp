@@ -54,4 +54,8 @@ std::string ConfigFolder() {
   return folder;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char **argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 } // namespace vantari

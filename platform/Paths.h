@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -18,5 +19,9 @@ std::string HomeFolder();
 // ending in '/'. Created (mode 0700, with its parents) when missing; a failed creation is not
 // reported here: the first write into it fails instead.
 std::string ConfigFolder();
+
+// The program's arguments after its name, as UTF-8: on Windows from the wide command line,
+// since argv there is in the ANSI code page.
+std::vector<std::string> CommandLineArguments(int argc, char **argv);
 
 } // namespace vantari

@@ -1,12 +1,11 @@
 #include "TerminalHostUI.h"
+#include "Paths.h"
 
 #include <cctype>
 #include <cstdio>
 #include <iostream>
 #ifdef _WIN32
 #include <windows.h>
-
-#include <shellapi.h> // after windows.h, which it needs
 #else
 #include <unistd.h>
 #endif
@@ -32,21 +31,6 @@ bool TTerminalHostUI::OutputIsTerminal() {
   return IsConsole(STD_ERROR_HANDLE);
 }
 
-std::vector<std::string> TTerminalHostUI::Arguments(int argc, char **argv) {
-  int count = 0;
-  LPWSTR *wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (wide == nullptr)
-    return std::vector<std::string>(argv + 1, argv + argc);
-  std::vector<std::string> arguments;
-  for (int i = 1; i < count; ++i) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string text(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
-    arguments.push_back(std::move(text));
-  }
-  ::LocalFree(wide);
-  return arguments;
-}
 #else
 TTerminalHostUI::TTerminalHostUI(std::string program) : FProgram(std::move(program)) {}
 
@@ -57,10 +41,11 @@ bool TTerminalHostUI::OutputIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::vector<std::string> TTerminalHostUI::Arguments(int argc, char **argv) {
-  return std::vector<std::string>(argv + 1, argv + argc);
-}
 #endif
+
+std::vector<std::string> TTerminalHostUI::Arguments(int argc, char **argv) {
+  return CommandLineArguments(argc, argv);
+}
 
 void TTerminalHostUI::ShowEngineError(const std::string &text) {
   EndProgress();

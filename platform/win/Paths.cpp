@@ -2,6 +2,8 @@
 
 #include "WinText.h"
 
+#include <shellapi.h>
+
 namespace vantari {
 
 namespace {
@@ -64,6 +66,18 @@ std::string ConfigFolder() {
   const std::string old = ProgramFolder() + "FtpHost.ini";
   ::CopyFileW(WidePath(old).c_str(), WidePath(folder + "FtpHost.ini").c_str(), TRUE);
   return folder;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char **argv) {
+  int count = 0;
+  LPWSTR *wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr)
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i)
+    arguments.push_back(win::Narrow(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
 }
 
 } // namespace vantari

@@ -1,4 +1,5 @@
 #include "CliHostUI.h"
+#include "Paths.h"
 
 #include "Workflow.h"
 
@@ -8,7 +9,6 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include <shellapi.h> // after windows.h, which it needs
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,21 +74,6 @@ bool TCliHostUI::ErrorIsJournal() {
   return false;
 }
 
-std::vector<std::string> TCliHostUI::Arguments(int argc, char **argv) {
-  int count = 0;
-  LPWSTR *wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (wide == nullptr)
-    return std::vector<std::string>(argv + 1, argv + argc);
-  std::vector<std::string> arguments;
-  for (int i = 1; i < count; ++i) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string text(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
-    arguments.push_back(std::move(text));
-  }
-  ::LocalFree(wide);
-  return arguments;
-}
 #else
 bool TCliHostUI::InputIsTerminal() {
   return ::isatty(STDIN_FILENO) == 1;
@@ -96,10 +81,6 @@ bool TCliHostUI::InputIsTerminal() {
 
 bool TCliHostUI::ErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
-}
-
-std::vector<std::string> TCliHostUI::Arguments(int argc, char **argv) {
-  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 bool TCliHostUI::ErrorIsJournal() {
@@ -113,6 +94,10 @@ bool TCliHostUI::ErrorIsJournal() {
   return device == st.st_dev && inode == st.st_ino;
 }
 #endif
+
+std::vector<std::string> TCliHostUI::Arguments(int argc, char **argv) {
+  return CommandLineArguments(argc, argv);
+}
 
 void TCliHostUI::Line(const std::string &text, bool failure) {
   EndProgress();
