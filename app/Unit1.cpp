@@ -20,39 +20,6 @@ static void InitWindowResources() {
 
 namespace vantari {
 
-namespace {
-
-void PlaceRule(QFrame &shape, const char *name, QRect geometry) {
-  shape.setObjectName(QString::fromLatin1(name));
-  shape.setGeometry(geometry);
-  SetBackground(shape, Qt::black);
-}
-
-void PlacePanel(QFrame &panel, const char *name, QRect geometry, const QColor &colour) {
-  panel.setObjectName(QString::fromLatin1(name));
-  panel.setGeometry(geometry);
-  panel.setFrameStyle(QFrame::NoFrame);
-  SetBackground(panel, colour);
-}
-
-void PlaceButton(QToolButton &button, const char *name, QRect geometry, const QString &caption,
-                 const QString &hint) {
-  button.setObjectName(QString::fromLatin1(name));
-  button.setGeometry(geometry);
-  button.setText(caption);
-  button.setToolTip(hint);
-  button.setCursor(Qt::PointingHandCursor);
-  button.setFocusPolicy(Qt::NoFocus);
-  button.setAutoRaise(false);
-}
-
-void PlaceEdit(QLineEdit &edit, const char *name, QRect geometry) {
-  edit.setObjectName(QString::fromLatin1(name));
-  edit.setGeometry(geometry);
-}
-
-} // namespace
-
 // One workflow at a time: while it runs the buttons start nothing and the ID and password
 // stay as they were read.
 class TForm1::TWorkflowRun {
@@ -192,24 +159,22 @@ void TForm1::FormCreate() {
   // An FtpHost.ini that cannot be read (a link, a folder, no permission) does not stop the
   // start: the window starts as on a first start and says what is wrong once it is complete.
   std::exception_ptr unreadable;
-  std::string userID = "HOSTID";
   try {
-    userID = FWorkflow->Settings().ReadSetting("HOSTID");
+    UserIDEdit.setText(QString::fromStdString(FWorkflow->Settings().ReadSetting("HOSTID")));
   } catch (const Exception &) {
     unreadable = std::current_exception();
+    UserIDEdit.setText(QStringLiteral("HOSTID"));
   }
-  UserIDEdit.setText(QString::fromStdString(userID));
   PasswordEdit.clear();
   ProgressBar.setParent(&StatusBar);
   ProgressBar.setGeometry(2, 3, 100, 18);
   ProgressBar.show();
   FWorkflow->Settings().ReadDataFolder();
   // A backup that nobody made for a week is worth a word until the next workflow.
-  const auto lastUpload = FWorkflow->SyncState().LastUpload(UserIDEdit.text().toStdString());
-  const std::time_t now = std::time(nullptr);
-  if (lastUpload && now - *lastUpload > 7 * 24 * 60 * 60)
-    SetStatus(
-        QStringLiteral("마지막 백업: %1일 전").arg(TSyncState::DaysBetween(*lastUpload, now)));
+  const std::string notice =
+      FWorkflow->SyncState().BackupAgeNotice(UserIDEdit.text().toStdString(), std::time(nullptr));
+  if (!notice.empty())
+    SetStatus(QString::fromStdString(notice));
   if (unreadable)
     std::rethrow_exception(unreadable);
 }

@@ -1,8 +1,11 @@
 #include "WindowLook.h"
 
 #include <QFontInfo>
+#include <QFrame>
+#include <QLineEdit>
 #include <QPalette>
 #include <QScreen>
+#include <QToolButton>
 #include <QWidget>
 
 namespace vantari {
@@ -38,6 +41,35 @@ void SetBackground(QWidget &widget, const QColor &colour) {
 void CentreOnScreen(QWidget &window) {
   if (QScreen *screen = window.screen())
     window.move(screen->availableGeometry().center() - window.rect().center());
+}
+
+void PlaceRule(QFrame &shape, const char *name, QRect geometry) {
+  shape.setObjectName(QString::fromLatin1(name));
+  shape.setGeometry(geometry);
+  SetBackground(shape, Qt::black);
+}
+
+void PlacePanel(QFrame &panel, const char *name, QRect geometry, const QColor &colour) {
+  panel.setObjectName(QString::fromLatin1(name));
+  panel.setGeometry(geometry);
+  panel.setFrameStyle(QFrame::NoFrame);
+  SetBackground(panel, colour);
+}
+
+void PlaceButton(QToolButton &button, const char *name, QRect geometry, const QString &caption,
+                 const QString &hint) {
+  button.setObjectName(QString::fromLatin1(name));
+  button.setGeometry(geometry);
+  button.setText(caption);
+  button.setToolTip(hint);
+  button.setCursor(Qt::PointingHandCursor);
+  button.setFocusPolicy(Qt::NoFocus);
+  button.setAutoRaise(false);
+}
+
+void PlaceEdit(QLineEdit &edit, const char *name, QRect geometry) {
+  edit.setObjectName(QString::fromLatin1(name));
+  edit.setGeometry(geometry);
 }
 
 } // namespace vantari

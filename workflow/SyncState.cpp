@@ -119,4 +119,11 @@ int TSyncState::DaysBetween(std::time_t then, std::time_t now) {
   return now > then ? static_cast<int>((now - then) / 86400) : 0;
 }
 
+std::string TSyncState::BackupAgeNotice(const std::string &userID, std::time_t now) const {
+  const auto lastUpload = LastUpload(userID);
+  if (!lastUpload || now - *lastUpload <= 7 * 24 * 60 * 60)
+    return {};
+  return "마지막 백업: " + std::to_string(DaysBetween(*lastUpload, now)) + "일 전";
+}
+
 } // namespace vantari

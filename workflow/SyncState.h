@@ -53,6 +53,9 @@ public:
 
   // Whole days from then to now (never negative).
   static int DaysBetween(std::time_t then, std::time_t now);
+  // "마지막 백업: N일 전" when the user's last upload is more than a week before now, for the
+  // window's status bar until the next workflow; empty otherwise.
+  std::string BackupAgeNotice(const std::string &userID, std::time_t now) const;
 
 private:
   std::string Read(const std::string &section, const std::string &key) const;
