@@ -37,8 +37,7 @@ void WriteSettingsFile(const std::string &path, const std::string &content, unsi
   // link or a device in its place is not the program's file.
   const int attr = IsSymbolicLink(path) ? faSysFile : FileGetAttr(path);
   const bool replaceable =
-      attr == -1 ||
-      ((attr & (faDirectory | faSysFile | faReadOnly)) == 0 && IsWritableFile(path));
+      attr == -1 || ((attr & (faDirectory | faSysFile | faReadOnly)) == 0 && IsWritableFile(path));
   if (!replaceable || !ReplaceFileDurably(path, content, mode))
     throw Exception(Format("Unable to write to %s", path.c_str()));
 }

@@ -1,9 +1,9 @@
 // Both workflows end to end: a real FTP server on loopback, pings to 127.0.0.1, a data
 // folder in a temporary home, and every box answered by the recorder.
+#include "Workflow.h"
 #include "Application.h"
 #include "FileSystem.h"
 #include "NetNamespace.h"
-#include "Workflow.h"
 #include "WorkflowFixture.h"
 
 #include <QAction>
