@@ -107,8 +107,12 @@ int StartGuarded(const std::string &mode, const std::vector<std::string> &argv,
     sockets::Close(listener);
     throw std::runtime_error("cannot start " + argv.front());
   }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  // For a Linux program Wine gives no process handle and leaves a stale value in the thread's
+  // field, often the handle of the listener above: closing it would close the listener.
+  if (process.hProcess != nullptr) {
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
   pollfd wait = sockets::Watch(listener, POLLRDNORM);
   const int fd = sockets::Poll(&wait, 1, kStartTimeoutMs) > 0 ? sockets::Accept(listener) : -1;
   sockets::Close(listener);
