@@ -1,220 +1,39 @@
-// The download as a transaction, driven through the workflow layer without a window: a real
-// FTP server on loopback, real files, processes killed at every step, a full disk, a table
-// held open by another process.
-#include "AppTestEnvironment.h"
-#include "BackupFile.h"
-#include "FileSystem.h"
-#include "FilesInUse.h"
-#include "FtpServer.h"
-#include "HostUIRecorder.h"
-#include "RestoreJournal.h"
-#include "RestoreTransaction.h"
-#include "Workflow.h"
+// The download as a transaction: what behaves the same on Linux and Windows.
+#include "RestoreFixture.h"
 
-#include <cerrno>
+#include "FileSystem.h"
+
+#include <algorithm>
+#include <cctype>
 #include <chrono>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <functional>
-#include <gtest/gtest.h>
-#include <linux/fuse.h>
-#include <map>
-#include <poll.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace vantari::test {
 namespace {
 
-namespace fs = std::filesystem;
-using TContents = std::map<std::string, std::string>;
-
-const std::string AllDone = "모든 작업을 정상적으로 완료하였습니다.";
-const std::string RestoreFailed = "복원에 실패하였습니다.";
 const std::string NoTables = "받은 백업파일에 회계 자료가 없어 복원하지 않았습니다.";
 const std::string LocalNewer = "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
                                "그래도 서버의 자료로 바꾸시겠습니까?";
-const std::string InUse = "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
-                          "프로그램을 종료한 뒤 다시 시도하십시오.";
 const std::string NothingToUndo = "되돌릴 이전 자료가 없습니다.";
-const std::string OtherInstance =
-    "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
 
-constexpr time_t Year2020 = 1577872800; // 2020-01-01, long before any test runs
-constexpr time_t Year2024 = 1704103200;
-constexpr time_t Year2044 = 2348388000; // past the top of a signed 32-bit MS-DOS date
-
-std::string Text(size_t bytes, const std::string &seed) {
-  std::string text;
-  while (text.size() < bytes)
-    text += seed + " " + std::to_string(text.size()) + "\n";
-  return text.substr(0, bytes);
+// A path with one separator throughout (Windows takes both).
+std::string Slashed(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
 }
 
-std::string Noise(size_t bytes) {
-  std::string out(bytes, '\0');
-  uint32_t state = 99;
-  for (char &byte : out) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
+#ifdef _WIN32
+TContents Folded(const TContents &contents) {
+  TContents folded;
+  for (const auto &[name, bytes] : contents) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    folded[lower] = bytes;
   }
-  return out;
+  return folded;
 }
-
-TContents Contents(const fs::path &folder) {
-  TContents contents;
-  for (const auto &entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file())
-      contents[entry.path().filename().string()] = ReadFile(entry.path());
-  return contents;
-}
-
-void WriteFiles(const fs::path &folder, const TContents &files, time_t date) {
-  fs::create_directories(folder);
-  for (const auto &[name, bytes] : files) {
-    WriteFile(folder / name, bytes);
-    const struct timespec times[2] = {{date, 0}, {date, 0}};
-    utimensat(AT_FDCWD, (folder / name).c_str(), times, 0);
-  }
-}
-
-// A child that writes nothing to the test's output: a child stuck in a file system request
-// must not keep CTest's output pipe open after the test has ended.
-pid_t ForkQuiet() {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-  }
-  return pid;
-}
-
-// Reaps child, waiting at most about seconds; false when it is still there.
-bool Reap(pid_t child, int seconds, int *status = nullptr) {
-  for (int waited = 0; waited < seconds * 20; ++waited) {
-    if (waitpid(child, status, WNOHANG) == child)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-// Another program (not this one) that keeps a file open until it is dropped. Raises, and so
-// ends the test, when the file could not be opened within 10 s.
-class TFileHolder {
-public:
-  explicit TFileHolder(const fs::path &file) {
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    FPid = ForkQuiet();
-    if (FPid == 0) {
-      dup2(ready[1], STDOUT_FILENO);
-      execl("/bin/sh", "sh", "-c", "exec 3<\"$0\" && echo y && exec sleep 600", file.c_str(),
-            static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(ready[1]);
-    pollfd answer{ready[0], POLLIN, 0};
-    char opened = 'n';
-    if (poll(&answer, 1, 10000) == 1)
-      (void)!read(ready[0], &opened, 1);
-    close(ready[0]);
-    if (opened != 'y') {
-      Stop();
-      throw std::runtime_error("the holder could not open " + file.string());
-    }
-  }
-  ~TFileHolder() { Stop(); }
-  TFileHolder(const TFileHolder &) = delete;
-  TFileHolder &operator=(const TFileHolder &) = delete;
-
-private:
-  void Stop() {
-    if (FPid > 0) {
-      kill(FPid, SIGKILL);
-      Reap(FPid, 10);
-    }
-    FPid = -1;
-  }
-  pid_t FPid = -1;
-};
-
-class RestoreTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DataFolder = Home.Root() / "data";
-    Old = {{"AssemblyItem.DB", Text(5000, "old assembly")},
-           {"Sale.DB", Text(70000, "old sale")},
-           {"TaxBill", "old tax bill"},
-           {"notes.txt", "not a table, but a plain file of the folder"},
-           {"ZipCode.DB", "old zip codes"}};
-    New = {{"AssemblyItem.DB", Text(6000, "new assembly")},
-           {"Item.dat", Text(90000, "new item")},
-           {"Sale.DB", Text(80000, "new sale")},
-           {"TaxBill", "new tax bill"},
-           {"UserInfo.DB", "new user"}};
-    WriteFiles(DataFolder, Old, Year2020);
-    Home.SetDataFolder(DataFolder);
-    Server = std::make_unique<TFtpServer>();
-    Config.FtpHost = Server->Host();
-    Config.FtpPort = Server->Port();
-    Config.PingTarget = "127.0.0.1";
-    Config.SecondArchive = (Home.Root() / "zipcode.bck").string();
-    WriteFile(Config.SecondArchive, Archive({{"ZipCode.DB", "zip codes"}}, Year2024));
-    After = New;
-    After["ZipCode.DB"] = "zip codes";
-  }
-
-  TWorkflow &Workflow() {
-    if (!FWorkflow) {
-      FWorkflow = std::make_unique<TWorkflow>(Config);
-      FWorkflow->Settings().ReadDataFolder();
-      FWorkflow->SetLogin(Server->User(), Server->Password());
-    }
-    return *FWorkflow;
-  }
-
-  // An archive of files dated date, made the way an upload makes one.
-  std::string Archive(const TContents &files, time_t date) {
-    const fs::path folder = Home.Root() / ("other-" + std::to_string(++FArchives));
-    WriteFiles(folder, files, date);
-    const fs::path archive = folder.string() + ".bck";
-    TBackupFile engine;
-    engine.SetBackupTitle("2024-01-01 10:00");
-    EXPECT_TRUE(engine.Backup({folder.string() + "/*.*"}, archive.string()));
-    return ReadFile(archive);
-  }
-
-  fs::path BackupFolder() const { return DataFolder / "Backup"; }
-  fs::path LocalArchive() const { return BackupFolder() / "vantari.bck"; }
-  std::vector<std::string> Snapshots() const {
-    return TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Snapshots();
-  }
-  // Nothing of a transaction is left over.
-  void ExpectNoLeftovers() const {
-    EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));
-    EXPECT_FALSE(fs::exists(BackupFolder() / "restore.journal"));
-    EXPECT_FALSE(fs::exists(BackupFolder() / "vantari.bck.part"));
-  }
-
-  TUserHome Home;
-  fs::path DataFolder;
-  std::unique_ptr<TFtpServer> Server;
-  TWorkflowConfig Config;
-  THostUIRecorder Recorder;
-  TContents Old, New, After;
-
-private:
-  std::unique_ptr<TWorkflow> FWorkflow;
-  int FArchives = 0;
-};
+#endif
 
 TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
@@ -239,27 +58,6 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   ASSERT_EQ(Snapshots().size(), 1u) << "the restored snapshot is used up";
   EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), After) << "the undone data is kept";
   ExpectNoLeftovers();
-}
-
-// Links in the data folder (a table kept on another drive, a link whose target is gone) come
-// back from an undo as the links they were.
-TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
-  WriteFiles(Home.Root() / "shared", {{"Price.DB", "prices kept on another drive"}}, Year2020);
-  fs::create_symlink(Home.Root() / "shared" / "Price.DB", DataFolder / "Price.DB");
-  fs::create_symlink(Home.Root() / "gone" / "Quote.DB", DataFolder / "Quote.DB");
-  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
-  Recorder.YesNoAnswers = {true}; // the archive lacks Price and Quote
-  ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
-  ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
-
-  ASSERT_TRUE(Workflow().UndoDownload());
-  Old["Price.DB"] = "prices kept on another drive";
-  EXPECT_EQ(Contents(DataFolder), Old);
-  ASSERT_TRUE(fs::is_symlink(DataFolder / "Price.DB"));
-  EXPECT_EQ(fs::read_symlink(DataFolder / "Price.DB"), Home.Root() / "shared" / "Price.DB");
-  ASSERT_TRUE(fs::is_symlink(DataFolder / "Quote.DB"));
-  EXPECT_EQ(fs::read_symlink(DataFolder / "Quote.DB"), Home.Root() / "gone" / "Quote.DB");
-  EXPECT_EQ(ReadFile(Home.Root() / "shared" / "Price.DB"), "prices kept on another drive");
 }
 
 TEST_F(RestoreTest, UndoWithoutASnapshotChangesNothing) {
@@ -368,10 +166,16 @@ TEST_F(RestoreTest, ArchiveLackingTablesAsksFirstAndKeepsTheTablesNames) {
   Recorder.Shown.clear();
   Recorder.YesNoAnswers = {true};
   ASSERT_TRUE(Workflow().Download());
-  EXPECT_EQ(
-      Contents(DataFolder),
-      (TContents{{"Sale.DB", "new sale"}, {"item.db", "new item"}, {"ZipCode.DB", "zip codes"}}))
+  const TContents restored{
+      {"Sale.DB", "new sale"}, {"item.db", "new item"}, {"ZipCode.DB", "zip codes"}};
+#ifdef _WIN32
+  // Wine renames no file to its own name in another case (NTFS does): the names' case is
+  // not seen here.
+  EXPECT_EQ(Folded(Contents(DataFolder)), Folded(restored));
+#else
+  EXPECT_EQ(Contents(DataFolder), restored)
       << "a table already there keeps its name; a new one comes as the archive names it";
+#endif
   ASSERT_EQ(Snapshots().size(), 1u);
   EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
 }
@@ -386,15 +190,10 @@ TEST_F(RestoreTest, JournalThatProvesNothingLeavesDataAndArchiveAlone) {
     std::string Journal;
     std::function<void()> Arrange;
   };
-  const TCase cases[] = {
+  std::vector<TCase> cases = {
       {"install without a snapshot", "step=install\nsnapshot=\nconsumed=\n",
        [&] {
          WriteFiles(BackupFolder() / "staging", {{"Item.dat", "staged"}}, Year2024);
-       }},
-      {"snapshot that is a link", "step=snapshot\nsnapshot=before-download-20240101-100000\n",
-       [&] {
-         WriteFiles(outside, {{"Price.DB", "another folder's prices"}}, Year2020);
-         fs::create_symlink(outside, kept);
        }},
       {"archive as the consumed snapshot",
        "step=committed\nsnapshot=before-download-20240101-100000\nconsumed=vantari.bck\n",
@@ -402,6 +201,13 @@ TEST_F(RestoreTest, JournalThatProvesNothingLeavesDataAndArchiveAlone) {
          WriteFiles(kept, {{"Sale.DB", "kept sale"}}, Year2020);
        }},
   };
+#ifndef _WIN32 // Wine shows a Linux link as a plain folder
+  cases.push_back(
+      {"snapshot that is a link", "step=snapshot\nsnapshot=before-download-20240101-100000\n", [&] {
+         WriteFiles(outside, {{"Price.DB", "another folder's prices"}}, Year2020);
+         fs::create_symlink(outside, kept);
+       }});
+#endif
   for (const TCase &test : cases) {
     SCOPED_TRACE(test.Name);
     fs::remove_all(BackupFolder());
@@ -413,7 +219,8 @@ TEST_F(RestoreTest, JournalThatProvesNothingLeavesDataAndArchiveAlone) {
     Recorder.Shown.clear();
     EXPECT_FALSE(Workflow().RecoverUnfinishedRestore());
     ASSERT_EQ(Recorder.Texts("failure").size(), 1u);
-    EXPECT_NE(Recorder.Texts("failure")[0].find((BackupFolder() / "restore.journal").string()),
+    EXPECT_NE(Slashed(Recorder.Texts("failure")[0])
+                  .find(Slashed((BackupFolder() / "restore.journal").string())),
               std::string::npos);
     EXPECT_EQ(Contents(DataFolder), Old);
     EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
@@ -444,181 +251,6 @@ TEST_F(RestoreTest, TableHeldOpenByAnotherProgramRefusesUploadAndDownload) {
   EXPECT_TRUE(Workflow().Upload()) << "free again once the program has ended";
 }
 
-// A network file system whose server stops answering, as a NAS that went away does: a small
-// FUSE server in a process of its own that, once told to, leaves every attribute request
-// unanswered. Needs root to mount.
-class THungFileSystem {
-public:
-  explicit THungFileSystem(const fs::path &where) : FWhere(where) {
-    fs::create_directories(where);
-    int control[2];
-    const int device = open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (device < 0 || pipe2(control, O_CLOEXEC) != 0) {
-      FError = std::strerror(errno);
-      if (device >= 0)
-        close(device);
-      return;
-    }
-    // Mounted before the server starts: a device not yet mounted fails every read, and a
-    // server started first would end before it had anything to answer.
-    const std::string options =
-        "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0";
-    if (mount("vantari-test", where.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
-      FError = std::strerror(errno);
-    else
-      FMounted = true;
-    if (FMounted && (FServer = ForkQuiet()) == 0) {
-      close(control[1]);
-      Serve(device, control[0]);
-      _exit(0);
-    }
-    close(device);
-    close(control[0]);
-    FControl = control[1];
-    // The server answers (INIT, then the root's attributes) before any test goes on.
-    struct stat st {};
-    if (FMounted && (FServer < 0 || stat(where.c_str(), &st) != 0))
-      FError = "the file system server does not answer";
-  }
-  ~THungFileSystem() {
-    Abort();
-    if (FMounted)
-      umount2(FWhere.c_str(), MNT_DETACH);
-    if (FControl >= 0)
-      close(FControl);
-  }
-  THungFileSystem(const THungFileSystem &) = delete;
-  THungFileSystem &operator=(const THungFileSystem &) = delete;
-  const std::string &Error() const { return FError; }
-  // From now on attribute requests are never answered.
-  void Hang() { (void)!write(FControl, "h", 1); }
-  // Ends the server: the connection is aborted and every waiting request fails.
-  void Abort() {
-    if (FServer > 0) {
-      kill(FServer, SIGKILL);
-      waitpid(FServer, nullptr, 0);
-    }
-    FServer = -1;
-  }
-
-private:
-  static void Reply(int device, uint64_t unique, int error, const void *body, size_t size) {
-    std::vector<char> out(sizeof(fuse_out_header) + size);
-    const fuse_out_header header{static_cast<uint32_t>(out.size()), error, unique};
-    std::memcpy(out.data(), &header, sizeof header);
-    if (size)
-      std::memcpy(out.data() + sizeof header, body, size);
-    (void)!write(device, out.data(), out.size());
-  }
-  static fuse_attr Attributes(uint64_t node) {
-    fuse_attr attr{};
-    attr.ino = node;
-    attr.mode = node == FUSE_ROOT_ID ? (S_IFDIR | 0755) : (S_IFREG | 0644);
-    attr.nlink = node == FUSE_ROOT_ID ? 2 : 1;
-    attr.size = node == FUSE_ROOT_ID ? 0 : 5;
-    attr.blksize = 4096;
-    return attr;
-  }
-  // Every name is the same file; attributes are never cached, so each stat asks.
-  static void Serve(int device, int control) {
-    std::vector<char> buffer(1 << 20);
-    bool hung = false;
-    for (int requests = 0; requests < 10000; ++requests) {
-      pollfd fds[2] = {{device, POLLIN, 0}, {control, POLLIN, 0}};
-      if (poll(fds, 2, 20000) <= 0)
-        return;
-      if (fds[1].revents) {
-        char c;
-        hung = read(control, &c, 1) == 1;
-        continue;
-      }
-      const ssize_t n = read(device, buffer.data(), buffer.size());
-      if (n < static_cast<ssize_t>(sizeof(fuse_in_header)))
-        return;
-      fuse_in_header in;
-      std::memcpy(&in, buffer.data(), sizeof in);
-      const char *body = buffer.data() + sizeof in;
-      switch (in.opcode) {
-      case FUSE_INIT: {
-        fuse_init_in request;
-        std::memcpy(&request, body,
-                    sizeof request.major + sizeof request.minor + sizeof request.max_readahead);
-        fuse_init_out out{};
-        out.major = FUSE_KERNEL_VERSION;
-        out.minor = FUSE_KERNEL_MINOR_VERSION;
-        out.max_readahead = request.max_readahead;
-        out.max_write = 4096;
-        out.time_gran = 1;
-        Reply(device, in.unique, 0, &out, sizeof out);
-        break;
-      }
-      case FUSE_LOOKUP: {
-        fuse_entry_out out{};
-        out.nodeid = 2;
-        out.attr = Attributes(2);
-        Reply(device, in.unique, 0, &out, sizeof out);
-        break;
-      }
-      case FUSE_GETATTR: {
-        if (hung)
-          break;
-        fuse_attr_out out{};
-        out.attr = Attributes(in.nodeid);
-        Reply(device, in.unique, 0, &out, sizeof out);
-        break;
-      }
-      case FUSE_OPEN: {
-        fuse_open_out out{};
-        out.fh = 1;
-        Reply(device, in.unique, 0, &out, sizeof out);
-        break;
-      }
-      case FUSE_FORGET:
-      case FUSE_BATCH_FORGET:
-      case FUSE_INTERRUPT:
-        break;
-      case FUSE_FLUSH:
-      case FUSE_RELEASE:
-        Reply(device, in.unique, 0, nullptr, 0);
-        break;
-      default:
-        Reply(device, in.unique, -ENOSYS, nullptr, 0);
-      }
-    }
-  }
-
-  fs::path FWhere;
-  std::string FError;
-  pid_t FServer = -1;
-  int FControl = -1;
-  bool FMounted = false;
-};
-
-// Another program holding a file open on a network drive whose server went away must not
-// hang the check (and with it the upload or download) for ever.
-TEST_F(RestoreTest, FilesInUseCheckDoesNotHangOnAnUnansweringFileSystem) {
-  if (geteuid() != 0)
-    GTEST_SKIP() << "mounting a FUSE file system needs root";
-  THungFileSystem nas(Home.Root() / "nas");
-  ASSERT_EQ(nas.Error(), "") << "mounting a FUSE file system";
-  TFileHolder other(Home.Root() / "nas" / "letter.doc");
-  nas.Hang();
-  TFileHolder wine(DataFolder / "Sale.DB");
-
-  const pid_t check = ForkQuiet();
-  if (check == 0)
-    _exit(FilesInUse(DataFolder.string()) ? 0 : 1);
-  int status = 0;
-  const bool ended = Reap(check, 5, &status);
-  if (!ended) {
-    nas.Abort(); // a request the server has read is waited for even by a killed process
-    kill(check, SIGKILL);
-    Reap(check, 10);
-  }
-  ASSERT_TRUE(ended) << "the check still waits for the file system after 5 s";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the held table is seen";
-}
-
 TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   for (int run = 0; run < 4; ++run)
@@ -638,7 +270,11 @@ TEST_F(RestoreTest, SnapshotsOfOneSecondKeepTheirOrder) {
     WriteFiles(DataFolder, Old, Year2020);
     const time_t second = time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &second);
+#else
     localtime_r(&second, &local);
+#endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     // Two undos earlier in this second.
@@ -660,45 +296,6 @@ TEST_F(RestoreTest, SnapshotsOfOneSecondKeepTheirOrder) {
   GTEST_SKIP() << "the run never fitted into one second";
 }
 
-TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
-  fs::create_directories(BackupFolder());
-  const fs::path elsewhere = Home.Root() / "precious.txt";
-  WriteFile(elsewhere, "someone else's file");
-  fs::create_symlink(elsewhere, BackupFolder() / "restore.journal");
-  EXPECT_FALSE(Workflow().RecoverUnfinishedRestore()) << "a link is no journal";
-  EXPECT_EQ(ReadFile(elsewhere), "someone else's file");
-  fs::remove(BackupFolder() / "restore.journal");
-
-  ASSERT_EQ(mkfifo((BackupFolder() / "restore.journal").c_str(), 0600), 0);
-  Recorder.Shown.clear();
-  EXPECT_FALSE(Workflow().Download()) << "a fifo must not hang the start";
-  EXPECT_EQ(Recorder.Shown.size(), 1u);
-  EXPECT_EQ(Contents(DataFolder), Old);
-  fs::remove(BackupFolder() / "restore.journal");
-
-  fs::create_symlink(elsewhere, BackupFolder() / "restore.journal.new");
-  Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  ASSERT_TRUE(Workflow().Download());
-  EXPECT_EQ(ReadFile(elsewhere), "someone else's file");
-  EXPECT_EQ(Contents(DataFolder), After);
-}
-
-// Runs the restore (or the undo) in a child process that ends itself at step; false when the
-// child never reached it.
-bool StoppedAt(const std::string &step, const std::function<bool()> &run) {
-  const pid_t child = fork();
-  if (child == 0) {
-    SetRestoreStopHook([&](const char *reached) {
-      if (step == reached)
-        _exit(42);
-    });
-    _exit(run() ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 42;
-}
-
 TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
   const std::string archive = Archive(New, Year2024);
   const char *const steps[] = {"begun",           "unpacking", "unpacked",   "staged",   "snapshot",
@@ -708,7 +305,7 @@ TEST_F(RestoreTest, KilledAtAnyStepTheNextStartRollsBack) {
     fs::remove_all(DataFolder);
     WriteFiles(DataFolder, Old, Year2020);
     WriteFiles(BackupFolder(), {{"vantari.bck", archive}}, Year2024);
-    ASSERT_TRUE(StoppedAt(step, [&] { return Workflow().RestoreData(LocalArchive().string()); }));
+    ASSERT_TRUE(StoppedAt(step, TRun::Restore));
 
     const TWorkflow restarted(Config); // the next start of the program rolls back
     const bool committed = std::string(step) == "committed";
@@ -744,10 +341,9 @@ TEST_F(RestoreTest, ProgramStartedDuringTheUnpackStopsTheSwap) {
 // the rollback, not take the old files already put back for new ones.
 TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
   WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
-  ASSERT_TRUE(
-      StoppedAt("installing", [&] { return Workflow().RestoreData(LocalArchive().string()); }));
+  ASSERT_TRUE(StoppedAt("installing", TRun::Restore));
   for (int killed = 0; killed < 2; ++killed)
-    ASSERT_TRUE(StoppedAt("rolling-back", [&] { return TWorkflow(Config).Running(); }));
+    ASSERT_TRUE(StoppedAt("rolling-back", TRun::Start));
   const TWorkflow restarted(Config);
   EXPECT_EQ(Contents(DataFolder), Old);
   EXPECT_TRUE(Snapshots().empty());
@@ -758,56 +354,13 @@ TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
   EXPECT_EQ(Contents(DataFolder), After);
 }
 
-// The program started a second time (or the command line from a timer) while a download is
-// halfway through its swap: the newcomer must not take the live transaction for one cut short.
-TEST_F(RestoreTest, SecondInstanceLeavesARunningRestoreAlone) {
-  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
-  int reached[2], resume[2];
-  ASSERT_EQ(pipe(reached), 0);
-  ASSERT_EQ(pipe(resume), 0);
-  const pid_t first = fork();
-  if (first == 0) {
-    SetRestoreStopHook([&](const char *step) {
-      if (std::string(step) == "installing") {
-        char go = 0;
-        (void)!write(reached[1], "r", 1);
-        (void)!read(resume[0], &go, 1);
-        SetRestoreStopHook({});
-      }
-    });
-    _exit(Workflow().RestoreData(LocalArchive().string()) ? 0 : 1);
-  }
-  char signal = 0;
-  ASSERT_EQ(read(reached[0], &signal, 1), 1);
-  {
-    TWorkflow second(Config); // its start finds the journal of the running one
-    second.Settings().ReadDataFolder();
-    EXPECT_FALSE(second.RestoreData(LocalArchive().string()));
-    EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{OtherInstance});
-    EXPECT_TRUE(Recorder.Texts("failure").empty());
-    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Recover());
-    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string())
-                     .Run("before-download", [](const std::string &) { return true; }));
-  }
-  (void)!write(resume[1], "g", 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(first, &status, 0), first);
-  for (const int fd : {reached[0], reached[1], resume[0], resume[1]})
-    close(fd);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first run completes";
-  EXPECT_EQ(Contents(DataFolder), After);
-  ASSERT_EQ(Snapshots().size(), 1u);
-  EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
-  ExpectNoLeftovers();
-}
-
 TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
   WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
   ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
   const std::string snapshot = Snapshots().at(0);
   for (const char *step : {"copying", "staged", "snapshot-moving", "installing", "committed"}) {
     SCOPED_TRACE(step);
-    ASSERT_TRUE(StoppedAt(step, [&] { return Workflow().UndoDownload(); }));
+    ASSERT_TRUE(StoppedAt(step, TRun::Undo));
     const TWorkflow restarted(Config);
     if (std::string(step) == "committed") {
       EXPECT_EQ(Contents(DataFolder), Old);
@@ -819,67 +372,6 @@ TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
     }
     ExpectNoLeftovers();
   }
-}
-
-// A file system of its own, small enough that the staging copy of the archive cannot fit.
-class TSmallFileSystem {
-public:
-  TSmallFileSystem(const fs::path &where, const char *size) : FWhere(where) {
-    fs::create_directories(where);
-    const std::string options = std::string("size=") + size + ",mode=0755";
-    if (mount("vantari-test", where.c_str(), "tmpfs", 0, options.c_str()) != 0)
-      FError = std::strerror(errno);
-  }
-  ~TSmallFileSystem() {
-    if (FError.empty())
-      umount2(FWhere.c_str(), MNT_DETACH);
-  }
-  TSmallFileSystem(const TSmallFileSystem &) = delete;
-  TSmallFileSystem &operator=(const TSmallFileSystem &) = delete;
-  const std::string &Error() const { return FError; }
-
-private:
-  fs::path FWhere;
-  std::string FError;
-};
-
-TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
-  if (geteuid() != 0)
-    GTEST_SKIP() << "mounting a small file system needs root";
-  TSmallFileSystem small(Home.Root() / "small", "1000k");
-  if (!small.Error().empty())
-    FAIL() << "cannot mount a tmpfs: " << small.Error();
-  DataFolder = Home.Root() / "small" / "data";
-  WriteFiles(DataFolder, Old, Year2020);
-  WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
-  Home.SetDataFolder(DataFolder);
-  // Noise does not compress: the download fits, a second copy of it does not.
-  Server->WriteFile("vantari.bck", Archive({{"Item.dat", Noise(600000)}}, Year2024));
-
-  EXPECT_FALSE(Workflow().Download());
-  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
-  EXPECT_EQ(Contents(DataFolder), Old);
-  EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
-  EXPECT_TRUE(Snapshots().empty());
-  ExpectNoLeftovers();
-}
-
-// A Backup folder on a file system of its own (another disk mounted there): the snapshot cannot
-// be made by rename, so the restore fails and leaves the data folder as it was.
-TEST_F(RestoreTest, BackupFolderOnAnotherFileSystemLeavesTheDataAsItWas) {
-  if (geteuid() != 0)
-    GTEST_SKIP() << "mounting a file system needs root";
-  TSmallFileSystem other(BackupFolder(), "4m");
-  if (!other.Error().empty())
-    FAIL() << "cannot mount a tmpfs: " << other.Error();
-  WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
-  Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  EXPECT_FALSE(Workflow().Download());
-  EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
-  EXPECT_EQ(Contents(DataFolder), Old);
-  EXPECT_TRUE(Snapshots().empty());
-  EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));
-  EXPECT_FALSE(fs::exists(BackupFolder() / "restore.journal"));
 }
 
 } // namespace

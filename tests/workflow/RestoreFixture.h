@@ -1,0 +1,117 @@
+#pragma once
+
+// The download as a transaction, driven through the workflow layer without a window: a real
+// FTP server on loopback, real files, another process ended at every step, a table held open
+// by another program. What runs the same on Linux and Windows shares this fixture.
+#include "AppTestEnvironment.h"
+#include "FtpServer.h"
+#include "HostUIRecorder.h"
+#include "RestoreTransaction.h"
+#include "Workflow.h"
+
+#include <ctime>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vantari::test {
+
+namespace fs = std::filesystem;
+using TContents = std::map<std::string, std::string>;
+
+inline const std::string AllDone = "모든 작업을 정상적으로 완료하였습니다.";
+inline const std::string RestoreFailed = "복원에 실패하였습니다.";
+inline const std::string InUse = "루모라재고 세금계산서관리 프로그램이 자료를 사용하고 있습니다.\n"
+                                 "프로그램을 종료한 뒤 다시 시도하십시오.";
+
+constexpr time_t Year2020 = 1577872800; // 2020-01-01, long before any test runs
+constexpr time_t Year2024 = 1704103200;
+constexpr time_t Year2044 = 2348388000; // past the top of a signed 32-bit MS-DOS date
+
+std::string Text(size_t bytes, const std::string &seed);
+std::string Noise(size_t bytes);
+TContents Contents(const fs::path &folder);
+void WriteFiles(const fs::path &folder, const TContents &files, time_t date);
+
+// Another program (not this one) that keeps a file open until it is dropped, letting others
+// read and write it as the accounting program does. Raises, and so ends the test, when the
+// file could not be opened within 10 s.
+class TFileHolder {
+public:
+  explicit TFileHolder(const fs::path &file);
+  ~TFileHolder() { Stop(); }
+  TFileHolder(const TFileHolder &) = delete;
+  TFileHolder &operator=(const TFileHolder &) = delete;
+
+private:
+  void Stop();
+  intptr_t FProcess = -1; // POSIX: the pid; Windows: the process handle
+};
+
+// What a run that is ended midway does: restore an archive, undo the last download, or merely
+// start (which rolls back a transaction cut short); and what it needs to know for that.
+enum class TRun { Restore, Undo, Start };
+struct TStoppedRun {
+  TRun Run;
+  std::string Archive; // what a restore restores
+  std::string SecondArchive;
+  std::string User; // the login, which names the local archive
+  std::string Password;
+};
+
+// The run done in this process, as the program with the fixture's data folder would.
+bool RunHere(const TStoppedRun &run);
+
+// Does run in another process that is ended without any clean-up the moment it reaches step;
+// false when it never reached it.
+bool StoppedAt(const std::string &step, const TStoppedRun &run);
+
+#ifndef _WIN32
+// A child that writes nothing to the test's output: a child stuck in a file system request
+// must not keep CTest's output pipe open after the test has ended.
+pid_t ForkQuiet();
+// Reaps child, waiting at most about seconds; false when it is still there.
+bool Reap(pid_t child, int seconds, int *status = nullptr);
+#endif
+
+class RestoreTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+
+  TWorkflow &Workflow();
+  // An archive of files dated date, made the way an upload makes one.
+  std::string Archive(const TContents &files, time_t date);
+
+  fs::path BackupFolder() const { return DataFolder / "Backup"; }
+  fs::path LocalArchive() const { return BackupFolder() / "vantari.bck"; }
+  std::vector<std::string> Snapshots() const {
+    return TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Snapshots();
+  }
+  bool StoppedAt(const std::string &step, TRun run) {
+    return test::StoppedAt(step, {run, LocalArchive().string(), Config.SecondArchive,
+                                  Server->User(), Server->Password()});
+  }
+  // Nothing of a transaction is left over.
+  void ExpectNoLeftovers() const {
+    EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));
+    EXPECT_FALSE(fs::exists(BackupFolder() / "restore.journal"));
+    EXPECT_FALSE(fs::exists(BackupFolder() / "vantari.bck.part"));
+  }
+
+  TUserHome Home;
+  fs::path DataFolder;
+  std::unique_ptr<TFtpServer> Server;
+  TWorkflowConfig Config;
+  THostUIRecorder Recorder;
+  TContents Old, New, After;
+
+private:
+  std::unique_ptr<TWorkflow> FWorkflow;
+  int FArchives = 0;
+};
+
+} // namespace vantari::test

@@ -1,0 +1,77 @@
+#include "RestoreFixture.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vantari::test {
+
+pid_t ForkQuiet() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+  }
+  return pid;
+}
+
+bool Reap(pid_t child, int seconds, int *status) {
+  for (int waited = 0; waited < seconds * 20; ++waited) {
+    if (waitpid(child, status, WNOHANG) == child)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TFileHolder::TFileHolder(const fs::path &file) {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe");
+  FProcess = ForkQuiet();
+  if (FProcess == 0) {
+    dup2(ready[1], STDOUT_FILENO);
+    execl("/bin/sh", "sh", "-c", "exec 3<\"$0\" && echo y && exec sleep 600", file.c_str(),
+          static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  pollfd answer{ready[0], POLLIN, 0};
+  char opened = 'n';
+  if (poll(&answer, 1, 10000) == 1)
+    (void)!read(ready[0], &opened, 1);
+  close(ready[0]);
+  if (opened != 'y') {
+    Stop();
+    throw std::runtime_error("the holder could not open " + file.string());
+  }
+}
+
+void TFileHolder::Stop() {
+  if (FProcess > 0) {
+    kill(static_cast<pid_t>(FProcess), SIGKILL);
+    Reap(static_cast<pid_t>(FProcess), 10);
+  }
+  FProcess = -1;
+}
+
+bool StoppedAt(const std::string &step, const TStoppedRun &run) {
+  const pid_t child = fork();
+  if (child == 0) {
+    SetRestoreStopHook([&](const char *reached) {
+      if (step == reached)
+        _exit(42);
+    });
+    _exit(RunHere(run) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 42;
+}
+
+} // namespace vantari::test
