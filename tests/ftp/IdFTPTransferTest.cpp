@@ -4,6 +4,7 @@
 #include "IdFTP.h"
 #include "IdSimpleServer.h"
 #include "ScriptedPeer.h"
+#include "TlsFtpServers.h"
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,33 @@ TEST(IdFTPTransferNames, KoreanRemoteNamesTravelAsCp949) {
   EXPECT_EQ(server.ReadFile("홍길동.bck"), "data");
   EXPECT_EQ(ftp.RemoteFileSize("홍길동.bck"), 4);
   ftp.CloseSession();
+}
+
+// A second real server, with its own reply texts, passive reply and active-mode rules.
+TEST(IdFTPTransferVsftpd, PlainRoundTripInBothModes) {
+  if (const std::string why = test::TVsftpdServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  const std::string data = PatternBytes(300000, 5);
+  for (bool passive : {false, true}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    test::TVsftpdServer server({}, {}, false);
+    TScratchDir local;
+    PutFile(local.PathOf("out.bck"), data);
+    TIdFTP ftp;
+    test::PointAt(ftp, server);
+    ftp.SetPassive(passive);
+    try {
+      ftp.OpenSession(true, -1);
+      ftp.UploadFile(local.PathOf("out.bck"), "pub/member.bck", false);
+      EXPECT_EQ(ftp.RemoteFileSize("pub/member.bck"), static_cast<int32_t>(data.size()));
+      ftp.DownloadFile("pub/member.bck", local.PathOf("in.bck"), true, false);
+      ftp.CloseSession();
+    } catch (const std::exception &e) {
+      ADD_FAILURE() << e.what() << "\n" << server.Log();
+    }
+    EXPECT_TRUE(FileBytes(server.Pub() + "/member.bck") == data) << "server copy differs";
+    EXPECT_TRUE(FileBytes(local.PathOf("in.bck")) == data) << "downloaded copy differs";
+  }
 }
 
 // Replies a real server will not give.

@@ -482,7 +482,7 @@ std::string TVsftpdServer::SkipReason() {
 
 #endif
 
-TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &keyFile) {
+TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &keyFile, bool tls) {
   const std::string root = FRoot.Path();
   // vsftpd refuses a login folder its user may write to: the files live one folder down.
   const std::string anon = root + "/anon";
@@ -494,9 +494,9 @@ TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &key
                             fs::perms::others_read | fs::perms::others_exec);
   if (RunCommand({"chown", "ftp", FPub}) != 0)
     throw std::runtime_error("chown ftp failed (no ftp user?)");
-  if (certFile.empty()) {
+  if (tls && certFile.empty()) {
     FCertificate = TTestCertificate::SelfSigned(root, "server");
-  } else {
+  } else if (tls) {
     FCertificate = {certFile, keyFile, FingerprintOf(certFile, root)};
   }
   for (int attempt = 0; attempt < 3 && FPort == 0; ++attempt) {
@@ -509,14 +509,15 @@ TVsftpdServer::TVsftpdServer(const std::string &certFile, const std::string &key
            << "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=NO\n"
            << "anon_root=" << anon << "\nwrite_enable=YES\nanon_upload_enable=YES\n"
            << "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\nanon_umask=022\n"
-           << "secure_chroot_dir=" << empty << "\nseccomp_sandbox=NO\n"
-           << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
-           << "force_anon_data_ssl=YES\nrequire_ssl_reuse=YES\nstrict_ssl_read_eof=YES\n"
-           // The built-in cipher list is one that OpenSSL 3 no longer offers for TLS 1.2.
-           << "ssl_ciphers=HIGH\n"
-           << "rsa_cert_file=" << FCertificate.CertFile
-           << "\nrsa_private_key_file=" << FCertificate.KeyFile << "\ndebug_ssl=YES\n"
-           << "vsftpd_log_file=" << root << "/vsftpd.log\nxferlog_enable=YES\n"
+           << "secure_chroot_dir=" << empty << "\nseccomp_sandbox=NO\n";
+    if (tls)
+      config << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+             << "force_anon_data_ssl=YES\nrequire_ssl_reuse=YES\nstrict_ssl_read_eof=YES\n"
+             // The built-in cipher list is one that OpenSSL 3 no longer offers for TLS 1.2.
+             << "ssl_ciphers=HIGH\n"
+             << "rsa_cert_file=" << FCertificate.CertFile
+             << "\nrsa_private_key_file=" << FCertificate.KeyFile << "\ndebug_ssl=YES\n";
+    config << "vsftpd_log_file=" << root << "/vsftpd.log\nxferlog_enable=YES\n"
            << "log_ftp_protocol=YES\ndual_log_enable=NO\nsyslog_enable=NO\n"
            << "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port=" << pasvLow
            << "\npasv_max_port=" << pasvLow + 99 << "\nport_enable=YES\n"

@@ -121,7 +121,9 @@ public:
   // Why vsftpd cannot run here, or empty when it can.
   static std::string SkipReason();
 
-  explicit TVsftpdServer(const std::string &certFile = {}, const std::string &keyFile = {});
+  // tls false: plain FTP (no AUTH TLS), no certificate.
+  explicit TVsftpdServer(const std::string &certFile = {}, const std::string &keyFile = {},
+                         bool tls = true);
   TVsftpdServer(const TVsftpdServer &) = delete;
   TVsftpdServer &operator=(const TVsftpdServer &) = delete;
 
