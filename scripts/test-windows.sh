@@ -77,6 +77,11 @@ cli() {
   VANTARI_PASSWORD=vantari1234 wine "$build/tools/cli/vantari-cli.exe" --quiet --user demo \
     --host 127.0.0.1 --port "$cli_port" --ping-target 127.0.0.1 "$@" </dev/null
 }
+# The help names the Windows places of the settings, the data folder's key and the nightly task.
+help=$(cli --help)
+case $help in *'%APPDATA%\Vantari\FtpHost.ini'*'HKCU\Software\Corvex\LumoraBC\Database'*) ;;
+*) echo "test-windows.sh: vantari-cli.exe --help does not name the Windows places" >&2; exit 1 ;; esac
+case $help in *'~/.config'* | *user.reg* | *chmod*) echo "test-windows.sh: vantari-cli.exe --help names Linux places" >&2; exit 1 ;; esac
 cli upload
 rm "$cli_dir/data/Sale.DB"
 echo damaged >"$cli_dir/data/Item.DB"

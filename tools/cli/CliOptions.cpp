@@ -91,6 +91,20 @@ TCliOptions ParseCliOptions(const std::vector<std::string> &args) {
   return o;
 }
 
+// The places the help names are this system's: the settings, the data folder's key and the
+// nightly timer live elsewhere on Windows than on Linux.
+#ifdef _WIN32
+#define VANTARI_NIGHTLY_MARK ""
+#define VANTARI_PASSWORD_FILE_RULE "kept where only its owner can read it (the user's profile)"
+#define VANTARI_WINDOW_PLACES                                                                      \
+  "%APPDATA%\\Vantari\\FtpHost.ini and the registry key\n"                                         \
+  "HKCU\\Software\\Corvex\\LumoraBC\\Database, value DefaultDatabase"
+#else
+#define VANTARI_NIGHTLY_MARK "(Windows) "
+#define VANTARI_PASSWORD_FILE_RULE "readable by its owner only (chmod 600)"
+#define VANTARI_WINDOW_PLACES "~/.config/vantari/FtpHost.ini and user.reg"
+#endif
+
 const char *CliUsage() {
   return "Usage: vantari-cli [OPTION]... COMMAND\n"
          "Uploads and downloads the accounting data like the Vantari window, without one.\n"
@@ -101,10 +115,11 @@ const char *CliUsage() {
          "                  (자료 내려받기)\n"
          "  undo-download   bring back the data as it was before the last download\n"
          "  status          the server's archive (date, size), the local data's newest change\n"
-         "  enable-nightly  (Windows) upload every night: a Task Scheduler task of this user,\n"
+         "  enable-nightly  " VANTARI_NIGHTLY_MARK
+         "upload every night: a Task Scheduler task of this user,\n"
          "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
          "                  from --password-file, else from the settings folder's password\n"
-         "  disable-nightly (Windows) remove that task\n"
+         "  disable-nightly " VANTARI_NIGHTLY_MARK "remove that task\n"
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
@@ -112,7 +127,7 @@ const char *CliUsage() {
          "                          confirmed: unattended, that question is answered no\n"
          "  -q, --quiet             no status lines and no progress line\n"
          "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
-         "                          readable by its owner only (chmod 600)\n"
+         "                          " VANTARI_PASSWORD_FILE_RULE "\n"
          "  --user ID               another user ID than the last login's\n"
          "  --host HOST, --port N   another FTP server than the service's\n"
          "  --ping-target ADDR      another address for the connectivity check\n"
@@ -120,9 +135,13 @@ const char *CliUsage() {
          "\n"
          "The password comes from the environment variable VANTARI_PASSWORD or from\n"
          "--password-file, never from the command line. The user ID and the data folder are\n"
-         "those of the window (~/.config/vantari/FtpHost.ini and user.reg).\n"
+         "those of the window (" VANTARI_WINDOW_PLACES ").\n"
          "\n"
          "Messages go to standard error. Exit status: 0 success, 1 failure, 2 usage error.\n";
 }
+
+#undef VANTARI_NIGHTLY_MARK
+#undef VANTARI_PASSWORD_FILE_RULE
+#undef VANTARI_WINDOW_PLACES
 
 } // namespace vantari
