@@ -70,6 +70,23 @@ bool RunHere(const TStoppedRun &run);
 // false when it never reached it.
 bool StoppedAt(const std::string &step, const TStoppedRun &run);
 
+// run in another process, held at step: the constructor returns once the run is there (and
+// raises, ending the test, when it is not within a minute).
+class TPausedRun {
+public:
+  TPausedRun(const std::string &step, const TStoppedRun &run);
+  ~TPausedRun() { Stop(); }
+  TPausedRun(const TPausedRun &) = delete;
+  TPausedRun &operator=(const TPausedRun &) = delete;
+  // Lets the run go on to its end; whether it succeeded.
+  bool Finish();
+
+private:
+  void Stop();
+  intptr_t FProcess = -1; // POSIX: the pid; Windows: the process handle
+  intptr_t FResume = -1;  // POSIX: a pipe's write end; Windows: an event
+};
+
 #ifndef _WIN32
 // A child that writes nothing to the test's output: a child stuck in a file system request
 // must not keep CTest's output pipe open after the test has ended.
@@ -91,10 +108,11 @@ protected:
   std::vector<std::string> Snapshots() const {
     return TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Snapshots();
   }
-  bool StoppedAt(const std::string &step, TRun run) {
-    return test::StoppedAt(step, {run, LocalArchive().string(), Config.SecondArchive,
-                                  Server->User(), Server->Password()});
+  // A run of this fixture's program.
+  TStoppedRun Run(TRun run) const {
+    return {run, LocalArchive().string(), Config.SecondArchive, Server->User(), Server->Password()};
   }
+  bool StoppedAt(const std::string &step, TRun run) { return test::StoppedAt(step, Run(run)); }
   // Nothing of a transaction is left over.
   void ExpectNoLeftovers() const {
     EXPECT_FALSE(fs::exists(BackupFolder() / "staging"));

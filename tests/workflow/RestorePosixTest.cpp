@@ -1,5 +1,5 @@
 // The download as a transaction where it meets what only Linux has: links, fifos, FUSE,
-// mounts, and processes forked halfway through a run.
+// and mounts.
 #include "RestoreFixture.h"
 
 #include "FilesInUse.h"
@@ -17,9 +17,6 @@
 
 namespace vantari::test {
 namespace {
-
-const std::string OtherInstance =
-    "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
 
 // Links in the data folder (a table kept on another drive, a link whose target is gone) come
 // back from an undo as the links they were.
@@ -238,49 +235,6 @@ TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
   ASSERT_TRUE(Workflow().Download());
   EXPECT_EQ(ReadFile(elsewhere), "someone else's file");
   EXPECT_EQ(Contents(DataFolder), After);
-}
-
-// The program started a second time (or the command line from a timer) while a download is
-// halfway through its swap: the newcomer must not take the live transaction for one cut short.
-TEST_F(RestoreTest, SecondInstanceLeavesARunningRestoreAlone) {
-  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
-  int reached[2], resume[2];
-  ASSERT_EQ(pipe(reached), 0);
-  ASSERT_EQ(pipe(resume), 0);
-  const pid_t first = fork();
-  if (first == 0) {
-    SetRestoreStopHook([&](const char *step) {
-      if (std::string(step) == "installing") {
-        char go = 0;
-        (void)!write(reached[1], "r", 1);
-        (void)!read(resume[0], &go, 1);
-        SetRestoreStopHook({});
-      }
-    });
-    _exit(Workflow().RestoreData(LocalArchive().string()) ? 0 : 1);
-  }
-  char signal = 0;
-  ASSERT_EQ(read(reached[0], &signal, 1), 1);
-  {
-    TWorkflow second(Config); // its start finds the journal of the running one
-    second.Settings().ReadDataFolder();
-    EXPECT_FALSE(second.RestoreData(LocalArchive().string()));
-    EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{OtherInstance});
-    EXPECT_TRUE(Recorder.Texts("failure").empty());
-    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Recover());
-    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string())
-                     .Run("before-download", [](const std::string &) { return true; }));
-  }
-  (void)!write(resume[1], "g", 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(first, &status, 0), first);
-  for (const int fd : {reached[0], reached[1], resume[0], resume[1]})
-    close(fd);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the first run completes";
-  EXPECT_EQ(Contents(DataFolder), After);
-  ASSERT_EQ(Snapshots().size(), 1u);
-  EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
-  ExpectNoLeftovers();
 }
 
 // A file system of its own, small enough that the staging copy of the archive cannot fit.

@@ -74,4 +74,58 @@ bool StoppedAt(const std::string &step, const TStoppedRun &run) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 42;
 }
 
+TPausedRun::TPausedRun(const std::string &step, const TStoppedRun &run) {
+  int reached[2], resume[2];
+  if (pipe2(reached, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe");
+  if (pipe2(resume, O_CLOEXEC) != 0) {
+    close(reached[0]);
+    close(reached[1]);
+    throw std::runtime_error("pipe");
+  }
+  FProcess = fork();
+  if (FProcess == 0) {
+    SetRestoreStopHook([&](const char *at) {
+      if (step == at) {
+        char go = 0;
+        (void)!write(reached[1], "r", 1);
+        (void)!read(resume[0], &go, 1);
+        SetRestoreStopHook({});
+      }
+    });
+    _exit(RunHere(run) ? 0 : 1);
+  }
+  close(reached[1]);
+  close(resume[0]);
+  FResume = resume[1];
+  pollfd answer{reached[0], POLLIN, 0};
+  char signal = 0;
+  const bool there = poll(&answer, 1, 60000) == 1 && read(reached[0], &signal, 1) == 1;
+  close(reached[0]);
+  if (!there) {
+    Stop();
+    throw std::runtime_error("the run never reached " + step);
+  }
+}
+
+void TPausedRun::Stop() {
+  if (FResume >= 0)
+    close(static_cast<int>(FResume));
+  FResume = -1;
+  if (FProcess > 0) {
+    kill(static_cast<pid_t>(FProcess), SIGKILL);
+    Reap(static_cast<pid_t>(FProcess), 10);
+  }
+  FProcess = -1;
+}
+
+bool TPausedRun::Finish() {
+  (void)!write(static_cast<int>(FResume), "g", 1);
+  int status = 0;
+  const bool ended = Reap(static_cast<pid_t>(FProcess), 60, &status);
+  if (ended)
+    FProcess = -1;
+  return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace vantari::test

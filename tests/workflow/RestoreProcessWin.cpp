@@ -64,6 +64,22 @@ void EndProcess(HANDLE process) {
   ::CloseHandle(process);
 }
 
+// A run as arguments: step, run, archive, second archive, user, password.
+std::vector<std::string> Arguments(const char *mode, const std::string &step,
+                                   const TStoppedRun &run) {
+  return {mode,
+          step,
+          std::to_string(static_cast<int>(run.Run)),
+          run.Archive,
+          run.SecondArchive,
+          run.User,
+          run.Password};
+}
+
+TStoppedRun ParseRun(const std::vector<std::string> &args) {
+  return {static_cast<TRun>(std::stoi(args.at(2))), args.at(3), args.at(4), args.at(5), args.at(6)};
+}
+
 // The holder's side: opens the file as the accounting program does (others may read and
 // write), says so, and keeps it open until the test program that started it ends.
 int HoldFile(const std::vector<std::string> &args) {
@@ -83,8 +99,7 @@ int HoldFile(const std::vector<std::string> &args) {
 // ended from outside would: no destructor, no flush.
 int RunUntil(const std::vector<std::string> &args) {
   const std::string step = args.at(1);
-  const TStoppedRun run{static_cast<TRun>(std::stoi(args.at(2))), args.at(3), args.at(4),
-                        args.at(5), args.at(6)};
+  const TStoppedRun run = ParseRun(args);
   THostUIRecorder quiet; // no message box in a process nobody looks at
   SetRestoreStopHook([&](const char *reached) {
     if (step == reached)
@@ -93,12 +108,34 @@ int RunUntil(const std::vector<std::string> &args) {
   return RunHere(run) ? 0 : 1;
 }
 
+// The paused run's side: at the step it says so and waits until it may go on.
+int RunPaused(const std::vector<std::string> &args) {
+  const std::string step = args.at(1);
+  const HANDLE reached = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, Wide(args.at(7)).c_str());
+  const HANDLE resume = ::OpenEventW(SYNCHRONIZE, FALSE, Wide(args.at(8)).c_str());
+  if (reached == nullptr || resume == nullptr)
+    return 1;
+  THostUIRecorder quiet;
+  SetRestoreStopHook([&](const char *at) {
+    if (step == at) {
+      ::SetEvent(reached);
+      ::WaitForSingleObject(resume, 120000);
+      SetRestoreStopHook({});
+    }
+  });
+  return RunHere(ParseRun(args)) ? 0 : 1;
+}
+
+std::string NewEventName(const char *what) {
+  static std::atomic<int> events{0};
+  return std::string("vantari-test-") + what + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+         std::to_string(++events);
+}
+
 } // namespace
 
 TFileHolder::TFileHolder(const fs::path &file) {
-  static std::atomic<int> holders{0};
-  const std::string name = "vantari-test-holder-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                           std::to_string(++holders);
+  const std::string name = NewEventName("holder");
   const HANDLE opened = ::CreateEventW(nullptr, TRUE, FALSE, Wide(name).c_str());
   if (opened == nullptr)
     throw std::runtime_error("no event for the holder");
@@ -121,8 +158,7 @@ void TFileHolder::Stop() {
 }
 
 bool StoppedAt(const std::string &step, const TStoppedRun &run) {
-  const HANDLE child = StartSelf({"--stop-at", step, std::to_string(static_cast<int>(run.Run)),
-                                  run.Archive, run.SecondArchive, run.User, run.Password});
+  const HANDLE child = StartSelf(Arguments("--stop-at", step, run));
   if (::WaitForSingleObject(child, 120000) != WAIT_OBJECT_0) {
     EndProcess(child);
     return false;
@@ -131,6 +167,53 @@ bool StoppedAt(const std::string &step, const TStoppedRun &run) {
   ::GetExitCodeProcess(child, &code);
   ::CloseHandle(child);
   return code == StoppedExitCode;
+}
+
+TPausedRun::TPausedRun(const std::string &step, const TStoppedRun &run) {
+  const std::string reachedName = NewEventName("reached");
+  const std::string resumeName = NewEventName("resume");
+  const HANDLE reached = ::CreateEventW(nullptr, TRUE, FALSE, Wide(reachedName).c_str());
+  const HANDLE resume = ::CreateEventW(nullptr, TRUE, FALSE, Wide(resumeName).c_str());
+  FResume = reinterpret_cast<intptr_t>(resume);
+  if (reached == nullptr || resume == nullptr) {
+    if (reached != nullptr)
+      ::CloseHandle(reached);
+    Stop();
+    throw std::runtime_error("no events for the paused run");
+  }
+  std::vector<std::string> arguments = Arguments("--pause-at", step, run);
+  arguments.push_back(reachedName);
+  arguments.push_back(resumeName);
+  const HANDLE process = StartSelf(arguments);
+  FProcess = reinterpret_cast<intptr_t>(process);
+  const HANDLE either[2] = {reached, process};
+  const DWORD woken = ::WaitForMultipleObjects(2, either, FALSE, 60000);
+  ::CloseHandle(reached);
+  if (woken != WAIT_OBJECT_0) {
+    Stop();
+    throw std::runtime_error("the run never reached " + step);
+  }
+}
+
+void TPausedRun::Stop() {
+  if (FProcess != -1)
+    EndProcess(reinterpret_cast<HANDLE>(FProcess));
+  FProcess = -1;
+  if (FResume != -1 && FResume != 0)
+    ::CloseHandle(reinterpret_cast<HANDLE>(FResume));
+  FResume = -1;
+}
+
+bool TPausedRun::Finish() {
+  const HANDLE process = reinterpret_cast<HANDLE>(FProcess);
+  ::SetEvent(reinterpret_cast<HANDLE>(FResume));
+  if (::WaitForSingleObject(process, 60000) != WAIT_OBJECT_0)
+    return false;
+  DWORD code = 1;
+  ::GetExitCodeProcess(process, &code);
+  ::CloseHandle(process);
+  FProcess = -1;
+  return code == 0;
 }
 
 // A private home: %APPDATA% in a fresh folder, and the accounting program's key in this
@@ -184,6 +267,8 @@ int main(int argc, char **argv) {
     return test::HoldFile(args);
   if (!args.empty() && args[0] == "--stop-at")
     return test::RunUntil(args);
+  if (!args.empty() && args[0] == "--pause-at")
+    return test::RunPaused(args);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

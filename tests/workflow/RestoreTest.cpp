@@ -15,6 +15,8 @@ const std::string NoTables = "받은 백업파일에 회계 자료가 없어 복
 const std::string LocalNewer = "이 컴퓨터에 서버의 백업보다 나중에 작업한 자료가 있습니다.\n"
                                "그래도 서버의 자료로 바꾸시겠습니까?";
 const std::string NothingToUndo = "되돌릴 이전 자료가 없습니다.";
+const std::string OtherInstance =
+    "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
 
 // A path with one separator throughout (Windows takes both).
 std::string Slashed(std::string path) {
@@ -352,6 +354,28 @@ TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   EXPECT_TRUE(Workflow().Download()) << "no failed recovery blocks the next download";
   EXPECT_EQ(Contents(DataFolder), After);
+}
+
+// The program started a second time (or the command line from a timer) while a download is
+// halfway through its swap: the newcomer must not take the live transaction for one cut short.
+TEST_F(RestoreTest, SecondInstanceLeavesARunningRestoreAlone) {
+  WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
+  TPausedRun first("installing", Run(TRun::Restore));
+  {
+    TWorkflow second(Config); // its start finds the journal of the running one
+    second.Settings().ReadDataFolder();
+    EXPECT_FALSE(second.RestoreData(LocalArchive().string()));
+    EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{OtherInstance});
+    EXPECT_TRUE(Recorder.Texts("failure").empty());
+    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Recover());
+    EXPECT_FALSE(TRestoreTransaction(DataFolder.string(), BackupFolder().string())
+                     .Run("before-download", [](const std::string &) { return true; }));
+  }
+  EXPECT_TRUE(first.Finish()) << "the first run completes";
+  EXPECT_EQ(Contents(DataFolder), After);
+  ASSERT_EQ(Snapshots().size(), 1u);
+  EXPECT_EQ(Contents(BackupFolder() / Snapshots()[0]), Old);
+  ExpectNoLeftovers();
 }
 
 TEST_F(RestoreTest, UndoKilledAtAnyStepTheNextStartRollsBack) {
