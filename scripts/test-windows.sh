@@ -77,7 +77,7 @@ cli() {
   VANTARI_PASSWORD=vantari1234 wine "$build/tools/cli/vantari-cli.exe" --quiet --user demo \
     --host 127.0.0.1 --port "$cli_port" --ping-target 127.0.0.1 "$@" </dev/null
 }
-# The help names the Windows places of the settings, the data folder's key and the nightly task.
+# The help names the Windows places of the settings and of the data folder's key, no Linux ones.
 help=$(cli --help)
 case $help in *'%APPDATA%\Vantari\FtpHost.ini'*'HKCU\Software\Corvex\LumoraBC\Database'*) ;;
 *) echo "test-windows.sh: vantari-cli.exe --help does not name the Windows places" >&2; exit 1 ;; esac
