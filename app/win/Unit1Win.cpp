@@ -303,6 +303,14 @@ LRESULT TForm1::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     if (wParam == TransferShowTimer)
       ShowTransfer();
     return 0;
+  case WM_ACTIVATE:
+    // The box that had the caret gets it back when the window is active again.
+    if (LOWORD(wParam) == WA_INACTIVE && ::IsChild(window, ::GetFocus()))
+      FLastFocus = ::GetFocus();
+    break; // activation gives the window the focus, which WM_SETFOCUS hands on
+  case WM_SETFOCUS:
+    ::SetFocus(FLastFocus && ::IsWindow(FLastFocus) ? FLastFocus : UserIDEdit);
+    return 0;
   case WM_CLOSE:
     FormClose();
     return 0;

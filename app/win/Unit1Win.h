@@ -72,7 +72,8 @@ private:
   HWND FHandle = nullptr;
   HWND Image1 = nullptr, Panel2 = nullptr, btnBackupWizard = nullptr, btnRestoreWizard = nullptr,
        Panel4 = nullptr, UserIDEdit = nullptr, PasswordEdit = nullptr, Label4 = nullptr,
-       StatusBar = nullptr, ProgressBar = nullptr, FHints = nullptr;
+       StatusBar = nullptr, ProgressBar = nullptr, FHints = nullptr,
+       FLastFocus = nullptr; // the box that had the caret when the window was left
   TGdi<HFONT> FFont{CreateWindowFont(false)};
   TGdi<HFONT> FBoldFont{CreateWindowFont(true)};
   TGdi<HBRUSH> FWhite{::CreateSolidBrush(RGB(255, 255, 255))};
