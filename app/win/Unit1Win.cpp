@@ -318,7 +318,6 @@ LRESULT TForm1::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     ::KillTimer(window, TransferShowTimer);
     FHandle = nullptr;
     ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    ::PostQuitMessage(0);
     return 0;
   default:
     break;

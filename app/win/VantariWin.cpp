@@ -18,9 +18,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     win::TForm1 Form1;
     ::ShowWindow(Form1.Handle(), show);
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    message.wParam = 0;
+    // The program ends with its window.
+    while (!Form1.Closed() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
       // Tab moves between the ID and the password as in a dialog.
-      if (Form1.Handle() && ::IsDialogMessageW(Form1.Handle(), &message))
+      if (::IsDialogMessageW(Form1.Handle(), &message))
         continue;
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);

@@ -3,6 +3,7 @@
 #include "ControlIds.h"
 #include "MainWindowLayout.h"
 #include "Unit1Win.h"
+#include "WinHostUI.h"
 #include "WinText.h"
 
 #include <commctrl.h>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -186,6 +188,70 @@ TEST_F(WindowWinTest, MainWindowControlsLookAsLaidOut) {
   EXPECT_GE(progressAt.left, first.left);
   EXPECT_LE(progressAt.right, first.right);
   EXPECT_EQ(::SendMessageW(bar, SB_GETPARTS, 0, 0), 2);
+}
+
+// What a box or dialog of this thread showed when a timer found it, for the tests below.
+struct TSeen {
+  const wchar_t *Class = nullptr; // the window class looked for
+  std::string Caption;
+  RECT Client{};
+  bool OwnerDisabled = false;
+  std::function<void(HWND)> Answer;
+} seen;
+
+void CALLBACK AnswerWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND found = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND w, LPARAM data) -> BOOL {
+        wchar_t name[64] = {};
+        ::GetClassNameW(w, name, 64);
+        if (wcscmp(name, seen.Class) != 0 || !::IsWindowVisible(w))
+          return TRUE;
+        *reinterpret_cast<HWND *>(data) = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  if (!found)
+    return; // not up yet: the next tick looks again
+  ::KillTimer(nullptr, timer);
+  seen.Caption = WindowText(found);
+  ::GetClientRect(found, &seen.Client);
+  HWND owner = ::GetWindow(found, GW_OWNER);
+  seen.OwnerDisabled = owner && !::IsWindowEnabled(owner);
+  seen.Answer(found);
+}
+
+TEST_F(WindowWinTest, BannerClickOpensTheAboutDialogModally) {
+  TForm1 form;
+  ::ShowWindow(form.Handle(), SW_SHOW);
+  seen = TSeen();
+  seen.Class = AboutWindowClass;
+  seen.Answer = [](HWND about) { ::PostMessageW(about, WM_CLOSE, 0, 0); };
+  ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+  HWND banner = Find(form.Handle(), idImage1);
+  ::SendMessageW(banner, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 80));
+  ::SendMessageW(banner, WM_LBUTTONUP, 0, MAKELPARAM(100, 80));
+  EXPECT_EQ(seen.Caption, "반타리서비스에 대하여");
+  EXPECT_EQ(seen.Client.right, 349);
+  EXPECT_EQ(seen.Client.bottom, 282);
+  EXPECT_TRUE(seen.OwnerDisabled) << "the About dialog is modal";
+  EXPECT_EQ(form.AboutDialog().Handle(), nullptr) << "closed";
+  EXPECT_TRUE(::IsWindowEnabled(form.Handle()));
+}
+
+// Enter on a question must never replace anybody's data: No is the default button.
+TEST_F(WindowWinTest, QuestionAnswersNoUnlessYesIsChosen) {
+  TWinHostUI host;
+  seen = TSeen();
+  seen.Class = L"#32770";
+  seen.Answer = [](HWND box) { ::PostMessageW(box, WM_KEYDOWN, VK_RETURN, 0); };
+  ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+  EXPECT_FALSE(host.AskYesNo("그래도 서버의 자료로 바꾸시겠습니까?"));
+  EXPECT_EQ(seen.Caption, "Vantari");
+  seen.Answer = [](HWND box) { ::PostMessageW(box, WM_COMMAND, IDYES, 0); };
+  ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+  EXPECT_TRUE(host.AskYesNo("그래도 서버의 자료로 바꾸시겠습니까?"));
 }
 
 } // namespace
