@@ -4,6 +4,7 @@
 #include "HostUI.h"
 #include "IdWait.h"
 #include "WindowLook.h"
+#include "WindowTexts.h"
 #include "Workflow.h"
 
 #include <QCloseEvent>
@@ -26,7 +27,7 @@ class TForm1::TWorkflowRun {
 public:
   explicit TWorkflowRun(TForm1 &form) : FForm(form) {
     Lock(true);
-    if (FForm.StatusBar.PanelText(1).startsWith(QStringLiteral("마지막 백업:")))
+    if (FForm.StatusBar.PanelText(1).startsWith(QString::fromUtf8(TextBackupAgePrefix)))
       FForm.SetStatus(QString()); // the age notice of the start
   }
   ~TWorkflowRun() {
@@ -66,7 +67,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QStringLiteral("반타리서비스 - 바코드용"));
+  setWindowTitle(QString::fromUtf8(TextFormCaption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(275, 358);
@@ -81,12 +82,10 @@ void TForm1::BuildControls() {
   Image1.installEventFilter(this);
 
   PlacePanel(Panel2, "Panel2", {0, 169, 275, 60}, window);
-  const QString hintFirstLine = QStringLiteral("사무실 또는 집에서 작업한 최근자료를\n");
-  PlaceButton(btnBackupWizard, "btnBackupWizard", {20, 16, 109, 25}, QStringLiteral("자료 올리기"),
-              hintFirstLine + QStringLiteral("코르벡스반타리 서버에 올립니다."));
+  PlaceButton(btnBackupWizard, "btnBackupWizard", {20, 16, 109, 25},
+              QString::fromUtf8(TextUploadCaption), QString::fromUtf8(TextUploadHint));
   PlaceButton(btnRestoreWizard, "btnRestoreWizard", {144, 16, 109, 25},
-              QStringLiteral("자료 내려받기"),
-              hintFirstLine + QStringLiteral("코르벡스반타리 서버에서 내려받습니다."));
+              QString::fromUtf8(TextDownloadCaption), QString::fromUtf8(TextDownloadHint));
   PlaceRule(Shape1, "Shape1", {8, 52, 261, 1});
   connect(&btnBackupWizard, &QToolButton::clicked, this,
           [this] { Application().Guard([this] { btnBackupWizardClick(); }); });
@@ -95,7 +94,7 @@ void TForm1::BuildControls() {
 
   // Reached by a right click anywhere on the window, so the layout stays as it is.
   UndoDownloadAction.setObjectName(QStringLiteral("UndoDownloadAction"));
-  UndoDownloadAction.setText(QStringLiteral("마지막 내려받기 이전 자료로 되돌리기"));
+  UndoDownloadAction.setText(QString::fromUtf8(TextUndoDownload));
   addAction(&UndoDownloadAction);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(&UndoDownloadAction, &QAction::triggered, this,
@@ -104,9 +103,9 @@ void TForm1::BuildControls() {
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
   bold.setBold(true);
-  Label6.Place("Label6", {35, 6, 83, 12}, QStringLiteral("사용자 아이디"));
+  Label6.Place("Label6", {35, 6, 83, 12}, QString::fromUtf8(TextUserIDLabel));
   Label6.setFont(bold);
-  Label7.Place("Label7", {35, 31, 52, 12}, QStringLiteral("비밀번호"));
+  Label7.Place("Label7", {35, 31, 52, 12}, QString::fromUtf8(TextPasswordLabel));
   Label7.setFont(bold);
   PlaceEdit(UserIDEdit, "UserIDEdit", {124, 1, 113, 20});
   PlaceEdit(PasswordEdit, "PasswordEdit", {124, 26, 113, 20});
@@ -115,11 +114,7 @@ void TForm1::BuildControls() {
   setTabOrder(&UserIDEdit, &PasswordEdit);
   PlaceRule(Shape2, "Shape2", {8, 53, 261, 1});
 
-  Label4.Place("Label4", {20, 292, 222, 36},
-               QStringLiteral("반타리의 이용자아이디와 비밀번호는\n"
-                              "인터넷 유지보수회원 아이디/비밀번호와 \n"
-                              "동일합니다."),
-               Qt::red);
+  Label4.Place("Label4", {20, 292, 222, 36}, QString::fromUtf8(TextLoginNotice), Qt::red);
 
   StatusBar.setObjectName(QStringLiteral("StatusBar"));
   StatusBar.setGeometry(0, 336, 275, 22);
@@ -263,7 +258,7 @@ void TForm1::closeEvent(QCloseEvent *event) {
     return;
   }
   event->ignore();
-  if (HostUI().AskYesNo("작업을 취소하시겠습니까?")) {
+  if (HostUI().AskYesNo(TextCancelQuestion)) {
     FCloseWhenDone = true;
     IdRequestCancel();
   }

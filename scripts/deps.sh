@@ -31,6 +31,7 @@ windows_packages=(
   cmake ninja-build dpkg-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 googletest nsis
+  fonts-wine xvfb xauth locales # the window under Wine: its fonts, a display, a Korean locale
   python3 python3-pyftpdlib python3-openssl openssl # the demo service for vantari-cli.exe
 )
 

@@ -1,6 +1,7 @@
 // The main window and the About dialog as the user sees them, on the offscreen platform.
 #include "AppTestEnvironment.h"
 #include "Application.h"
+#include "MainWindowLayout.h"
 #include "StatusBar.h"
 #include "Unit1.h"
 
@@ -62,41 +63,21 @@ void ExpectControl(QWidget &window, const TControl &want) {
 
 TEST_F(WindowTest, MainWindowControlsLookAsLaidOut) {
   TForm1 form;
-  EXPECT_EQ(form.windowTitle().toStdString(), "반타리서비스 - 바코드용");
-  EXPECT_EQ(form.size(), QSize(275, 358));
+  EXPECT_EQ(form.windowTitle().toStdString(), MainWindowCaption);
+  EXPECT_EQ(form.size(), QSize(MainWindowWidth, MainWindowHeight));
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_EQ(form.palette().color(QPalette::Window), QColor(Qt::white));
-  const TControl controls[] = {
-      {"Image1", {0, 0, 275, 169}, "", false, Black},
-      {"Panel2", {0, 169, 275, 60}, "", false, Black},
-      {"btnBackupWizard", {20, 16, 109, 25}, "자료 올리기", false, Black},
-      {"btnRestoreWizard", {144, 16, 109, 25}, "자료 내려받기", false, Black},
-      {"Shape1", {8, 52, 261, 1}, "", false, Black},
-      {"Panel4", {0, 229, 275, 58}, "", false, Black},
-      {"Label6", {35, 6, 83, 12}, "사용자 아이디", true, Black},
-      {"Label7", {35, 31, 52, 12}, "비밀번호", true, Black},
-      {"UserIDEdit", {124, 1, 113, 20}, "", false, Black},
-      {"PasswordEdit", {124, 26, 113, 20}, "", false, Black},
-      {"Shape2", {8, 53, 261, 1}, "", false, Black},
-      {"Label4",
-       {20, 292, 222, 36},
-       "반타리의 이용자아이디와 비밀번호는\n인터넷 유지보수회원 아이디/비밀번호와 \n동일합니다.",
-       false,
-       Red},
-      {"StatusBar", {0, 336, 275, 22}, "", false, Black},
-  };
-  for (const TControl &control : controls)
-    ExpectControl(form, control);
+  for (const TLaidOutControl &c : MainWindowControls)
+    ExpectControl(
+        form, {c.Name, {c.Left, c.Top, c.Width, c.Height}, c.Text, c.Bold, QColor(QRgb(c.Colour))});
   EXPECT_EQ(Child<QWidget>(form, "Panel2").palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_EQ(Child<QLabel>(form, "Image1").pixmap().size(), QSize(275, 169));
   EXPECT_EQ(Child<QLabel>(form, "Image1").cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(Child<QWidget>(form, "Shape2").palette().color(QPalette::Window), Black);
   auto &upload = Child<QToolButton>(form, "btnBackupWizard");
   auto &download = Child<QToolButton>(form, "btnRestoreWizard");
-  EXPECT_EQ(upload.toolTip().toStdString(),
-            "사무실 또는 집에서 작업한 최근자료를\n코르벡스반타리 서버에 올립니다.");
-  EXPECT_EQ(download.toolTip().toStdString(),
-            "사무실 또는 집에서 작업한 최근자료를\n코르벡스반타리 서버에서 내려받습니다.");
+  EXPECT_EQ(upload.toolTip().toStdString(), UploadHint);
+  EXPECT_EQ(download.toolTip().toStdString(), DownloadHint);
   for (QToolButton *button : {&upload, &download}) {
     EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
     EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);

@@ -1,0 +1,391 @@
+#include "Unit1Win.h"
+
+#include "../WindowTexts.h"
+#include "ControlIds.h"
+#include "Exception.h"
+#include "HostUI.h"
+#include "IdWait.h"
+#include "Resources.h"
+#include "WinHostUI.h"
+#include "WinText.h"
+#include "Workflow.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <utility>
+
+namespace vantari::win {
+
+namespace {
+
+constexpr UINT_PTR TransferShowTimer = 1;
+constexpr COLORREF Black = RGB(0, 0, 0), Red = RGB(255, 0, 0);
+
+void RegisterOnce(WNDPROC procedure) {
+  static const bool registered = [procedure] {
+    WNDCLASSW form{};
+    form.lpfnWndProc = procedure;
+    form.hInstance = ::GetModuleHandleW(nullptr);
+    form.hIcon = ::LoadIconW(form.hInstance, MAKEINTRESOURCEW(IDI_VANTARI));
+    form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    form.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    form.lpszClassName = MainWindowClass;
+    return ::RegisterClassW(&form) != 0;
+  }();
+  (void)registered;
+}
+
+// A two-line hint over a control; the tooltip breaks its lines where the text does.
+void AddHint(HWND hints, HWND control, const std::string &text) {
+  std::wstring wide = Widen(text);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = ::GetParent(control);
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = wide.data();
+  ::SendMessageW(hints, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+} // namespace
+
+// One workflow at a time: while it runs the buttons start nothing and the ID and password
+// stay as they were read.
+class TForm1::TWorkflowRun {
+public:
+  explicit TWorkflowRun(TForm1 &form) : FForm(form) {
+    Lock(true);
+    if (FForm.StatusText().starts_with(TextBackupAgePrefix))
+      FForm.SetStatus(""); // the age notice of the start
+  }
+  ~TWorkflowRun() {
+    // Clicks that queued up while the steps only repainted land on disabled buttons.
+    HostUI().ProcessMessages();
+    Lock(false);
+    // The close that cancelled the run goes through now that the run has put things back.
+    if (std::exchange(FForm.FCloseWhenDone, false) && FForm.FHandle)
+      ::PostMessageW(FForm.FHandle, WM_CLOSE, 0, 0);
+  }
+  TWorkflowRun(const TWorkflowRun &) = delete;
+  TWorkflowRun &operator=(const TWorkflowRun &) = delete;
+
+private:
+  void Lock(bool running) {
+    FForm.FWorkflowRunning = running;
+    if (!FForm.FHandle)
+      return;
+    ::EnableWindow(FForm.btnBackupWizard, !running);
+    ::EnableWindow(FForm.btnRestoreWizard, !running);
+    ::SendMessageW(FForm.UserIDEdit, EM_SETREADONLY, running, 0);
+    ::SendMessageW(FForm.PasswordEdit, EM_SETREADONLY, running, 0);
+  }
+
+  TForm1 &FForm;
+};
+
+TForm1::TForm1(TConfig config) : FWorkflow(std::make_unique<TWorkflow>(std::move(config))) {
+  RegisterOnce(WndProc);
+  FHandle = CreateFixedWindow(MainWindowClass, TextFormCaption, 275, 358, nullptr, this);
+  BuildControls();
+  CreateComponents();
+  Guard([this] { FormCreate(); });
+  Form2 = std::make_unique<TForm2>(FHandle);
+}
+
+TForm1::~TForm1() {
+  if (FHandle)
+    ::DestroyWindow(FHandle);
+}
+
+void TForm1::BuildControls() {
+  HFONT font = FFont.Get();
+  ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+
+  FBanner.Reset(LoadPngResource(IDR_BANNER));
+  Image1 = PlaceControl(FHandle, L"STATIC", idImage1, {0, 0, 275, 169}, "",
+                        SS_BITMAP | SS_NOTIFY | SS_REALSIZECONTROL, nullptr);
+  ::SendMessageW(Image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FBanner.Get()));
+  ::MoveWindow(Image1, 0, 0, 275, 169, FALSE);
+
+  Panel2 = PlacePanel(FHandle, idPanel2, {0, 169, 275, 60}, FWhite.Get());
+  btnBackupWizard = PlaceControl(Panel2, L"BUTTON", idBtnBackupWizard, {20, 16, 109, 25},
+                                 TextUploadCaption, BS_PUSHBUTTON | BS_FLAT, font);
+  btnRestoreWizard = PlaceControl(Panel2, L"BUTTON", idBtnRestoreWizard, {144, 16, 109, 25},
+                                  TextDownloadCaption, BS_PUSHBUTTON | BS_FLAT, font);
+  PlaceControl(Panel2, L"STATIC", idShape1, {8, 52, 261, 1}, "", SS_BLACKRECT, nullptr);
+
+  FHints = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, FHandle, nullptr,
+                             ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(FHints, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ::SendMessageW(FHints, TTM_SETMAXTIPWIDTH, 0, 400); // lets the hints keep their two lines
+  AddHint(FHints, btnBackupWizard, TextUploadHint);
+  AddHint(FHints, btnRestoreWizard, TextDownloadHint);
+
+  Panel4 = PlacePanel(FHandle, idPanel4, {0, 229, 275, 58}, FWhite.Get());
+  PlaceControl(Panel4, L"STATIC", idLabel6, {35, 6, 83, 12}, TextUserIDLabel, SS_OWNERDRAW,
+               FBoldFont.Get());
+  PlaceControl(Panel4, L"STATIC", idLabel7, {35, 31, 52, 12}, TextPasswordLabel, SS_OWNERDRAW,
+               FBoldFont.Get());
+  UserIDEdit = PlaceControl(Panel4, L"EDIT", idUserIDEdit, {124, 1, 113, 20}, "",
+                            WS_TABSTOP | ES_AUTOHSCROLL, font, WS_EX_CLIENTEDGE);
+  PasswordEdit = PlaceControl(Panel4, L"EDIT", idPasswordEdit, {124, 26, 113, 20}, "",
+                              WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, font, WS_EX_CLIENTEDGE);
+  ::SendMessageW(PasswordEdit, EM_SETPASSWORDCHAR, L'*', 0);
+  PlaceControl(Panel4, L"STATIC", idShape2, {8, 53, 261, 1}, "", SS_BLACKRECT, nullptr);
+
+  Label4 = PlaceControl(FHandle, L"STATIC", idLabel4, {20, 292, 222, 36}, TextLoginNotice,
+                        SS_OWNERDRAW, font);
+
+  // Placed as the layout says rather than docked, so the panels keep their widths.
+  StatusBar = PlaceControl(FHandle, STATUSCLASSNAMEW, idStatusBar, {0, 336, 275, 22}, "",
+                           CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, font);
+  const int panelEdges[] = {102, -1}; // the message panel runs to the right edge
+  ::SendMessageW(StatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(panelEdges));
+  ProgressBar =
+      PlaceControl(StatusBar, PROGRESS_CLASSW, idProgressBar, {2, 3, 100, 18}, "", 0, nullptr);
+  ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, 100);
+  ::SendMessageW(ProgressBar, PBM_SETPOS, 0, 0);
+
+  ::SetFocus(UserIDEdit);
+}
+
+// The workflow layer's reports drive the status bar and the progress bar.
+void TForm1::CreateComponents() {
+  TWorkflow &workflow = *FWorkflow;
+  workflow.OnStatus = [this](const std::string &text) { SetStatus(text); };
+  workflow.OnProgressShow = [this](int32_t maximum) {
+    ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, std::max(maximum, 0));
+    ::ShowWindow(ProgressBar, SW_SHOW);
+  };
+  workflow.OnProgressPosition = [this](int32_t position) {
+    if (::IsWindowVisible(ProgressBar))
+      ::SendMessageW(ProgressBar, PBM_SETPOS, position, 0);
+  };
+  workflow.OnProgressHide = [this] { ::ShowWindow(ProgressBar, SW_HIDE); };
+  workflow.OnWorkBegin = [this](TWorkMode mode, int32_t maximum) {
+    IdFTP1WorkBegin(nullptr, mode, maximum);
+  };
+  workflow.OnWork = [this](TWorkMode mode, int32_t count) { IdFTP1Work(nullptr, mode, count); };
+  workflow.OnWorkEnd = [this](TWorkMode mode) { IdFTP1WorkEnd(nullptr, mode); };
+}
+
+void TForm1::FormCreate() {
+  // An FtpHost.ini that cannot be read (a link, a folder, no permission) does not stop the
+  // start: the window starts as on a first start and says what is wrong once it is complete.
+  std::exception_ptr unreadable;
+  std::string user;
+  try {
+    user = FWorkflow->Settings().ReadSetting("HOSTID");
+  } catch (const Exception &) {
+    unreadable = std::current_exception();
+    user = "HOSTID";
+  }
+  ::SetWindowTextW(UserIDEdit, Widen(user).c_str());
+  ::SetWindowTextW(PasswordEdit, L"");
+  FWorkflow->Settings().ReadDataFolder();
+  // A backup that nobody made for a week is worth a word until the next workflow.
+  const std::string notice = FWorkflow->SyncState().BackupAgeNotice(user, std::time(nullptr));
+  if (!notice.empty())
+    SetStatus(notice);
+  if (unreadable)
+    std::rethrow_exception(unreadable);
+}
+
+void TForm1::Image1Click() {
+  Form2->ShowModal();
+}
+
+void TForm1::btnBackupWizardClick() {
+  RunWorkflow(&TWorkflow::Upload);
+}
+
+void TForm1::btnRestoreWizardClick() {
+  RunWorkflow(&TWorkflow::Download);
+}
+
+void TForm1::UndoDownloadClick() {
+  RunWorkflow(&TWorkflow::UndoDownload);
+}
+
+// One workflow at a time, with the ID and password as they stand in the window.
+void TForm1::RunWorkflow(bool (TWorkflow::*workflow)()) {
+  if (FWorkflowRunning)
+    return;
+  TWorkflowRun run(*this);
+  FWorkflow->SetLogin(EditText(idUserIDEdit), EditText(idPasswordEdit));
+  ((*FWorkflow).*workflow)();
+}
+
+void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
+  ::KillTimer(FHandle, TransferShowTimer);
+  FTransfer.Begin(FWorkflow->Config().Now());
+  ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, std::max(AWorkCountMax, 0));
+}
+
+void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount) {
+  if (!FTransfer.Update(AWorkMode, AWorkCount, FWorkflow->Config().Now())) {
+    // The last count of a burst is shown once the interval is over, even when the next
+    // piece is slow to come.
+    ::SetTimer(FHandle, TransferShowTimer,
+               static_cast<UINT>(TTransferMeter::RepaintInterval.count()), nullptr);
+    return;
+  }
+  ShowTransfer();
+  HostUI().ProcessPaintEvents();
+}
+
+void TForm1::ShowTransfer() {
+  ::KillTimer(FHandle, TransferShowTimer);
+  FTransfer.Shown(FWorkflow->Config().Now());
+  SetStatus(FTransfer.StatusText());
+  ::SendMessageW(ProgressBar, PBM_SETPOS, FTransfer.Count(), 0);
+}
+
+void TForm1::IdFTP1WorkEnd(TIdComponent *, TWorkMode) {
+  ::KillTimer(FHandle, TransferShowTimer);
+}
+
+void TForm1::SetStatus(const std::string &text) {
+  if (StatusBar)
+    ::SendMessageW(StatusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+}
+
+std::string TForm1::StatusText() const {
+  const auto length = LOWORD(::SendMessageW(StatusBar, SB_GETTEXTLENGTHW, 1, 0));
+  std::wstring text(length + 1u, L'\0');
+  ::SendMessageW(StatusBar, SB_GETTEXTW, 1, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(length);
+  return Narrow(text);
+}
+
+std::string TForm1::EditText(int id) const {
+  return WindowText(id == idUserIDEdit ? UserIDEdit : PasswordEdit);
+}
+
+LRESULT CALLBACK TForm1::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto *create = reinterpret_cast<CREATESTRUCTW *>(lParam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto *form = reinterpret_cast<TForm1 *>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  return form ? form->Dispatch(window, message, wParam, lParam)
+              : ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT TForm1::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_COMMAND:
+    Command(LOWORD(wParam), HIWORD(wParam));
+    return 0;
+  case WM_CTLCOLORSTATIC:
+  case WM_CTLCOLORBTN:
+    return ControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+  case WM_DRAWITEM: {
+    const auto &item = *reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
+    if (item.CtlType != ODT_STATIC)
+      break;
+    DrawLabel(item, TextColour(item.hwndItem), FWhite.Get(), false);
+    return TRUE;
+  }
+  case WM_SETCURSOR:
+    if (SetCursorFor(reinterpret_cast<HWND>(wParam)))
+      return TRUE;
+    break;
+  case WM_CONTEXTMENU:
+    ShowContextMenu({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+    return 0;
+  case WM_TIMER:
+    if (wParam == TransferShowTimer)
+      ShowTransfer();
+    return 0;
+  case WM_ACTIVATE:
+    // The box that had the caret gets it back when the window is active again.
+    if (LOWORD(wParam) == WA_INACTIVE && ::IsChild(window, ::GetFocus()))
+      FLastFocus = ::GetFocus();
+    break; // activation gives the window the focus, which WM_SETFOCUS hands on
+  case WM_SETFOCUS:
+    ::SetFocus(FLastFocus && ::IsWindow(FLastFocus) ? FLastFocus : UserIDEdit);
+    return 0;
+  case WM_CLOSE:
+    FormClose();
+    return 0;
+  case WM_DESTROY:
+    ::KillTimer(window, TransferShowTimer);
+    FHandle = nullptr;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    return 0;
+  default:
+    break;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TForm1::Command(int id, int code) {
+  if (id == idImage1 && code == STN_CLICKED)
+    Guard([this] { Image1Click(); });
+  else if (id == idBtnBackupWizard && code == BN_CLICKED)
+    Guard([this] { btnBackupWizardClick(); });
+  else if (id == idBtnRestoreWizard && code == BN_CLICKED)
+    Guard([this] { btnRestoreWizardClick(); });
+  else if (id == idUndoDownload)
+    Guard([this] { UndoDownloadClick(); });
+}
+
+// The notice in red, the rest in black.
+COLORREF TForm1::TextColour(HWND control) const {
+  return control == Label4 ? Red : Black;
+}
+
+// White behind every label and rule.
+LRESULT TForm1::ControlColour(HDC dc, HWND control) {
+  ::SetTextColor(dc, TextColour(control));
+  ::SetBkColor(dc, RGB(255, 255, 255));
+  return reinterpret_cast<LRESULT>(FWhite.Get());
+}
+
+// The banner and the buttons take the hand; a running workflow's cursor stands everywhere.
+bool TForm1::SetCursorFor(HWND control) {
+  if (HCURSOR busy = BusyCursor()) {
+    ::SetCursor(busy);
+    return true;
+  }
+  if (control == Image1 || control == btnBackupWizard || control == btnRestoreWizard) {
+    ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+    return true;
+  }
+  return false;
+}
+
+// Reached by a right click anywhere on the window, so the layout stays as it is.
+void TForm1::ShowContextMenu(POINT at) {
+  HMENU menu = ::CreatePopupMenu();
+  const std::wstring undo = Widen(TextUndoDownload);
+  ::AppendMenuW(menu, MF_STRING | (FWorkflowRunning ? MF_GRAYED : 0), idUndoDownload, undo.c_str());
+  if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner
+    at = {0, 0};
+    ::ClientToScreen(FHandle, &at);
+  }
+  ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, FHandle, nullptr);
+  ::DestroyMenu(menu);
+}
+
+// Closing in the middle of a workflow asks whether to cancel it; Yes ends the step in
+// progress, the workflow puts things back as they were and reports its failure, and then the
+// window closes.
+void TForm1::FormClose() {
+  if (!FWorkflowRunning) {
+    ::DestroyWindow(FHandle);
+    return;
+  }
+  if (HostUI().AskYesNo(TextCancelQuestion)) {
+    FCloseWhenDone = true;
+    IdRequestCancel();
+  }
+}
+
+} // namespace vantari::win
