@@ -57,3 +57,6 @@ cli --password-file "$(windows_path "$cli_dir/password")" enable-nightly
 cli disable-nightly
 [ -z "$(task)" ] || { echo "test-windows.sh: disable-nightly left the task" >&2; exit 1; }
 echo "vantari-cli.exe: upload, download and the nightly task under Wine: ok"
+
+# The installer as a customer's computer runs it, in a Wine prefix of its own.
+"$root/scripts/installer-check.sh" "$(windows_setup)"

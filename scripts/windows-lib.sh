@@ -51,3 +51,7 @@ windows_build() {
   cmake --build "$build" -j "$(nproc)"
 }
 
+# The installer the build leaves: build-windows/vantari-setup-<the project's version>.exe.
+windows_setup() {
+  echo "$build/vantari-setup-$(sed -n 's/^project(Vantari VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt").exe"
+}
