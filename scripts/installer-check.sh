@@ -79,6 +79,20 @@ wait "$window" || true
 printf '[Server]\r\nHOSTID=old\r\n' >"$program/FtpHost.ini"
 cp "$program/FtpHost.ini" "$work/FtpHost-old.ini"
 
+# Wine's Task Scheduler refuses requests for a while after a fresh prefix starts ("service
+# database locked"); the installed vantari-cli.exe registers and removes the task until it
+# answers, so that the install below meets a ready one and must register the task itself.
+printf 'probe\r\n' >"$work/probe-password"
+scheduler_ready=""
+for _ in $(seq 40); do
+  win "$program/vantari-cli.exe" enable-nightly --password-file "$(winepath -w "$work/probe-password")" \
+    >/dev/null && scheduler_ready=1 && break
+  sleep 1
+done
+[ -n "$scheduler_ready" ] || fail "Wine's Task Scheduler never answered"
+win "$program/vantari-cli.exe" disable-nightly >/dev/null
+[ -z "$(task)" ] || fail "vantari-cli.exe disable-nightly left the task"
+
 # Over the installed one, with the nightly backup of the last login.
 wine "$setup" /S /NIGHTLY=1 </dev/null >/dev/null 2>&1 || fail "the second silent install ended with status $?"
 wait_wine
