@@ -31,6 +31,7 @@ RequestExecutionLevel user
 !define PASSWORD_FILE "${CONFIG_FOLDER}\password"
 
 Name "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Vantari"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
