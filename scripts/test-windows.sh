@@ -59,4 +59,5 @@ cli disable-nightly
 echo "vantari-cli.exe: upload, download and the nightly task under Wine: ok"
 
 # The installer as a customer's computer runs it, in a Wine prefix of its own.
-"$root/scripts/installer-check.sh" "$(windows_setup)"
+setup=$(windows_setup)
+"$root/scripts/installer-check.sh" "$setup"

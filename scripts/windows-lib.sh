@@ -51,7 +51,12 @@ windows_build() {
   cmake --build "$build" -j "$(nproc)"
 }
 
-# The installer the build leaves: build-windows/vantari-setup-<the project's version>.exe.
+# The installer the build leaves: build-windows/vantari-setup-<the project's version>.exe, built
+# by its own target, so that a build without it fails here rather than an older file passing.
 windows_setup() {
+  cmake --build "$build" --target installer >&2 || {
+    echo "no installer built (its target comes with the window's, vantari)" >&2
+    return 1
+  }
   echo "$build/vantari-setup-$(sed -n 's/^project(Vantari VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt").exe"
 }
