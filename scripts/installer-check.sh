@@ -61,7 +61,7 @@ has_entry || fail "the install wrote no uninstall entry $entry"
 # sends it WM_CLOSE).
 wine "$program/vantari.exe" </dev/null >/dev/null 2>&1 &
 window=$!
-for _ in $(seq 300); do
+for _ in $(seq 600); do # up to a minute: a loaded machine starts Wine slowly
   xwininfo -root -tree 2>/dev/null | grep -qF "\"$caption\"" && break
   sleep 0.1
 done
