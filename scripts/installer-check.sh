@@ -23,7 +23,7 @@ wineboot -i >/dev/null 2>&1 || true # its status says little; the prefix's syste
 [ -d "$WINEPREFIX/drive_c/windows/system32" ] || fail "no Wine prefix made in $WINEPREFIX"
 
 win() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-folder_of() { winepath -u "$(win cmd /c echo "%$1%")" 2>/dev/null; }
+folder_of() { winepath -u "$(win cmd /c echo "%$1%")" 2>/dev/null || fail "Wine names no folder %$1%"; }
 program=$(folder_of LOCALAPPDATA)/Programs/Vantari
 settings=$(folder_of APPDATA)/Vantari
 shortcut=$(folder_of APPDATA)/Microsoft/Windows/Start\ Menu/Programs/반타리서비스.lnk
