@@ -3,7 +3,8 @@
 #   build   building the program and running every test (scripts/test.sh, CI)
 #   demo    the demo without a desktop and the screenshot (scripts/run.sh, scripts/screenshot.sh)
 #   bench   benchmarks against standard tools and fuzzing (bench/, fuzz/)
-#   windows cross-building for Windows and testing under Wine (scripts/test-windows.sh)
+#   windows cross-building for Windows, testing under Wine and the installer
+#           (scripts/test-windows.sh, scripts/build-windows.sh)
 # Safe to run again: only missing packages are fetched.
 set -euo pipefail
 
@@ -32,6 +33,7 @@ windows_packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   wine wine64 googletest nsis
   fonts-wine xvfb xauth locales # the window under Wine: its fonts, a display, a Korean locale
+  x11-utils # the installed window, seen by xwininfo (scripts/installer-check.sh)
   python3 python3-pyftpdlib python3-openssl openssl # the demo service for vantari-cli.exe
 )
 

@@ -7,32 +7,8 @@ build=${BUILD_DIR:-$root/build-windows}
 "$root/scripts/deps.sh" windows
 mkdir -p "$build"
 
-# libdeflate has no MinGW build in Debian: built here from Debian's own source package.
-prefix=$build/mingw-prefix
-if [ ! -f "$prefix/lib/libdeflate.a" ]; then
-  sources=/etc/apt/sources.list.d/vantari-bookworm-src.sources
-  if [ ! -f "$sources" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
-      'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-      $sudo tee "$sources" >/dev/null
-    $sudo apt-get update -qq
-  fi
-  rm -rf "$build/libdeflate-src" && mkdir -p "$build/libdeflate-src"
-  (cd "$build/libdeflate-src" && apt-get source -qq libdeflate >/dev/null 2>&1)
-  source_dir=$(find "$build/libdeflate-src" -mindepth 1 -maxdepth 1 -type d -name 'libdeflate-*' | head -n 1)
-  # Its Makefile knows MinGW and names the static library libdeflatestatic.lib there.
-  make -C "$source_dir" -j "$(nproc)" CC=x86_64-w64-mingw32-gcc-posix \
-    AR=x86_64-w64-mingw32-ar libdeflatestatic.lib >/dev/null
-  mkdir -p "$prefix/lib" "$prefix/include"
-  cp "$source_dir/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
-  cp "$source_dir/libdeflate.h" "$prefix/include/"
-fi
-
-# Wine: a prefix of its own, and its services started before CMake and CTest run anything
-# through it (started later, they inherit the output pipe and hold test discovery up).
-export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/windows-lib.sh"
+windows_libdeflate
 
 # The window's tests and the demo open windows, which need an X display; Wine's desktop process
 # keeps the display of the first program of a session, so one Xvfb serves the whole run and a
@@ -44,7 +20,7 @@ source "$root/scripts/demo/lib.sh"
 cleanup=(demo_stop_all) # undone last first
 trap 'for ((i = ${#cleanup[@]} - 1; i >= 0; i--)); do eval "${cleanup[i]}" || true; done' EXIT
 mkdir -p "$demo_dir"
-wineserver -k >/dev/null 2>&1 || true
+WINEPREFIX=$build/wine wineserver -k >/dev/null 2>&1 || true
 demo_start_xvfb
 # Korean texts in Wine's own boxes and captions need a Korean locale.
 if ! locale -a 2>/dev/null | grep -qix 'ko_KR.utf8'; then
@@ -52,19 +28,9 @@ if ! locale -a 2>/dev/null | grep -qix 'ko_KR.utf8'; then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo localedef -i ko_KR -c -f UTF-8 ko_KR.UTF-8
 fi
-if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-  wineboot -i >/dev/null 2>&1 || true # its status says little; the prefix's system folder does
-  [ -d "$WINEPREFIX/drive_c/windows/system32" ] || {
-    echo "test-windows.sh: no Wine prefix made in $WINEPREFIX" >&2
-    exit 1
-  }
-fi
-wineserver -p </dev/null >/dev/null 2>&1 || true # already running: fine
-wine cmd /c exit </dev/null >/dev/null 2>&1
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DVANTARI_MINGW_PREFIX="$prefix" "$@" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+# Wine: a prefix of its own, ready before CMake and CTest run anything through it.
+windows_wine_prefix "$build/wine"
+windows_build -DVANTARI_BUILD_TESTS=ON "$@"
 cd "$build"
 # A Wine client now and then loses its server connection before the test program starts
 # ("wine client error: recvmsg: Connection reset by peer"); such a start is tried once more.
@@ -128,3 +94,7 @@ LANG=ko_KR.UTF-8 DEMO_PASSWORD=$demo_password wine "$build/app/win/vantari-demo.
   "$(windows_path "$demo_ftp_home")" "$(windows_path "$demo_dir/ftp.log")" </dev/null
 cp "$demo_dir/screenshot.png" "$root/docs/screenshot-windows.png"
 echo "vantari.exe: the window's demo under Wine: ok (docs/screenshot-windows.png)"
+
+# The installer as a customer's computer runs it, in a Wine prefix of its own.
+setup=$(windows_setup)
+"$root/scripts/installer-check.sh" "$setup"
