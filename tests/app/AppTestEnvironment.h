@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace vantari::test {
@@ -29,5 +30,9 @@ private:
 
 std::string ReadFile(const std::filesystem::path &path);
 void WriteFile(const std::filesystem::path &path, const std::string &content);
+
+using TContents = std::map<std::string, std::string>; // file name -> bytes
+// The plain files directly in folder.
+TContents Contents(const std::filesystem::path &folder);
 
 } // namespace vantari::test

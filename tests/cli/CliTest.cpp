@@ -23,17 +23,7 @@ namespace vantari::test {
 namespace {
 
 namespace fs = std::filesystem;
-using TContents = std::map<std::string, std::string>;
-
 const char *const kAllDone = "모든 작업을 정상적으로 완료하였습니다.";
-
-TContents Contents(const fs::path &folder) {
-  TContents contents;
-  for (const auto &entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file())
-      contents[entry.path().filename().string()] = ReadFile(entry.path());
-  return contents;
-}
 
 // Lines of a text in order, each found after the one before.
 bool InOrder(const std::string &text, const std::vector<std::string> &lines) {

@@ -7,6 +7,7 @@
 #include "TlsFtpServers.h"
 
 #include "FtpServer.h"
+#include "WinCommandLine.h"
 
 #include <windows.h>
 
@@ -55,25 +56,6 @@ const std::string &GuardScript() {
   return path;
 }
 
-// One argument of a Windows command line, as the C runtime (and Wine) split it again.
-std::wstring Quoted(const std::string &arg) {
-  std::wstring text(arg.begin(), arg.end()); // the arguments are ASCII
-  if (!text.empty() && text.find_first_of(L" \t\"") == std::wstring::npos)
-    return text;
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : text) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-      backslashes = 0;
-    }
-    out += c;
-  }
-  return out.append(backslashes * 2, L'\\') + L"\"";
-}
-
 void SetReadTimeout(int fd, int ms) {
   const DWORD timeout = static_cast<DWORD>(ms);
   sockets::SetOption(fd, SOL_SOCKET, SO_RCVTIMEO, timeout);
@@ -97,8 +79,10 @@ int StartGuarded(const std::string &mode, const std::vector<std::string> &argv,
                                 std::to_string(ntohs(address.sin_port)), mode, logFile};
   line.insert(line.end(), argv.begin(), argv.end());
   std::wstring command;
-  for (const std::string &arg : line)
-    command += (command.empty() ? L"" : L" ") + Quoted(arg);
+  for (const std::string &arg : line) {
+    const std::wstring wide(arg.begin(), arg.end()); // the arguments are ASCII
+    command += (command.empty() ? L"" : L" ") + QuotedArgument(wide);
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -23,14 +23,6 @@ std::string Noise(size_t bytes) {
   return out;
 }
 
-TContents Contents(const fs::path &folder) {
-  TContents contents;
-  for (const auto &entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file())
-      contents[entry.path().filename().string()] = ReadFile(entry.path());
-  return contents;
-}
-
 void WriteFiles(const fs::path &folder, const TContents &files, time_t date) {
   fs::create_directories(folder);
   const auto stamp =

@@ -21,7 +21,6 @@
 namespace vantari::test {
 
 namespace fs = std::filesystem;
-using TContents = std::map<std::string, std::string>;
 
 inline const std::string AllDone = "모든 작업을 정상적으로 완료하였습니다.";
 inline const std::string RestoreFailed = "복원에 실패하였습니다.";
@@ -34,7 +33,6 @@ constexpr time_t Year2044 = 2348388000; // past the top of a signed 32-bit MS-DO
 
 std::string Text(size_t bytes, const std::string &seed);
 std::string Noise(size_t bytes);
-TContents Contents(const fs::path &folder);
 void WriteFiles(const fs::path &folder, const TContents &files, time_t date);
 
 // Another program (not this one) that keeps a file open until it is dropped, letting others

@@ -5,12 +5,11 @@
 
 #include "Paths.h"
 #include "TlsFtpServers.h"
+#include "WinCommandLine.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace vantari::test {
@@ -19,22 +18,6 @@ namespace {
 
 const wchar_t *const DatabaseKey = L"Software\\Corvex\\LumoraBC\\Database";
 constexpr UINT StoppedExitCode = 42;
-
-// One argument of a command line, as CommandLineToArgvW splits it again.
-std::wstring Quoted(const std::wstring &arg) {
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-      backslashes = 0;
-    }
-    out += c;
-  }
-  return out.append(backslashes * 2, L'\\') + L"\"";
-}
 
 std::wstring Wide(const std::string &text) {
   return fs::path(std::u8string(text.begin(), text.end())).wstring();
@@ -45,9 +28,9 @@ HANDLE StartSelf(const std::vector<std::string> &arguments) {
   wchar_t exe[MAX_PATH];
   if (::GetModuleFileNameW(nullptr, exe, MAX_PATH) == 0)
     throw std::runtime_error("no program file");
-  std::wstring command = Quoted(exe);
+  std::wstring command = QuotedArgument(exe);
   for (const std::string &arg : arguments)
-    command += L" " + Quoted(Wide(arg));
+    command += L" " + QuotedArgument(Wide(arg));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -244,18 +227,6 @@ void TUserHome::SetDataFolder(const fs::path &folder) const {
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
     throw std::runtime_error("cannot write the accounting program's registry key");
   ::RegCloseKey(key);
-}
-
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path &path, const std::string &content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
 }
 
 } // namespace vantari::test

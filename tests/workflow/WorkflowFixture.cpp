@@ -119,14 +119,6 @@ bool WorkflowTest::Logged(const std::string &entry) const {
   return std::find(Recorder.Log.begin(), Recorder.Log.end(), entry) != Recorder.Log.end();
 }
 
-TFolderContents WorkflowTest::Contents(const fs::path &folder) {
-  TFolderContents contents;
-  for (const auto &entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file())
-      contents[entry.path().filename().string()] = ReadFile(entry.path());
-  return contents;
-}
-
 int WorkflowTest::VerifyWithTool(const std::string &archive) {
   const std::string command =
       std::string(VANTARI_BINARY_DIR "/tools/bcktool verify --quiet '") + archive + "' >/dev/null";

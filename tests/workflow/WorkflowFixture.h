@@ -33,7 +33,7 @@ public:
   std::function<void()> DuringRun;
 };
 
-using TFolderContents = std::map<std::string, std::string>;
+using TFolderContents = TContents;
 
 // A window pointed at a real FTP server on loopback, pinging 127.0.0.1, with a data folder
 // of sample table files in a private home.
@@ -51,8 +51,6 @@ protected:
   void Download() { Click("btnRestoreWizard"); }
   std::vector<std::string> Boxes() const; // the log without status texts
   bool Logged(const std::string &entry) const;
-  // Regular files directly in the folder, by name.
-  static TFolderContents Contents(const std::filesystem::path &folder);
   static int VerifyWithTool(const std::string &archive);
 
   TUserHome Home;
