@@ -17,7 +17,8 @@ DEMO_FTP_PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("
 export BUILD_DIR=$build DEMO_FTP_PORT
 # shellcheck source=scripts/demo/lib.sh
 source "$root/scripts/demo/lib.sh"
-cleanup=(demo_stop_all) # undone last first
+# Undone last first; Wine's server of this prefix is not left behind.
+cleanup=(demo_stop_all 'wineserver -k >/dev/null 2>&1')
 trap 'for ((i = ${#cleanup[@]} - 1; i >= 0; i--)); do eval "${cleanup[i]}" || true; done' EXIT
 mkdir -p "$demo_dir"
 WINEPREFIX=$build/wine wineserver -k >/dev/null 2>&1 || true
