@@ -39,48 +39,40 @@ TFileStream::~TFileStream() {
     ::close(FFd);
 }
 
-int64_t TFileStream::Read(void *buffer, int64_t count) {
+int64_t ReadHandle(TNativeHandle handle, void *buffer, int64_t count) {
   for (;;) {
-    const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0)
-      return n;
-    if (errno != EINTR)
-      return 0;
+    const ssize_t n = ::read(handle, buffer, static_cast<size_t>(count));
+    if (n >= 0 || errno != EINTR)
+      return n < 0 ? 0 : n;
   }
 }
 
-int64_t TFileStream::Write(const void *buffer, int64_t count) {
+int64_t WriteHandle(TNativeHandle handle, const void *buffer, int64_t count) {
   for (;;) {
-    const ssize_t n = ::write(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0)
-      return n;
-    if (errno != EINTR)
-      return 0;
+    const ssize_t n = ::write(handle, buffer, static_cast<size_t>(count));
+    if (n >= 0 || errno != EINTR)
+      return n < 0 ? 0 : n;
   }
 }
 
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+int64_t SeekHandle(TNativeHandle handle, const std::string &name, int64_t offset,
+                   TSeekOrigin origin) {
   const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
                      : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                         : SEEK_END;
-  const off_t result = ::lseek(FFd, offset, whence);
+  const off_t result = ::lseek(handle, offset, whence);
   if (result < 0)
-    throw EStreamError(Format("Seek failed on \"%s\". %s", FPath.c_str(), std::strerror(errno)));
+    throw EStreamError(Format("Seek failed on \"%s\". %s", name.c_str(), std::strerror(errno)));
   return result;
 }
 
-void TFileStream::SetSize(int64_t newSize) {
-  if (::ftruncate(FFd, newSize) != 0)
-    throw EWriteError("Stream write error");
-  if (Position() > newSize)
-    Seek(newSize, TSeekOrigin::soBeginning);
+bool TruncateHandle(TNativeHandle handle, int64_t newSize) {
+  return ::ftruncate(handle, newSize) == 0;
 }
 
-int64_t TFileStream::Size() {
+int64_t HandleSize(TNativeHandle handle) {
   struct stat st {};
-  if (::fstat(FFd, &st) != 0)
-    return TStream::Size();
-  return st.st_size;
+  return ::fstat(handle, &st) == 0 ? st.st_size : -1;
 }
 
 } // namespace vantari

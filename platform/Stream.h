@@ -57,6 +57,18 @@ enum TFileMode : unsigned {
   fmCreate = 0xFF00, // create or truncate, read and write
 };
 
+// Reading, writing, seeking and sizing an open file through its handle, the same for every
+// stream over a file. Read and write return the bytes moved, 0 on failure or a closed handle.
+int64_t ReadHandle(TNativeHandle handle, void *buffer, int64_t count);
+int64_t WriteHandle(TNativeHandle handle, const void *buffer, int64_t count);
+// Raises EStreamError "Seek failed on "<name>". <reason>".
+int64_t SeekHandle(TNativeHandle handle, const std::string &name, int64_t offset,
+                   TSeekOrigin origin);
+// Cuts or extends the file to newSize and leaves the position where it was; false on failure.
+bool TruncateHandle(TNativeHandle handle, int64_t newSize);
+// The file's size, or -1 when the system cannot tell.
+int64_t HandleSize(TNativeHandle handle);
+
 // A file on disk. Opening never locks others out (on Windows: read and write shared).
 // Raises EFOpenError "Cannot open file "%s". %s" or EFCreateError "Cannot create
 // file "%s". %s" with the system's reason.

@@ -146,42 +146,6 @@ void TReplacementFile::Discard() {
   FLock = -1;
 }
 
-int64_t TReplacementFile::Read(void *buffer, int64_t count) {
-  for (;;) {
-    const ssize_t n = ::read(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0 || errno != EINTR)
-      return n < 0 ? 0 : n;
-  }
-}
-
-int64_t TReplacementFile::Write(const void *buffer, int64_t count) {
-  for (;;) {
-    const ssize_t n = ::write(FFd, buffer, static_cast<size_t>(count));
-    if (n >= 0 || errno != EINTR)
-      return n < 0 ? 0 : n;
-  }
-}
-
-int64_t TReplacementFile::Seek(int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                        : SEEK_END;
-  const off_t result = ::lseek(FFd, offset, whence);
-  if (result < 0)
-    throw EStreamError(Format("Seek failed on \"%s\". %s", FName.c_str(), std::strerror(errno)));
-  return result;
-}
-
-void TReplacementFile::SetSize(int64_t newSize) {
-  if (::ftruncate(FFd, newSize) != 0)
-    throw EWriteError("Stream write error");
-}
-
-int64_t TReplacementFile::Size() {
-  struct stat st {};
-  return ::fstat(FFd, &st) == 0 ? st.st_size : TStream::Size();
-}
-
 bool TReplacementFile::ReplacesExisting() const {
   struct stat st {};
   return ::fstatat(FFolder, FName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);

@@ -35,41 +35,45 @@ TFileStream::~TFileStream() {
     ::CloseHandle(FFd);
 }
 
-int64_t TFileStream::Read(void *buffer, int64_t count) {
+int64_t ReadHandle(TNativeHandle handle, void *buffer, int64_t count) {
   DWORD n = 0;
   const auto chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-  return ::ReadFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
+  return handle != InvalidNativeHandle && ::ReadFile(handle, buffer, chunk, &n, nullptr) ? n : 0;
 }
 
-int64_t TFileStream::Write(const void *buffer, int64_t count) {
+int64_t WriteHandle(TNativeHandle handle, const void *buffer, int64_t count) {
   DWORD n = 0;
   const auto chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-  return ::WriteFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
+  return handle != InvalidNativeHandle && ::WriteFile(handle, buffer, chunk, &n, nullptr) ? n : 0;
 }
 
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+int64_t SeekHandle(TNativeHandle handle, const std::string &name, int64_t offset,
+                   TSeekOrigin origin) {
   const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
                        : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
                                                           : FILE_END;
   LARGE_INTEGER distance{}, result{};
   distance.QuadPart = offset;
-  if (!::SetFilePointerEx(FFd, distance, &result, method))
-    throw EStreamError(Format("Seek failed on \"%s\". %s", FPath.c_str(),
-                              SystemMessage(::GetLastError()).c_str()));
+  if (!::SetFilePointerEx(handle, distance, &result, method))
+    throw EStreamError(
+        Format("Seek failed on \"%s\". %s", name.c_str(), SystemMessage(::GetLastError()).c_str()));
   return result.QuadPart;
 }
 
-void TFileStream::SetSize(int64_t newSize) {
-  const int64_t here = Position();
-  Seek(newSize, TSeekOrigin::soBeginning);
-  if (!::SetEndOfFile(FFd))
-    throw EWriteError("Stream write error");
-  Seek(std::min(here, newSize), TSeekOrigin::soBeginning);
+// Windows cuts a file at its position: there and back again.
+bool TruncateHandle(TNativeHandle handle, int64_t newSize) {
+  LARGE_INTEGER zero{}, here{}, size{};
+  size.QuadPart = newSize;
+  if (!::SetFilePointerEx(handle, zero, &here, FILE_CURRENT) ||
+      !::SetFilePointerEx(handle, size, nullptr, FILE_BEGIN))
+    return false;
+  const bool cut = ::SetEndOfFile(handle) != 0;
+  return ::SetFilePointerEx(handle, here, nullptr, FILE_BEGIN) && cut;
 }
 
-int64_t TFileStream::Size() {
+int64_t HandleSize(TNativeHandle handle) {
   LARGE_INTEGER size{};
-  return ::GetFileSizeEx(FFd, &size) ? size.QuadPart : TStream::Size();
+  return ::GetFileSizeEx(handle, &size) ? size.QuadPart : -1;
 }
 
 } // namespace vantari

@@ -234,44 +234,6 @@ void TReplacementFile::Discard() {
   FTempName.clear();
 }
 
-int64_t TReplacementFile::Read(void *buffer, int64_t count) {
-  DWORD n = 0;
-  const DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-  return FFd != InvalidNativeHandle && ::ReadFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
-}
-
-int64_t TReplacementFile::Write(const void *buffer, int64_t count) {
-  DWORD n = 0;
-  const DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-  return FFd != InvalidNativeHandle && ::WriteFile(FFd, buffer, chunk, &n, nullptr) ? n : 0;
-}
-
-int64_t TReplacementFile::Seek(int64_t offset, TSeekOrigin origin) {
-  const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
-                       : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
-                                                          : FILE_END;
-  LARGE_INTEGER distance{}, result{};
-  distance.QuadPart = offset;
-  if (!::SetFilePointerEx(FFd, distance, &result, method))
-    throw EStreamError(Format("Seek failed on \"%s\". %s", FName.c_str(),
-                              win::SystemMessage(::GetLastError()).c_str()));
-  return result.QuadPart;
-}
-
-void TReplacementFile::SetSize(int64_t newSize) {
-  const int64_t at = Seek(0, TSeekOrigin::soCurrent);
-  Seek(newSize, TSeekOrigin::soBeginning);
-  const bool sound = ::SetEndOfFile(FFd) != 0;
-  Seek(at, TSeekOrigin::soBeginning);
-  if (!sound)
-    throw EWriteError("Stream write error");
-}
-
-int64_t TReplacementFile::Size() {
-  LARGE_INTEGER size{};
-  return ::GetFileSizeEx(FFd, &size) ? size.QuadPart : TStream::Size();
-}
-
 bool TReplacementFile::ReplacesExisting() const {
   const DWORD attributes = ::GetFileAttributesW(WidePath(FFolderPath + "/" + FName).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
