@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "win/WinText.h"
 #endif
 
 namespace vantari {
@@ -94,17 +94,9 @@ std::string NightlyTaskXml(const TNightlyTask &task) {
 
 namespace {
 
-std::wstring Wide(const std::string &text) {
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 // Runs schtasks with arguments, without a window; the failure's text, or empty.
 std::string RunSchtasks(const std::string &arguments) {
-  std::wstring line = L"schtasks.exe " + Wide(arguments);
+  std::wstring line = L"schtasks.exe " + win::Widen(arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -138,24 +130,15 @@ std::wstring WriteTemporary(const std::wstring &bytes) {
   return ok ? std::wstring(name) : std::wstring();
 }
 
-std::string Narrow(const std::wstring &text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
-
 } // namespace
 
 std::string RegisterNightlyTask(const TNightlyTask &task) {
   // schtasks reads the file as UTF-16 with its byte order mark, as the declaration says.
-  const std::wstring file = WriteTemporary(L"\xFEFF" + Wide(NightlyTaskXml(task)));
+  const std::wstring file = WriteTemporary(L"\xFEFF" + win::Widen(NightlyTaskXml(task)));
   if (file.empty())
     return "cannot write the task file in the temporary folder";
   const std::string failure =
-      RunSchtasks("/Create /XML " + Quoted(Narrow(file)) + " /TN " + NightlyTaskName + " /F");
+      RunSchtasks("/Create /XML " + Quoted(win::Narrow(file)) + " /TN " + NightlyTaskName + " /F");
   ::DeleteFileW(file.c_str());
   return failure;
 }
