@@ -166,8 +166,10 @@ bool TBackupFile::TargetFor(const std::string &name, std::string &base,
     relative = ToLocalPath(name.size() > 3 ? name.substr(3) : std::string());
   else
     relative = ToLocalPath(name.substr(StoredFolder(name).size()));
+  // Whole strings, not literals, are assigned to base: MinGW's GCC 12 warns falsely
+  // (-Wrestrict) on a literal's assignment here.
   if (FDest.empty())
-    base = !relative.empty() && relative[0] == '/' ? "/" : ".";
+    base = std::string(!relative.empty() && relative[0] == '/' ? "/" : ".");
   else
     base = FDest;
   return SplitInside(relative, parts);
@@ -245,7 +247,7 @@ void TBackupFile::RestoreMember(const std::string &name, int32_t fileDate) {
     base = ExtractFileDir(FCurrentFile);
     parts = {ExtractFileName(FCurrentFile)};
     if (base.empty())
-      base = ".";
+      base = std::string(".");
   }
   OpenOutput(base, parts);
 }

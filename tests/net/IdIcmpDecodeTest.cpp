@@ -14,12 +14,12 @@ using TBytes = std::vector<uint8_t>;
 
 // An IPv4 header from source with the given time-to-live, followed by body.
 TBytes Ipv4(const TBytes &body, uint8_t ttl, std::array<uint8_t, 4> source) {
-  TBytes datagram(20, 0);
+  TBytes datagram(20 + body.size(), 0);
+  std::copy(body.begin(), body.end(), datagram.begin() + 20);
   datagram[0] = 0x45;
   datagram[8] = ttl;
   datagram[9] = 1;
   std::copy(source.begin(), source.end(), datagram.begin() + 12);
-  datagram.insert(datagram.end(), body.begin(), body.end());
   return datagram;
 }
 
