@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vantari {
@@ -130,6 +131,18 @@ std::string ExpandFileName(const std::string &path) {
   if (!parts.empty() && !(full.size() > 1 && full.back() == '/'))
     out.pop_back();
   return out;
+}
+
+void SortByName(std::vector<TSearchRec> &found) {
+  // Not the system's collation: an archive's member order must not depend on where it was made.
+  const auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), LowerAscii);
+    return s;
+  };
+  std::sort(found.begin(), found.end(), [&](const TSearchRec &a, const TSearchRec &b) {
+    const std::string la = lower(a.Name), lb = lower(b.Name);
+    return la != lb ? la < lb : a.Name < b.Name;
+  });
 }
 
 } // namespace vantari

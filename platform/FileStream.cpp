@@ -11,9 +11,11 @@ namespace vantari {
 TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
   if (mode == fmCreate) {
     FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0)
-      throw EFCreateError(
-          Format("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    if (FFd < 0) {
+      const TOsResult cause = LastOsError();
+      throw EFCreateError(Format("Cannot create file \"%s\". %s", path.c_str(), cause.Text.c_str()),
+                          cause);
+    }
     return;
   }
   int flags = O_RDONLY;
@@ -30,8 +32,11 @@ TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
       errno = EISDIR;
     }
   }
-  if (FFd < 0)
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
+  if (FFd < 0) {
+    const TOsResult cause = LastOsError();
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), cause.Text.c_str()),
+                      cause);
+  }
 }
 
 TFileStream::~TFileStream() {
@@ -50,8 +55,10 @@ int64_t ReadHandle(TNativeHandle handle, void *buffer, int64_t count) {
 int64_t WriteHandle(TNativeHandle handle, const void *buffer, int64_t count) {
   for (;;) {
     const ssize_t n = ::write(handle, buffer, static_cast<size_t>(count));
-    if (n >= 0 || errno != EINTR)
-      return n < 0 ? 0 : n;
+    if (n >= 0)
+      return n;
+    if (errno != EINTR)
+      RaiseWriteError(LastOsError()); // a full disk, a denied write: the caller tells them apart
   }
 }
 

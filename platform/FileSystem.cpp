@@ -20,10 +20,6 @@ namespace {
 // Records the state a file had when its archive attribute was cleared.
 constexpr const char *kArchiveXattr = "user.vantari.archive-cleared";
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool StatPath(const std::string &path, struct stat &st) {
   return ::stat(path.c_str(), &st) == 0;
 }
@@ -105,16 +101,10 @@ std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr) {
       continue;
     rec.Size = st.st_size;
     rec.Time = DateTimeToFileDate(st.st_mtim.tv_sec);
+    rec.WriteTime = st.st_mtim.tv_sec;
     found.push_back(std::move(rec));
   }
-  std::sort(found.begin(), found.end(), [](const TSearchRec &a, const TSearchRec &b) {
-    const auto lower = [](std::string s) {
-      std::transform(s.begin(), s.end(), s.begin(), LowerAscii);
-      return s;
-    };
-    const std::string la = lower(a.Name), lb = lower(b.Name);
-    return la != lb ? la < lb : a.Name < b.Name;
-  });
+  SortByName(found);
   return found;
 }
 

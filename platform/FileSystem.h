@@ -31,7 +31,8 @@ struct TSearchRec {
   std::string Name; // name part only
   int Attr = 0;     // TFileAttr bits
   int64_t Size = 0;
-  int32_t Time = 0; // MS-DOS date and time of the last write
+  int32_t Time = 0;      // MS-DOS date and time of the last write
+  int64_t WriteTime = 0; // the last write in seconds since 1970 (UTC), to the second
 };
 
 // Wildcard match with Windows rules: case-insensitive (ASCII letters), '*' and '?',
@@ -43,6 +44,9 @@ bool MatchesMask(const std::string &name, const std::string &mask);
 // entries only when attr holds faHidden, faSysFile or faDirectory respectively.
 // "." and ".." are never returned. An unreadable folder gives no entries.
 std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr);
+// The listing's order, the same wherever an archive is made: ASCII letters without regard to
+// case, then the bytes.
+void SortByName(std::vector<TSearchRec> &found);
 
 bool FileExists(const std::string &path);      // exists and is not a directory
 bool DirectoryExists(const std::string &path); // exists and is a directory

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -135,19 +136,132 @@ std::vector<TFolderEntry> ListFolder(const std::string &folder) {
   return entries;
 }
 
-bool MakeFolder(const std::string &path) {
-  return ::mkdir(path.c_str(), 0700) == 0;
+std::optional<TEntryKind> EntryKindOf(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return std::nullopt;
+  return KindOf(st.st_mode);
 }
 
-bool MoveNoReplace(const std::string &from, const std::string &to) {
+TOsResult MakeFolder(const std::string &path) {
+  return OsResult(::mkdir(path.c_str(), 0700) == 0);
+}
+
+TOsResult MoveNoReplace(const std::string &from, const std::string &to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
+    return {};
   if (errno != EINVAL && errno != ENOSYS)
-    return false;
+    return LastOsError();
   // A file system without the flag: nothing but this program writes there meanwhile.
   struct stat st {};
-  return ::lstat(to.c_str(), &st) != 0 && errno == ENOENT &&
-         ::rename(from.c_str(), to.c_str()) == 0;
+  if (::lstat(to.c_str(), &st) == 0)
+    return OsError(EEXIST);
+  return errno != ENOENT ? LastOsError() : OsResult(::rename(from.c_str(), to.c_str()) == 0);
+}
+
+TOsResult MoveReplacing(const std::string &from, const std::string &to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    return LastOsError();
+  const auto slash = to.rfind('/');
+  SyncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
+  return {};
+}
+
+TOsResult CopyEntry(const std::string &from, const std::string &to) {
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0)
+    return LastOsError();
+  if (S_ISLNK(st.st_mode)) {
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size())
+      return n < 0 ? LastOsError() : OsError(ENAMETOOLONG);
+    target.resize(static_cast<size_t>(n));
+    return OsResult(::symlink(target.c_str(), to.c_str()) == 0);
+  }
+  TFileDescriptor source(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!source.Valid())
+    return LastOsError();
+  TFileDescriptor target(
+      ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 07777));
+  if (!target.Valid())
+    return LastOsError();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(source.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 ||
+        (n > 0 && !WriteAll(target.Get(), std::string_view(buffer, static_cast<size_t>(n))))) {
+      const TOsResult failed = LastOsError();
+      ::unlink(to.c_str());
+      return failed;
+    }
+    if (n == 0)
+      break;
+  }
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::futimens(target.Get(), times) != 0 || !target.Close()) {
+    const TOsResult failed = LastOsError();
+    ::unlink(to.c_str());
+    return failed;
+  }
+  return {};
+}
+
+namespace {
+
+// Empties the folder open as fd, depth folders below the tree's top.
+TOsResult EmptyFolder(int fd, int depth) {
+  TDir dir(::fdopendir(fd));
+  if (!dir) {
+    const TOsResult failed = LastOsError();
+    ::close(fd);
+    return failed;
+  }
+  // Names first: removing while reading a folder may skip or repeat entries.
+  std::vector<std::string> names;
+  while (const dirent *entry = ::readdir(dir.get()))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  for (const std::string &name : names) {
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT)
+        continue;
+      return LastOsError();
+    }
+    if (S_ISDIR(st.st_mode)) {
+      if (depth >= MaxTreeDepth)
+        return OsError(ELOOP);
+      const int sub = ::openat(::dirfd(dir.get()), name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (sub < 0)
+        return LastOsError();
+      if (TOsResult emptied = EmptyFolder(sub, depth + 1); !emptied)
+        return emptied;
+    }
+    if (::unlinkat(::dirfd(dir.get()), name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 &&
+        errno != ENOENT)
+      return LastOsError();
+  }
+  return {};
+}
+
+} // namespace
+
+TOsResult RemoveTree(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? TOsResult{} : LastOsError();
+  if (S_ISDIR(st.st_mode)) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+      return LastOsError();
+    if (TOsResult emptied = EmptyFolder(fd, 1); !emptied)
+      return emptied;
+  }
+  return RemoveEntry(path);
 }
 
 bool SyncFolder(const std::string &folder) {
@@ -158,12 +272,14 @@ bool SyncFile(const std::string &path) {
   return SyncOpened(path, 0);
 }
 
-bool RemoveEntry(const std::string &path) {
+TOsResult RemoveEntry(const std::string &path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)
-    return errno == ENOENT;
-  return (S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0 ||
-         errno == ENOENT;
+    return errno == ENOENT ? TOsResult{} : LastOsError();
+  if ((S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0 ||
+      errno == ENOENT)
+    return {};
+  return LastOsError();
 }
 
 bool AnyFileInUse(const std::string &folder) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "NativeHandle.h"
+#include "OsError.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,11 +24,27 @@ struct TFolderEntry {
 // Entries of folder in name order, "." and ".." left out; empty when it cannot be read.
 std::vector<TFolderEntry> ListFolder(const std::string &folder);
 
-// Makes one folder (not its parents) private to the user; false when it exists or fails.
-bool MakeFolder(const std::string &path);
+// What stands at path, a link not followed; nothing when nothing does (or it cannot be asked).
+std::optional<TEntryKind> EntryKindOf(const std::string &path);
 
-// Renames a file or folder within one volume, never over an existing name; false otherwise.
-bool MoveNoReplace(const std::string &from, const std::string &to);
+// Makes one folder (not its parents) private to the user; fails when it exists.
+TOsResult MakeFolder(const std::string &path);
+
+// Renames a file or folder within one volume, never over an existing name.
+TOsResult MoveNoReplace(const std::string &from, const std::string &to);
+
+// Renames a file within one volume, replacing a file of the target name; on disk on return.
+TOsResult MoveReplacing(const std::string &from, const std::string &to);
+
+// Copies the file from to the new name to (never over an existing one) with its last-write
+// time; a link is copied as a link, also when its target is gone.
+TOsResult CopyEntry(const std::string &from, const std::string &to);
+
+// Removes path and, for a folder, everything below it, a link removed as itself and never
+// followed. One pass, at most MaxTreeDepth folders deep; on Windows also names the system
+// otherwise cannot open (a trailing dot or blank). Succeeds when nothing of that name is left.
+constexpr int MaxTreeDepth = 64;
+TOsResult RemoveTree(const std::string &path);
 
 // Makes the entries of a folder (new names, renames, removals) durable; never follows a link.
 bool SyncFolder(const std::string &folder);
@@ -34,8 +52,8 @@ bool SyncFolder(const std::string &folder);
 // Flushes a file's content to disk; false when it cannot be opened (never through a link).
 bool SyncFile(const std::string &path);
 
-// Removes a file or an empty folder; true when nothing of that name is left.
-bool RemoveEntry(const std::string &path);
+// Removes a file or an empty folder; succeeds when nothing of that name is left.
+TOsResult RemoveEntry(const std::string &path);
 
 // Whether a process other than this one holds a regular file directly in folder open, so
 // that moving or deleting it would lose what that process saves next.

@@ -19,7 +19,7 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TFileStream::SetSize(int64_t newSize) {
   if (!TruncateHandle(FFd, newSize))
-    throw EWriteError("Stream write error");
+    RaiseWriteError(LastOsError());
   if (Position() > newSize)
     Seek(newSize, TSeekOrigin::soBeginning);
 }
@@ -43,7 +43,7 @@ int64_t TReplacementFile::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TReplacementFile::SetSize(int64_t newSize) {
   if (!TruncateHandle(FFd, newSize))
-    throw EWriteError("Stream write error");
+    RaiseWriteError(LastOsError());
 }
 
 int64_t TReplacementFile::Size() {

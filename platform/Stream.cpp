@@ -24,6 +24,11 @@ void TStream::ReadBuffer(void *buffer, int64_t count) {
   }
 }
 
+void RaiseWriteError(const TOsResult &cause) {
+  const std::string message = "Stream write error";
+  throw EWriteError(cause ? message : message + ": " + cause.Text, cause);
+}
+
 void TStream::WriteBuffer(const void *buffer, int64_t count) {
   const auto *in = static_cast<const uint8_t *>(buffer);
   while (count > 0) {

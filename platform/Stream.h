@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "NativeHandle.h"
+#include "OsError.h"
 
 #include <cstdint>
 #include <string>
@@ -9,8 +10,16 @@
 
 namespace vantari {
 
+// A stream failure; where the system said why, its code and text come along (Cause), the text
+// after the established message ("Stream write error: No space left on device").
 class EStreamError : public Exception {
-  using Exception::Exception;
+public:
+  explicit EStreamError(std::string message, TOsResult cause = {})
+      : Exception(std::move(message)), FCause(std::move(cause)) {}
+  const TOsResult &Cause() const { return FCause; }
+
+private:
+  TOsResult FCause;
 };
 class EReadError : public EStreamError {
   using EStreamError::EStreamError;
@@ -24,6 +33,9 @@ class EFOpenError : public EStreamError {
 class EFCreateError : public EStreamError {
   using EStreamError::EStreamError;
 };
+
+// Raises EWriteError "Stream write error", followed by the system's text when it said why.
+[[noreturn]] void RaiseWriteError(const TOsResult &cause);
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 

@@ -120,11 +120,11 @@ TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::strin
       S_ISREG(st.st_mode))
     ::fchmod(FFd, st.st_mode & 07777);
   if (FFd < 0) {
-    const int error = errno;
+    const TOsResult cause = LastOsError();
     if (FFolder >= 0)
       ::close(FFolder);
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s", name.c_str(), std::strerror(error)));
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", name.c_str(), cause.Text.c_str()),
+                        cause);
   }
 }
 
@@ -187,27 +187,32 @@ void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
 
 void TReplacementFile::Finish(int32_t fileDate, bool durable) {
   if (FFd < 0)
-    throw EWriteError("Stream write error");
-  bool sound = true;
+    RaiseWriteError({});
+  TOsResult outcome; // the first failure
   if (fileDate != -1) {
     const time_t t = FileDateToDateTime(fileDate);
     const struct timespec times[2] = {{t, 0}, {t, 0}};
-    sound = t != static_cast<time_t>(-1) && ::futimens(FFd, times) == 0;
+    if (t == static_cast<time_t>(-1))
+      outcome = OsError(EINVAL);
+    else if (::futimens(FFd, times) != 0)
+      outcome = LastOsError();
   }
-  if (durable)
-    sound = ::fsync(FFd) == 0 && sound;
-  sound = ::close(FFd) == 0 && sound;
+  if (durable && ::fsync(FFd) != 0 && outcome)
+    outcome = LastOsError();
+  if (::close(FFd) != 0 && outcome)
+    outcome = LastOsError();
   FFd = -1;
-  if (!sound)
-    throw EWriteError("Stream write error");
+  if (!outcome)
+    RaiseWriteError(outcome);
 }
 
 void TReplacementFile::Commit() {
   if (FFd >= 0)
     Finish(-1);
   if (FTempName.empty() || ::renameat(FFolder, FTempName.c_str(), FFolder, FName.c_str()) != 0) {
+    const TOsResult cause = FTempName.empty() ? TOsResult{} : LastOsError();
     Discard();
-    throw EWriteError("Stream write error");
+    RaiseWriteError(cause);
   }
   FCommitted = true;
   FTempName.clear();

@@ -13,9 +13,11 @@ TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
   if (mode == fmCreate) {
     FFd = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (FFd == InvalidNativeHandle)
-      throw EFCreateError(Format("Cannot create file \"%s\". %s", path.c_str(),
-                                 SystemMessage(::GetLastError()).c_str()));
+    if (FFd == InvalidNativeHandle) {
+      const TOsResult cause = LastOsError();
+      throw EFCreateError(Format("Cannot create file \"%s\". %s", path.c_str(), cause.Text.c_str()),
+                          cause);
+    }
     return;
   }
   DWORD access = GENERIC_READ;
@@ -25,9 +27,11 @@ TFileStream::TFileStream(const std::string &path, unsigned mode) : FPath(path) {
     access = GENERIC_READ | GENERIC_WRITE;
   FFd = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (FFd == InvalidNativeHandle)
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(),
-                             SystemMessage(::GetLastError()).c_str()));
+  if (FFd == InvalidNativeHandle) {
+    const TOsResult cause = LastOsError();
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), cause.Text.c_str()),
+                      cause);
+  }
 }
 
 TFileStream::~TFileStream() {
@@ -44,7 +48,11 @@ int64_t ReadHandle(TNativeHandle handle, void *buffer, int64_t count) {
 int64_t WriteHandle(TNativeHandle handle, const void *buffer, int64_t count) {
   DWORD n = 0;
   const auto chunk = static_cast<DWORD>(std::min<int64_t>(count, 1 << 30));
-  return handle != InvalidNativeHandle && ::WriteFile(handle, buffer, chunk, &n, nullptr) ? n : 0;
+  if (handle == InvalidNativeHandle)
+    return 0;
+  if (!::WriteFile(handle, buffer, chunk, &n, nullptr))
+    RaiseWriteError(LastOsError()); // a full disk, a denied write, a locked range
+  return n;
 }
 
 int64_t SeekHandle(TNativeHandle handle, const std::string &name, int64_t offset,

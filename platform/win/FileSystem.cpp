@@ -104,20 +104,13 @@ std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr) {
       continue;
     rec.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     rec.Time = DosDateOf(data.ftLastWriteTime);
+    constexpr int64_t kTicksTo1970 = 116444736000000000; // 100 ns ticks from 1601 to 1970
+    const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    rec.WriteTime = (ticks - kTicksTo1970) / 10000000;
     found.push_back(std::move(rec));
   } while (find.Next(data));
-  // The order the POSIX side gives (ASCII letters without case, then bytes), not the system's
-  // collation: an archive's member order must not depend on where it was made.
-  std::sort(found.begin(), found.end(), [](const TSearchRec &a, const TSearchRec &b) {
-    const auto lower = [](std::string s) {
-      for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-          c = static_cast<char>(c - 'A' + 'a');
-      return s;
-    };
-    const std::string la = lower(a.Name), lb = lower(b.Name);
-    return la != lb ? la < lb : a.Name < b.Name;
-  });
+  SortByName(found);
   return found;
 }
 

@@ -91,7 +91,7 @@ std::vector<std::wstring> FilesOf(const std::string &folder) {
 
 // The program file of a running process, "" when it cannot be asked.
 std::string ProgramOf(DWORD process) {
-  win::THandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
+  win::TWinHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
   std::wstring path(32768, L'\0');
   DWORD size = static_cast<DWORD>(path.size());
   if (!handle.Valid() || !::QueryFullProcessImageNameW(handle.Get(), 0, path.data(), &size))
@@ -122,16 +122,77 @@ std::vector<TFolderEntry> ListFolder(const std::string &folder) {
   return entries;
 }
 
-bool MakeFolder(const std::string &path) {
-  // The folders made here lie below the user's own (the data folder's Backup, the profile):
-  // they inherit an ACL that is the user's.
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+std::optional<TEntryKind> EntryKindOf(const std::string &path) {
+  const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return std::nullopt;
+  return KindOf(attributes);
 }
 
-bool MoveNoReplace(const std::string &from, const std::string &to) {
+TOsResult MakeFolder(const std::string &path) {
+  // The folders made here lie below the user's own (the data folder's Backup, the profile):
+  // they inherit an ACL that is the user's.
+  return OsResult(::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0);
+}
+
+TOsResult MoveNoReplace(const std::string &from, const std::string &to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists, atomically: the
   // guarantee the POSIX side gets from RENAME_NOREPLACE. WRITE_THROUGH: on disk on return.
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  return OsResult(
+      ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0);
+}
+
+TOsResult MoveReplacing(const std::string &from, const std::string &to) {
+  return OsResult(::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
+}
+
+TOsResult CopyEntry(const std::string &from, const std::string &to) {
+  // CopyFile keeps the last-write time; a link goes as a link.
+  return OsResult(::CopyFileExW(WidePath(from).c_str(), WidePath(to).c_str(), nullptr, nullptr,
+                                nullptr, COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK) != 0);
+}
+
+namespace {
+
+// Removes what stands at path, a name in the "\\?\" form so that it is taken as it is
+// written (a trailing dot or blank kept), depth folders below the tree's top.
+TOsResult RemoveLongPath(const std::wstring &path, int depth) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? TOsResult{}
+               : OsError(static_cast<int>(error));
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return OsResult(::DeleteFileW(path.c_str()) != 0);
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) { // a link to a folder goes as itself
+    if (depth >= MaxTreeDepth)
+      return OsError(ERROR_FILENAME_EXCED_RANGE);
+    // Names first: removing while listing a folder may skip or repeat entries.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data{};
+    win::TFind find(path + L"\\*", data);
+    if (find.Valid())
+      do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..")
+          names.push_back(name);
+      } while (find.Next(data));
+    for (const std::wstring &name : names)
+      if (TOsResult removed = RemoveLongPath(path + L"\\" + name, depth + 1); !removed)
+        return removed;
+  }
+  return OsResult(::RemoveDirectoryW(path.c_str()) != 0);
+}
+
+} // namespace
+
+TOsResult RemoveTree(const std::string &path) {
+  return RemoveLongPath(win::LongPath(path), 1);
 }
 
 bool SyncFolder(const std::string &folder) {
@@ -156,13 +217,17 @@ bool SyncFile(const std::string &path) {
   return file.Valid() && ::FlushFileBuffers(file.Get());
 }
 
-bool RemoveEntry(const std::string &path) {
+TOsResult RemoveEntry(const std::string &path) {
   const std::wstring wide = WidePath(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str()) != 0
-                                                 : ::DeleteFileW(wide.c_str()) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? TOsResult{}
+               : OsError(static_cast<int>(error));
+  }
+  return OsResult((attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str()) != 0
+                                                          : ::DeleteFileW(wide.c_str()) != 0);
 }
 
 bool AnyFileInUse(const std::string &folder) {
@@ -185,10 +250,10 @@ std::vector<std::string> ProgramsHoldingFiles(const std::string &folder) {
 }
 
 bool FolderLockTaken(const std::string &folder) {
-  win::THandle lock(::CreateFileW(WidePath(Joined(folder, ".lock")).c_str(),
-                                  GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr));
+  win::TWinHandle lock(::CreateFileW(WidePath(Joined(folder, ".lock")).c_str(),
+                                     GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr));
   OVERLAPPED whole{};
   if (!lock.Valid())
     return false; // never locked: TFolderLock makes the file

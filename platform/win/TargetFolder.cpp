@@ -13,6 +13,7 @@ namespace vantari {
 
 using targetfolder::EqualIgnoringCase;
 using targetfolder::IsTempName;
+using win::TWinHandle;
 using win::WidePath;
 
 namespace {
@@ -52,20 +53,23 @@ DWORD AttributesOf(HANDLE file) {
 
 // Opens a folder without delete sharing, so that while it is open nobody renames it, removes it
 // or puts a link in its place. follow: whether a reparse point at path is followed.
-HANDLE OpenFolder(const std::string &path, bool follow) {
-  HANDLE folder = ::CreateFileW(
+TWinHandle OpenFolder(const std::string &path, bool follow) {
+  TWinHandle folder(::CreateFileW(
       WidePath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
-  if (folder == INVALID_HANDLE_VALUE)
+      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
+  if (!folder.Valid())
     return folder;
-  const DWORD attributes = AttributesOf(folder);
+  const DWORD attributes = AttributesOf(folder.Get());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    ::CloseHandle(folder);
-    return INVALID_HANDLE_VALUE;
-  }
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return TWinHandle();
   return folder;
+}
+
+// Closes a handle the shared header keeps as a plain one, once.
+void CloseOwned(HANDLE &handle) {
+  TWinHandle owned(std::exchange(handle, InvalidNativeHandle));
 }
 
 // The folder's own path as the file system knows it, links resolved.
@@ -107,8 +111,7 @@ bool IsPlainName(const std::string &name) {
 } // namespace
 
 TTargetFolder::~TTargetFolder() {
-  if (IsOpen())
-    ::CloseHandle(FFd);
+  CloseOwned(FFd);
 }
 
 TTargetFolder::TTargetFolder(TTargetFolder &&other) noexcept
@@ -116,8 +119,7 @@ TTargetFolder::TTargetFolder(TTargetFolder &&other) noexcept
 
 TTargetFolder &TTargetFolder::operator=(TTargetFolder &&other) noexcept {
   if (this != &other) {
-    if (IsOpen())
-      ::CloseHandle(FFd);
+    CloseOwned(FFd);
     FFd = std::exchange(other.FFd, InvalidNativeHandle);
     FPath = std::move(other.FPath);
   }
@@ -128,29 +130,26 @@ TTargetFolder TTargetFolder::Open(const std::string &path, bool create) {
   const std::string dir = path.empty() ? std::string(".") : path;
   if (create && !DirectoryExists(dir) && !ForceDirectories(dir))
     return TTargetFolder();
-  HANDLE folder = OpenFolder(dir, true);
-  std::string final = folder != INVALID_HANDLE_VALUE ? FinalPath(folder) : std::string();
-  if (final.empty()) {
-    if (folder != INVALID_HANDLE_VALUE)
-      ::CloseHandle(folder);
+  TWinHandle folder = OpenFolder(dir, true);
+  std::string final = folder.Valid() ? FinalPath(folder.Get()) : std::string();
+  if (final.empty())
     return TTargetFolder();
-  }
-  return TTargetFolder(folder, std::move(final));
+  return TTargetFolder(folder.Release(), std::move(final));
 }
 
 TTargetFolder TTargetFolder::Sub(const std::string &name, bool create) const {
   if (!IsOpen() || !IsPlainName(name))
     return TTargetFolder();
   const std::string path = FPath + "/" + name;
-  HANDLE folder = OpenFolder(path, false);
-  if (folder == INVALID_HANDLE_VALUE && create &&
+  TWinHandle folder = OpenFolder(path, false);
+  if (!folder.Valid() && create &&
       (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND) &&
       (::CreateDirectoryW(WidePath(path).c_str(), nullptr) ||
        ::GetLastError() == ERROR_ALREADY_EXISTS))
     folder = OpenFolder(path, false);
-  if (folder == INVALID_HANDLE_VALUE)
+  if (!folder.Valid())
     return TTargetFolder();
-  return TTargetFolder(folder, path);
+  return TTargetFolder(folder.Release(), path);
 }
 
 bool TTargetFolder::Entry(const std::string &name, TTargetEntry &entry) const {
@@ -203,34 +202,29 @@ TReplacementFile::TReplacementFile(const TTargetFolder &folder, const std::strin
     // Between the create and the claim another run may have taken it for abandoned and
     // removed it: then a new one.
     if (!Claim(FFd, true) || DeletePending(FFd)) {
-      ::CloseHandle(FFd);
-      FFd = InvalidNativeHandle;
+      CloseOwned(FFd);
       error = ERROR_FILE_EXISTS;
     }
   }
   if (FFd == InvalidNativeHandle) {
-    if (FFolder != InvalidNativeHandle)
-      ::CloseHandle(FFolder);
-    FFolder = InvalidNativeHandle;
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s", name.c_str(), win::SystemMessage(error).c_str()));
+    CloseOwned(FFolder);
+    const TOsResult cause = OsError(static_cast<int>(error));
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", name.c_str(), cause.Text.c_str()),
+                        cause);
   }
 }
 
 TReplacementFile::~TReplacementFile() {
   Discard();
-  if (FFolder != InvalidNativeHandle)
-    ::CloseHandle(FFolder);
+  CloseOwned(FFolder);
 }
 
 void TReplacementFile::Discard() {
-  HANDLE file = FFd != InvalidNativeHandle ? FFd : FLock;
-  if (file != InvalidNativeHandle) {
-    if (!FCommitted)
-      MarkForDeletion(file); // by the handle: whatever name it has now
-    ::CloseHandle(file);
-  }
+  const TWinHandle file(
+      std::exchange(FFd != InvalidNativeHandle ? FFd : FLock, InvalidNativeHandle));
   FFd = FLock = InvalidNativeHandle;
+  if (file.Valid() && !FCommitted)
+    MarkForDeletion(file.Get()); // by the handle: whatever name it has now
   FTempName.clear();
 }
 
@@ -252,10 +246,10 @@ void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
   for (const std::string &name : NamesIn(folder.Path(), ".vantari-*.tmp")) {
     if (!IsTempName(name))
       continue;
-    win::THandle file(::CreateFileW(WidePath(folder.Path() + "/" + name).c_str(),
-                                    GENERIC_READ | GENERIC_WRITE | DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    win::TWinHandle file(::CreateFileW(
+        WidePath(folder.Path() + "/" + name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     // Only a plain file nobody claims; the claim is kept until the handle closes, so that a
     // writer that claims it afterwards sees it gone.
     const DWORD attributes = file.Valid() ? AttributesOf(file.Get()) : INVALID_FILE_ATTRIBUTES;
@@ -268,15 +262,15 @@ void TReplacementFile::RemoveAbandoned(const TTargetFolder &folder) {
 
 void TReplacementFile::Finish(int32_t fileDate, bool durable) {
   if (FFd == InvalidNativeHandle)
-    throw EWriteError("Stream write error");
-  bool sound = fileDate == -1 || FileSetDate(FFd, fileDate);
-  if (durable)
-    sound = ::FlushFileBuffers(FFd) && sound;
+    RaiseWriteError({});
+  TOsResult outcome = OsResult(fileDate == -1 || FileSetDate(FFd, fileDate));
+  if (durable && !::FlushFileBuffers(FFd) && outcome)
+    outcome = LastOsError();
   // The handle stays open as the claim (and the way to remove the file if it is not put in
   // place); no more reading or writing through it.
   FLock = std::exchange(FFd, InvalidNativeHandle);
-  if (!sound)
-    throw EWriteError("Stream write error");
+  if (!outcome)
+    RaiseWriteError(outcome);
 }
 
 void TReplacementFile::Commit() {
@@ -287,12 +281,13 @@ void TReplacementFile::Commit() {
       !::MoveFileExW(WidePath(FFolderPath + "/" + FTempName).c_str(),
                      WidePath(FFolderPath + "/" + FName).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const TOsResult cause = LastOsError();
     Discard();
-    throw EWriteError("Stream write error");
+    RaiseWriteError(cause);
   }
   FCommitted = true;
   FTempName.clear();
-  ::CloseHandle(std::exchange(FLock, InvalidNativeHandle));
+  CloseOwned(FLock);
 }
 
 } // namespace vantari

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WinHandle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -38,6 +40,23 @@ inline std::wstring WidePath(const std::string &path) {
   return wide;
 }
 
+// A path for Win32 in the "\\?\" form: absolute, taken as written, so that a name the
+// system otherwise trims (a trailing dot or blank) or a path over MAX_PATH can be reached.
+inline std::wstring LongPath(const std::string &path) {
+  const std::wstring wide = WidePath(path);
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  const DWORD length = n == 0 ? 0 : ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (length == 0 || length >= n)
+    return wide;
+  full.resize(length);
+  if (full.rfind(L"\\\\?\\", 0) == 0)
+    return full;
+  if (full.rfind(L"\\\\", 0) == 0) // \\server\share
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // A path from Win32 as the program writes it: UTF-8 with '/' delimiters.
 inline std::string NarrowPath(const std::wstring &path) {
   std::string narrow = Narrow(path);
@@ -60,23 +79,6 @@ inline std::string SystemMessage(DWORD error) {
     message.pop_back();
   return message.empty() ? "Error " + std::to_string(error) : Narrow(message);
 }
-
-// Owns one HANDLE from CreateFileW and the like; closed once.
-class THandle {
-public:
-  explicit THandle(HANDLE handle = INVALID_HANDLE_VALUE) : FHandle(handle) {}
-  ~THandle() {
-    if (Valid())
-      ::CloseHandle(FHandle);
-  }
-  THandle(const THandle &) = delete;
-  THandle &operator=(const THandle &) = delete;
-  HANDLE Get() const { return FHandle; }
-  bool Valid() const { return FHandle != INVALID_HANDLE_VALUE && FHandle != nullptr; }
-
-private:
-  HANDLE FHandle;
-};
 
 // Owns one search handle from FindFirstFileW.
 class TFind {

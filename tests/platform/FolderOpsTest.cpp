@@ -1,10 +1,15 @@
 #include "FolderOps.h"
 #include "DurableFile.h"
+#include "FileSystem.h"
 #include "TempFolder.h"
+#include "WindowsNames.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace vantari;
 using vantari::test::ReadText;
@@ -77,6 +82,81 @@ TEST(FolderOps, MovesNeverReplaceAndListingsAreInNameOrder) {
   EXPECT_TRUE(RemoveEntry(folder / "snapshot")); // already gone
 }
 
+// Failures carry the system's code and its own words, told apart by the code alone.
+TEST(FolderOps, FailuresKeepTheSystemsReason) {
+  TTempFolder folder;
+  WriteText(folder / "a.dbf", "customer's");
+  ASSERT_TRUE(MakeFolder(folder / "snapshot"));
+  WriteText(folder / "snapshot/b.dbf", "kept");
+  const TOsResult results[] = {
+      MakeFolder(folder / "snapshot"),
+      MoveNoReplace(folder / "snapshot/b.dbf", folder / "a.dbf"),
+      RemoveEntry(folder / "snapshot"),
+      MoveReplacing(folder / "none", folder / "a.dbf"),
+      CopyEntry(folder / "a.dbf", folder / "snapshot/b.dbf"),
+  };
+  for (const TOsResult &result : results) {
+    EXPECT_FALSE(result);
+    EXPECT_NE(result.Code, 0);
+    EXPECT_NE(result.Code, -1) << "a code of the system's";
+    EXPECT_FALSE(result.Text.empty());
+  }
+  EXPECT_EQ(results[3].Kind(), TOsErrorKind::okMissing);
+  EXPECT_EQ(ReadText(folder / "a.dbf"), "customer's");
+  EXPECT_EQ(ReadText(folder / "snapshot/b.dbf"), "kept");
+}
+
+// The local archive is replaced by a new download; a copy is a new file with the old date.
+TEST(FolderOps, MoveReplacingAndCopyKeepWhatTheySay) {
+  TTempFolder folder;
+  WriteText(folder / "vantari.bck", "last download");
+  WriteText(folder / "vantari.bck.part", "new download");
+  ASSERT_TRUE(MoveReplacing(folder / "vantari.bck.part", folder / "vantari.bck"));
+  EXPECT_EQ(ReadText(folder / "vantari.bck"), "new download");
+  EXPECT_FALSE(EntryKindOf(folder / "vantari.bck.part"));
+
+  ASSERT_TRUE(FileSetDate(folder / "vantari.bck", 0x4A216000)); // 2017-01-01 12:00
+  ASSERT_TRUE(CopyEntry(folder / "vantari.bck", folder / "copy.bck"));
+  EXPECT_EQ(ReadText(folder / "copy.bck"), "new download");
+  EXPECT_EQ(FileGetDate(folder / "copy.bck"), 0x4A216000);
+  EXPECT_EQ(EntryKindOf(folder / "copy.bck"), TEntryKind::ekFile);
+  EXPECT_EQ(EntryKindOf(folder.Path()), TEntryKind::ekFolder);
+}
+
+// A tree goes whole, in one bounded pass, never through a link; on Windows also a name the
+// system trims (a trailing dot or blank), which a Linux computer may have packed.
+TEST(FolderOps, RemoveTreeRemovesEverythingBelowButNothingALinkLeadsTo) {
+  TTempFolder folder, outside;
+  WriteText(outside / "Price.DB", "another folder's prices");
+  const std::string staging = folder / "staging";
+  ASSERT_TRUE(MakeFolder(staging));
+  ASSERT_TRUE(MakeFolder(staging + "/sub"));
+  WriteText(staging + "/sub/Item.DB", "staged");
+  WriteText(staging + "/Sale.DB", "staged");
+  ASSERT_TRUE(FileSetReadOnly(staging + "/Sale.DB", true));
+  std::vector<std::string> odd = {"Item.DB.", "Item.DB "};
+#ifdef _WIN32
+  for (const std::string &name : odd) {
+    const std::wstring path = L"\\\\?\\" +
+                              std::filesystem::path(staging).make_preferred().wstring() + L"\\" +
+                              std::wstring(name.begin(), name.end());
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+    ::CloseHandle(file);
+  }
+#else
+  for (const std::string &name : odd)
+    WriteText(staging + "/" + name, "a Linux name");
+  std::filesystem::create_directory_symlink(outside.Path(), staging + "/link");
+#endif
+  const TOsResult removed = RemoveTree(staging);
+  EXPECT_TRUE(removed) << removed.Text;
+  EXPECT_FALSE(EntryKindOf(staging));
+  EXPECT_EQ(ReadText(outside / "Price.DB"), "another folder's prices");
+  EXPECT_TRUE(RemoveTree(staging)) << "nothing there is nothing left";
+}
+
 TEST(FolderOps, OneLockHolderAtATime) {
   TTempFolder folder;
   {
@@ -85,4 +165,41 @@ TEST(FolderOps, OneLockHolderAtATime) {
     EXPECT_FALSE(TFolderLock(folder.Path()).Held());
   }
   EXPECT_TRUE(TFolderLock(folder.Path()).Held());
+}
+
+// The names Windows cannot hold, as one rule on every system.
+TEST(WindowsNames, NamesWindowsCannotHoldAreToldApart) {
+  const struct {
+    const char *Name;
+    TNameProblem Problem;
+  } cases[] = {
+      {"Item.DB", TNameProblem::npNone},
+      {"\xEC\x9E\x90\xEB\xA3\x8C.DB", TNameProblem::npNone}, // Hangul
+      {"CONSOLE.DB", TNameProblem::npNone},
+      {"COM0.DB", TNameProblem::npNone},
+      {".DB", TNameProblem::npNone},
+      {"Item.DB.", TNameProblem::npTrailingDotOrBlank},
+      {"Item.DB ", TNameProblem::npTrailingDotOrBlank},
+      {"CON.DB", TNameProblem::npDeviceName},
+      {"nul", TNameProblem::npDeviceName},
+      {"Com1.DB", TNameProblem::npDeviceName},
+      {"LPT9", TNameProblem::npDeviceName},
+      {"AUX .txt", TNameProblem::npDeviceName},
+      {"prn.tar.gz", TNameProblem::npDeviceName},
+      {"Item?.DB", TNameProblem::npBadCharacter},
+      {"a:b", TNameProblem::npBadCharacter},
+      {"tab\there", TNameProblem::npBadCharacter},
+      {"Item\xFF.DB", TNameProblem::npNotInCodePage},
+      {"\xC0\xAF", TNameProblem::npNotInCodePage}, // an overlong '/'
+  };
+  for (const auto &test : cases) {
+    SCOPED_TRACE(test.Name);
+    EXPECT_EQ(WindowsNameProblem(test.Name), test.Problem);
+  }
+  TWindowsNameSet set;
+  EXPECT_EQ(set.Add("Item.DB"), TNameProblem::npNone);
+  EXPECT_EQ(set.Add("Sale.DB"), TNameProblem::npNone);
+  EXPECT_EQ(set.Add("ITEM.db"), TNameProblem::npCollides);
+  EXPECT_EQ(set.Add("Item\xFE.DB"), TNameProblem::npNotInCodePage);
+  EXPECT_EQ(set.Add("CON.DB"), TNameProblem::npDeviceName);
 }

@@ -1,9 +1,13 @@
 #include "Stream.h"
 #include "Cp949.h"
+#include "FileSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace vantari;
 
@@ -32,6 +36,46 @@ TEST(Streams, FileStreamTruncatesOnCreateAndReportsOpenFailures) {
     EXPECT_NE(e.Message().find("missing"), std::string::npos);
   }
   std::filesystem::remove_all(dir);
+}
+
+// A failed write says why, by the system's code: the person is shown a full disk, a denied
+// write and a file in use apart. The established message stays in front.
+TEST(Streams, WriteFailuresKeepTheSystemsReason) {
+  const auto writeFails = [](const std::string &path, unsigned mode) -> TOsResult {
+    try {
+      TFileStream out(path, mode);
+      const std::string block(65536, 'x');
+      for (int i = 0; i < 16; ++i)
+        out.WriteBuffer(block.data(), static_cast<int64_t>(block.size()));
+    } catch (const EStreamError &e) {
+      if (dynamic_cast<const EWriteError *>(&e)) {
+        EXPECT_EQ(e.Message().rfind("Stream write error: ", 0), 0u) << e.Message();
+      }
+      EXPECT_NE(e.Message().find(e.Cause().Text), std::string::npos);
+      return e.Cause();
+    }
+    return {};
+  };
+#ifdef _WIN32
+  const auto dir = std::filesystem::temp_directory_path() / "vantari-stream-cause";
+  std::filesystem::create_directories(dir);
+  const std::string held = (dir / "Sale.DB").string(), locked = (dir / "Item.DB").string();
+  {
+    TFileStream(locked, fmCreate).WriteBuffer("kept", 4);
+    ASSERT_TRUE(FileSetReadOnly(locked, true));
+    const HANDLE holder = ::CreateFileW(std::filesystem::path(held).wstring().c_str(),
+                                        GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(writeFails(held, fmOpenWrite).Kind(), TOsErrorKind::okInUse);
+    EXPECT_EQ(writeFails(locked, fmOpenWrite).Kind(), TOsErrorKind::okDenied);
+    ::CloseHandle(holder);
+  }
+  FileSetReadOnly(locked, false);
+  std::filesystem::remove_all(dir);
+#else
+  // A denied write needs a user that is not root; the tests run as root.
+  EXPECT_EQ(writeFails("/dev/full", fmOpenWrite).Kind(), TOsErrorKind::okDiskFull);
+#endif
 }
 
 TEST(Streams, MemoryStreamGrowsAndTruncates) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FolderOps.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,10 +23,8 @@ public:
         FPath = candidate.generic_string();
     }
   }
-  ~TTempFolder() {
-    std::error_code error;
-    std::filesystem::remove_all(FPath, error);
-  }
+  // The program's own removal: bounded, and able to remove names Windows trims.
+  ~TTempFolder() { (void)RemoveTree(FPath); }
   TTempFolder(const TTempFolder &) = delete;
   TTempFolder &operator=(const TTempFolder &) = delete;
 
