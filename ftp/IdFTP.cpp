@@ -1,9 +1,8 @@
 #include "IdFTP.h"
 
 #include "Cp949.h"
+#include "FileSystem.h"
 #include "IdIOHandlerTls.h"
-
-#include <filesystem>
 
 namespace vantari {
 
@@ -136,9 +135,8 @@ bool TIdFTP::ServerSupportsRestart() {
 
 void TIdFTP::DownloadFile(const std::string &remoteName, const std::string &localPath,
                           bool overwrite, bool resume, int64_t expectedSize) {
-  std::error_code error;
   std::unique_ptr<TFileStream> file;
-  if (std::filesystem::exists(localPath, error)) {
+  if (FileExists(localPath)) {
     resume = resume && ServerSupportsRestart();
     if (overwrite && !resume) {
       file = std::make_unique<TFileStream>(localPath, fmCreate);

@@ -44,10 +44,12 @@ linux_bcktool=${LINUX_BCKTOOL:-$root/build/tools/bcktool}
 
 # vantari-cli.exe against the demo service over TLS: an upload, then a download over damaged
 # local data gives back the uploaded data; the nightly task is registered and removed.
+# The data folder on a Korean desktop: a Hangul path all the way through the wide calls.
 cli_dir=$build/cli-check
+cli_data="$cli_dir/바탕 화면/루모라 자료"
 rm -rf "$cli_dir" && mkdir -p "$cli_dir/server"
-/usr/bin/python3 "$root/scripts/demo/make_data.py" "$cli_dir/data" "$cli_dir/config" demo >/dev/null
-cp -a "$cli_dir/data" "$cli_dir/uploaded"
+/usr/bin/python3 "$root/scripts/demo/make_data.py" "$cli_data" "$cli_dir/config" demo >/dev/null
+cp -a "$cli_data" "$cli_dir/uploaded"
 # The service's certificate is new each time: no pin of an earlier one (settings of this prefix).
 rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari
 windows_path() { echo "Z:${1//\//\\}"; }
@@ -58,7 +60,7 @@ cli_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0
 cli_server=$!
 cleanup+=("kill $cli_server 2>/dev/null" 'wine reg delete "$database_key" /v DefaultDatabase /f >/dev/null 2>&1')
 for _ in $(seq 100); do grep -q '^ready' "$cli_dir/server.out" && break; sleep 0.1; done
-wine reg add "$database_key" /v DefaultDatabase /d "$(windows_path "$cli_dir/data")" /f >/dev/null
+LC_ALL=C.UTF-8 wine reg add "$database_key" /v DefaultDatabase /d "$(windows_path "$cli_data")" /f >/dev/null
 cli() {
   VANTARI_PASSWORD=vantari1234 wine "$build/tools/cli/vantari-cli.exe" --quiet --user demo \
     --host 127.0.0.1 --port "$cli_port" --ping-target 127.0.0.1 "$@" </dev/null
@@ -69,11 +71,15 @@ case $help in *'%APPDATA%\Vantari\FtpHost.ini'*'HKCU\Software\Corvex\LumoraBC\Da
 *) echo "test-windows.sh: vantari-cli.exe --help does not name the Windows places" >&2; exit 1 ;; esac
 case $help in *'~/.config'* | *user.reg* | *chmod*) echo "test-windows.sh: vantari-cli.exe --help names Linux places" >&2; exit 1 ;; esac
 cli upload
-rm "$cli_dir/data/Sale.DB"
-echo damaged >"$cli_dir/data/Item.DB"
-touch -d 2020-01-01 "$cli_dir/data/Item.DB" # older than the upload: no question asked
+case $(cli status) in *" table files, newest change "*) ;;
+*) echo "test-windows.sh: vantari-cli.exe status finds no table files in a Hangul folder" >&2; exit 1 ;; esac
+rm "$cli_data/Sale.DB"
+echo damaged >"$cli_data/Item.DB"
+touch -d 2020-01-01 "$cli_data/Item.DB" # older than the upload: no question asked
 cli download
-diff -r -x Backup "$cli_dir/uploaded" "$cli_dir/data" >/dev/null ||
+cmp -s "$cli_data/Backup/demo.bck" "$cli_dir/server/demo.bck" ||
+  { echo "test-windows.sh: the local archive is not the server's after the download" >&2; exit 1; }
+diff -r -x Backup "$cli_dir/uploaded" "$cli_data" >/dev/null ||
   { echo "test-windows.sh: vantari-cli.exe download did not give back the uploaded data" >&2; exit 1; }
 task() { find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 2 -ipath '*/tasks/vantari-backup'; }
 echo vantari1234 >"$cli_dir/password"

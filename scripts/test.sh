@@ -11,3 +11,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 cd "${BUILD_DIR:-$root/build}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j 2
+"$root/scripts/check-file-calls.sh"

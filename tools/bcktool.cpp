@@ -7,9 +7,11 @@
 #include "FileSystem.h"
 #include "TargetFolder.h"
 #include "TerminalHostUI.h"
+#include "WindowsNames.h"
 
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -161,8 +163,17 @@ int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
     for (const auto &folder : folders)
       TReplacementFile::RemoveAbandoned(TTargetFolder::Open(folder, false));
   };
+  // Where the folder takes only the names Windows takes, a member it cannot hold under its
+  // own name is never written (Windows would write it under another, or never let it go).
+  std::map<std::string, TWindowsNameSet> namesByFolder;
+  std::vector<std::pair<std::string, TNameProblem>> refused;
   engine.OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t, bool &restore) {
     settle();
+    const TNameProblem problem = namesByFolder[ExtractFileDir(file)].Add(ExtractFileName(file));
+    if (restore && kWindowsNames && problem != TNameProblem::npNone) {
+      refused.emplace_back(file, problem);
+      restore = false;
+    }
     if (restore)
       pending = file;
     folders.insert(ExtractFileDir(file));
@@ -186,6 +197,10 @@ int Extract(const TBcktoolOptions &o, TTerminalHostUI &host) {
     settle();
   for (const auto &file : missed) {
     Complain("not extracted (cannot create it or its folder): " + file);
+    status = kExitFailure;
+  }
+  for (const auto &[file, problem] : refused) {
+    Complain(std::string("not extracted (") + NameProblemText(problem) + "): " + file);
     status = kExitFailure;
   }
   for (const auto &name : engine.ClashingNames()) {

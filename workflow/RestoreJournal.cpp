@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "FolderOps.h"
 
+#include <random>
 #include <sstream>
 
 namespace vantari {
@@ -19,7 +20,29 @@ bool IsPlainName(const std::string &name) {
   return name.empty() || (name.find('/') == std::string::npos && name[0] != '.');
 }
 
+// What "consumed=" may name: nothing, or an archive file ("<id>.bck"); never a folder to remove.
+bool IsArchiveName(const std::string &name) {
+  const std::string suffix = ".bck";
+  return name.empty() || (IsPlainName(name) && name.size() > suffix.size() &&
+                          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+}
+
+bool ParseStaged(const std::string &value, TStagedFiles &staged) {
+  std::istringstream fields(value);
+  return (fields >> staged.Count >> staged.Bytes) && fields.eof() && staged.Count >= 0 &&
+         staged.Bytes >= 0;
+}
+
 } // namespace
+
+std::string TRestoreJournal::NewToken() {
+  std::random_device random;
+  static const char digits[] = "0123456789abcdef";
+  std::string token(32, '0');
+  for (char &c : token)
+    c = digits[random() % 16];
+  return token;
+}
 
 std::string TRestoreJournal::PathIn(const std::string &backupFolder) {
   return backupFolder + "/restore.journal";
@@ -30,7 +53,8 @@ bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJourn
   std::ostringstream text;
   text << "step=" << StepNames[static_cast<int>(journal.Step)] << "\n"
        << "snapshot=" << journal.Snapshot << "\n"
-       << "consumed=" << journal.Consumed << "\n";
+       << "token=" << journal.Token << "\n"
+       << "staged=" << journal.Staged.Count << " " << journal.Staged.Bytes << "\n";
   for (const std::string &folder : syncFirst)
     if (!SyncFolder(folder))
       return false;
@@ -51,6 +75,7 @@ std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFo
 
   TRestoreJournal journal;
   bool hasStep = false;
+  bool sound = true;
   std::istringstream lines(content);
   for (std::string line; std::getline(lines, line);) {
     const auto equals = line.find('=');
@@ -64,11 +89,15 @@ std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFo
         }
     } else if (key == "snapshot") {
       journal.Snapshot = value;
+    } else if (key == "token") {
+      journal.Token = value;
+    } else if (key == "staged") {
+      sound = ParseStaged(value, journal.Staged) && sound;
     } else if (key == "consumed") {
-      journal.Consumed = value;
+      sound = IsArchiveName(value) && sound;
     }
   }
-  if (!hasStep || !IsPlainName(journal.Snapshot) || !IsPlainName(journal.Consumed))
+  if (!hasStep || !sound || !IsPlainName(journal.Snapshot))
     throw EUntrustedJournal("Cannot read the restore journal " + path);
   return journal;
 }

@@ -9,10 +9,11 @@
 #include "FolderOps.h"
 #include "RestoreJournal.h"
 
+#include "DurableFile.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
-#include <filesystem>
+#include <optional>
 #include <regex>
 
 namespace vantari {
@@ -20,15 +21,16 @@ namespace vantari {
 namespace {
 
 constexpr size_t KeptSnapshots = 3;
+// Snapshot names of one second beyond this many are refused rather than searched for ever.
+constexpr int MaxSnapshotsPerSecond = 1000;
 
 TRestoreStopHook &StopHook() {
   static TRestoreStopHook hook;
   return hook;
 }
 
-void RemoveTree(const std::string &path) {
-  std::error_code error; // whatever stays is removed by the next run
-  std::filesystem::remove_all(path, error);
+void RemoveTreeQuietly(const std::string &path) {
+  (void)RemoveTree(path); // whatever stays is removed by the next run
 }
 
 // Snapshot names: "<kind>-YYYYMMDD-HHMMSS" with "-N" for a second one in the same second.
@@ -44,17 +46,41 @@ bool IsSnapshotName(const std::string &name) {
 // What stands at path, a link not followed: a real folder, nothing, or something else.
 enum class TPathKind { pkFolder, pkNone, pkOther };
 TPathKind KindOf(const std::string &path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(path, error);
-  if (status.type() == fs::file_type::not_found)
+  const std::optional<TEntryKind> kind = EntryKindOf(path);
+  if (!kind)
     return TPathKind::pkNone;
-  return !error && status.type() == fs::file_type::directory ? TPathKind::pkFolder
-                                                             : TPathKind::pkOther;
+  return *kind == TEntryKind::ekFolder ? TPathKind::pkFolder : TPathKind::pkOther;
 }
 
-bool Exists(const std::string &path) {
-  return KindOf(path) != TPathKind::pkNone;
+bool IsPlainFile(const TFolderEntry &entry) {
+  // A link moves as a link; one to a folder counts as a folder, as a listing shows it.
+  return entry.Name[0] != '.' && (entry.Kind == TEntryKind::ekFile ||
+                                  (entry.Kind == TEntryKind::ekLink && !entry.LinksToFolder));
+}
+
+// The count and total size of the plain files of folder (a link counts, without a size).
+TStagedFiles StagedFilesOf(const std::string &folder) {
+  TStagedFiles files;
+  for (const TFolderEntry &entry : ListFolder(folder))
+    if (IsPlainFile(entry)) {
+      ++files.Count;
+      if (entry.Kind == TEntryKind::ekFile)
+        files.Bytes += std::max<int64_t>(FileSize(folder + "/" + entry.Name), 0);
+    }
+  return files;
+}
+
+bool WriteToken(const std::string &folder, const std::string &token) {
+  return ReplaceFileDurably(folder + "/" + TRestoreJournal::TokenName, token, 0600);
+}
+
+// Whether folder carries the run's token.
+bool CarriesToken(const std::string &folder, const std::string &token) {
+  std::string content;
+  return !token.empty() &&
+         ReadSmallFile(folder + "/" + TRestoreJournal::TokenName, 256, content) ==
+             TSmallRead::srRead &&
+         content == token;
 }
 
 } // namespace
@@ -71,9 +97,7 @@ void RestoreStopPoint(const char *step) {
 std::vector<std::string> PlainFilesOf(const std::string &folder) {
   std::vector<std::string> names;
   for (const TFolderEntry &entry : ListFolder(folder))
-    // A link moves as a link; one to a folder counts as a folder, as a listing shows it.
-    if (entry.Name[0] != '.' && (entry.Kind == TEntryKind::ekFile ||
-                                 (entry.Kind == TEntryKind::ekLink && !entry.LinksToFolder)))
+    if (IsPlainFile(entry))
       names.push_back(entry.Name);
   return names;
 }
@@ -92,7 +116,7 @@ bool TakeExistingNames(const std::string &staging, const std::string &folder) {
     });
     // Two staged names for one table: the second keeps its own.
     if (match != existing.end() && !MoveNoReplace(staging + "/" + name, staging + "/" + *match) &&
-        !Exists(staging + "/" + *match))
+        !EntryKindOf(staging + "/" + *match))
       return false;
   }
   return true;
@@ -127,83 +151,90 @@ bool TRestoreTransaction::Run(const std::string &kind, const TStage &stage,
   // No journal yet: a run cut short while staging leaves only the staging folder, which the
   // next start removes as it finds no journal.
   const std::string staging = StagingFolder();
+  TRestoreJournal journal{TRestoreStep::rsStaging, {}, TRestoreJournal::NewToken(), {}};
   RestoreStopPoint("begun");
-  RemoveTree(staging);
+  RemoveTreeQuietly(staging);
   bool staged = false;
   try {
     staged = MakeFolder(staging) && stage(staging);
     RestoreStopPoint("unpacked");
-    staged = staged && SyncFolderFiles(staging);
+    // The token comes after the stage: a member of its name is overwritten, never trusted.
+    staged = staged && WriteToken(staging, journal.Token) && SyncFolderFiles(staging);
   } catch (...) {
-    RollBack(TRestoreStep::rsStaging, {}, consumed);
+    RollBack(journal);
     throw;
   }
   if (!staged) {
-    RollBack(TRestoreStep::rsStaging, {}, consumed);
+    RollBack(journal);
     return false;
   }
   RestoreStopPoint("staged");
   // Unpacking takes a while; the accounting program may have been started meanwhile. Files it
   // holds must not be moved from under it: what it saved would go into the snapshot.
   if (FilesInUse(FDataFolder)) {
-    RollBack(TRestoreStep::rsStaging, {}, consumed);
+    RollBack(journal);
     return false;
   }
   if (OnStaged)
     OnStaged();
-  const std::string snapshot = NewSnapshotName(kind);
-  TRestoreStep reached = TRestoreStep::rsStaging;
-  if (!Swap(snapshot, consumed, reached)) {
-    RollBack(reached, snapshot, consumed);
+  journal.Snapshot = NewSnapshotName(kind);
+  journal.Staged = StagedFilesOf(staging);
+  if (journal.Snapshot.empty() || !Swap(journal)) {
+    RollBack(journal);
     return false;
   }
-  FSnapshotFolder = FBackupFolder + "/" + snapshot;
-  Finish(consumed, snapshot);
+  FSnapshotFolder = FBackupFolder + "/" + journal.Snapshot;
+  // The snapshot an undo restored from is used up; it is never named in the journal, so a
+  // run cut short here leaves it as one more snapshot.
+  if (!consumed.empty() && consumed != journal.Snapshot && IsSnapshotName(consumed))
+    RemoveTreeQuietly(FBackupFolder + "/" + consumed);
+  Finish(journal);
   return true;
 }
 
-// The data folder's files go into the snapshot, then the staged ones come in; reached says how
-// far it got.
-bool TRestoreTransaction::Swap(const std::string &snapshot, const std::string &consumed,
-                               TRestoreStep &reached) {
-  const std::string snapshotFolder = FBackupFolder + "/" + snapshot;
+// The data folder's files go into the snapshot, then the staged ones come in; journal.Step says
+// how far it got.
+bool TRestoreTransaction::Swap(TRestoreJournal &journal) {
+  const std::string snapshotFolder = FBackupFolder + "/" + journal.Snapshot;
   const std::string staging = StagingFolder();
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsSnapshot, snapshot, consumed}))
+  const auto reach = [&](TRestoreStep step, const std::vector<std::string> &syncFirst) {
+    TRestoreJournal next = journal;
+    next.Step = step;
+    if (!TRestoreJournal::Write(FBackupFolder, next, syncFirst))
+      return false;
+    journal.Step = step;
+    return true;
+  };
+  if (!reach(TRestoreStep::rsSnapshot, {}))
     return false;
-  reached = TRestoreStep::rsSnapshot;
   RestoreStopPoint("snapshot");
-  if (!MakeFolder(snapshotFolder))
+  if (!MakeFolder(snapshotFolder) || !WriteToken(snapshotFolder, journal.Token))
     return false;
   for (const std::string &name : PlainFilesOf(FDataFolder)) {
     if (!MoveNoReplace(FDataFolder + "/" + name, snapshotFolder + "/" + name))
       return false;
     RestoreStopPoint("snapshot-moving");
   }
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsInstall, snapshot, consumed},
-                              {snapshotFolder, FDataFolder}))
+  if (!reach(TRestoreStep::rsInstall, {snapshotFolder, FDataFolder}))
     return false;
-  reached = TRestoreStep::rsInstall;
   RestoreStopPoint("install");
   for (const std::string &name : PlainFilesOf(staging)) {
     if (!MoveNoReplace(staging + "/" + name, FDataFolder + "/" + name))
       return false;
     RestoreStopPoint("installing");
   }
-  if (!TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsCommitted, snapshot, consumed},
-                              {FDataFolder, staging}))
+  if (!reach(TRestoreStep::rsCommitted, {FDataFolder, staging}))
     return false;
-  reached = TRestoreStep::rsCommitted;
   RestoreStopPoint("committed");
   return true;
 }
 
 // Puts the data folder back as it was before the run; the journal stays when that fails, so
 // that the next start tries again.
-bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapshot,
-                                   const std::string &consumed) {
+bool TRestoreTransaction::RollBack(const TRestoreJournal &journal) {
   const std::string staging = StagingFolder();
   bool ok = true;
-  if (step == TRestoreStep::rsInstall) {
+  if (journal.Step == TRestoreStep::rsInstall) {
     // Every plain file in the data folder now is a staged one: the old ones are all in the
     // snapshot.
     for (const std::string &name : PlainFilesOf(FDataFolder))
@@ -211,35 +242,44 @@ bool TRestoreTransaction::RollBack(TRestoreStep step, const std::string &snapsho
     // From here on the data folder fills with old files again: a rollback cut short now must
     // go on moving them back, not take them for staged ones. On a full disk the journal may
     // not change; the old files come back all the same.
-    if (ok && SyncFolder(FDataFolder) && SyncFolder(staging))
-      TRestoreJournal::Write(FBackupFolder, {TRestoreStep::rsSnapshot, snapshot, consumed});
+    if (ok && SyncFolder(FDataFolder) && SyncFolder(staging)) {
+      TRestoreJournal back = journal;
+      back.Step = TRestoreStep::rsSnapshot;
+      TRestoreJournal::Write(FBackupFolder, back);
+    }
   }
-  const std::string snapshotFolder = FBackupFolder + "/" + snapshot;
-  if (ok && step != TRestoreStep::rsStaging && !snapshot.empty() &&
+  const std::string snapshotFolder = FBackupFolder + "/" + journal.Snapshot;
+  if (ok && journal.Step != TRestoreStep::rsStaging && !journal.Snapshot.empty() &&
       DirectoryExists(snapshotFolder)) {
     for (const std::string &name : PlainFilesOf(snapshotFolder)) {
       ok = MoveNoReplace(snapshotFolder + "/" + name, FDataFolder + "/" + name) && ok;
       RestoreStopPoint("rolling-back");
     }
-    ok = ok && SyncFolder(FDataFolder) && RemoveEntry(snapshotFolder);
+    ok = ok && SyncFolder(FDataFolder) &&
+         RemoveEntry(snapshotFolder + "/" + TRestoreJournal::TokenName) &&
+         RemoveEntry(snapshotFolder);
   }
   if (!ok)
     return false;
   RestoreStopPoint("rolled-back");
-  RemoveTree(staging);
+  RemoveTreeQuietly(staging);
   return TRestoreJournal::Remove(FBackupFolder);
 }
 
-bool TRestoreTransaction::Finish(const std::string &consumed, const std::string &keep) {
-  RemoveTree(StagingFolder());
-  if (!consumed.empty() && consumed != keep)
-    RemoveTree(FBackupFolder + "/" + consumed);
+bool TRestoreTransaction::Finish(const TRestoreJournal &journal) {
+  RemoveTreeQuietly(StagingFolder());
+  const std::string &keep = journal.Snapshot;
   std::vector<std::string> snapshots = Snapshots();
   std::erase(snapshots, keep);
   const size_t older = keep.empty() ? KeptSnapshots : KeptSnapshots - 1;
   for (size_t i = 0; i + older < snapshots.size(); ++i)
-    RemoveTree(FBackupFolder + "/" + snapshots[i]);
-  return TRestoreJournal::Remove(FBackupFolder);
+    RemoveTreeQuietly(FBackupFolder + "/" + snapshots[i]);
+  if (!TRestoreJournal::Remove(FBackupFolder))
+    return false;
+  // Only once the journal is gone: a token left by a run cut short here is never read again.
+  if (!keep.empty())
+    (void)RemoveEntry(FBackupFolder + "/" + keep + "/" + TRestoreJournal::TokenName);
+  return true;
 }
 
 bool TRestoreTransaction::Recover() {
@@ -252,7 +292,7 @@ bool TRestoreTransaction::Recover() {
 bool TRestoreTransaction::RecoverHeld() {
   const auto journal = TRestoreJournal::Read(FBackupFolder);
   if (!journal) {
-    RemoveTree(StagingFolder()); // a run killed while tidying up
+    RemoveTreeQuietly(StagingFolder()); // a run killed while tidying up
     return true;
   }
   // The Backup folder may sit on a shared drive that others write: a journal is acted on only
@@ -261,34 +301,41 @@ bool TRestoreTransaction::RecoverHeld() {
     throw EUntrustedJournal("Cannot trust the restore journal " +
                             TRestoreJournal::PathIn(FBackupFolder));
   if (journal->Step == TRestoreStep::rsCommitted)
-    return Finish(journal->Consumed, journal->Snapshot);
-  return RollBack(journal->Step, journal->Snapshot, journal->Consumed);
+    return Finish(*journal);
+  return RollBack(*journal);
 }
 
 // Snapshot names are of the form this program makes, and name real folders of the Backup folder
-// (never links) or, where a step may have removed it, nothing. Rolling back an install moves the
-// data folder's files out: only when they can be the staged ones, the run's snapshot being the
-// newest and the staging folder there.
+// (never links) or, where a step may have removed it, nothing. A folder the journal acts on
+// carries the run's token; one that does not is acted on only when there is nothing in it to
+// act on (a run cut short before it wrote the token). Rolling back an install moves the data
+// folder's files out: only when they and what is left in staging are the staged files, by
+// count and size.
 bool TRestoreTransaction::Credible(const TRestoreJournal &journal) const {
-  const auto kind = [this](const std::string &name) { return KindOf(FBackupFolder + "/" + name); };
-  if (!journal.Consumed.empty() &&
-      (!IsSnapshotName(journal.Consumed) || kind(journal.Consumed) == TPathKind::pkOther))
-    return false;
   if (journal.Step == TRestoreStep::rsStaging)
     return journal.Snapshot.empty();
   if (!IsSnapshotName(journal.Snapshot))
     return false;
-  const TPathKind snapshot = kind(journal.Snapshot);
+  const std::string snapshotFolder = FBackupFolder + "/" + journal.Snapshot;
+  const TPathKind snapshot = KindOf(snapshotFolder);
   const std::vector<std::string> snapshots = Snapshots();
   const bool newest = !snapshots.empty() && snapshots.back() == journal.Snapshot;
+  const bool marked =
+      snapshot == TPathKind::pkFolder && CarriesToken(snapshotFolder, journal.Token);
   switch (journal.Step) {
   case TRestoreStep::rsSnapshot:
-    return snapshot == TPathKind::pkNone || (snapshot == TPathKind::pkFolder && newest);
-  case TRestoreStep::rsInstall:
-    return snapshot == TPathKind::pkFolder && newest &&
-           KindOf(StagingFolder()) == TPathKind::pkFolder;
+    return snapshot == TPathKind::pkNone || (snapshot == TPathKind::pkFolder && newest &&
+                                             (marked || ListFolder(snapshotFolder).empty()));
+  case TRestoreStep::rsInstall: {
+    if (!marked || !newest || !CarriesToken(StagingFolder(), journal.Token))
+      return false;
+    const TStagedFiles installed = StagedFilesOf(FDataFolder);
+    const TStagedFiles left = StagedFilesOf(StagingFolder());
+    return TStagedFiles{installed.Count + left.Count, installed.Bytes + left.Bytes} ==
+           journal.Staged;
+  }
   default:
-    return snapshot == TPathKind::pkFolder;
+    return marked;
   }
 }
 
@@ -315,6 +362,7 @@ std::vector<std::string> TRestoreTransaction::Snapshots() const {
   return names;
 }
 
+// Empty when every number of this second up to MaxSnapshotsPerSecond is taken.
 std::string TRestoreTransaction::NewSnapshotName(const std::string &kind) const {
   const std::time_t now = std::time(nullptr);
   const std::tm local = LocalTime(now);
@@ -329,35 +377,17 @@ std::string TRestoreTransaction::NewSnapshotName(const std::string &kind) const 
       number = std::max(number, (match[2].matched ? std::stoi(match[2].str()) : 1) + 1);
   }
   const std::string base = kind + "-" + stamp;
-  std::string name = number == 1 ? base : base + "-" + std::to_string(number);
-  std::error_code error;
-  while (std::filesystem::exists(FBackupFolder + "/" + name, error))
-    name = base + "-" + std::to_string(++number);
-  return name;
+  for (; number <= MaxSnapshotsPerSecond; ++number) {
+    const std::string name = number == 1 ? base : base + "-" + std::to_string(number);
+    if (!EntryKindOf(FBackupFolder + "/" + name))
+      return name;
+  }
+  return {};
 }
 
 bool CopyPlainFiles(const std::string &from, const std::string &to) {
-  namespace fs = std::filesystem;
   for (const std::string &name : PlainFilesOf(from)) {
-    const std::string source = from + "/" + name;
-    const std::string target = to + "/" + name;
-    std::error_code error;
-    if (fs::is_symlink(fs::symlink_status(source, error))) {
-      // A link moved in as a link goes back as one, also when its target is gone.
-      fs::copy_symlink(source, target, error);
-      if (error)
-        return false;
-      RestoreStopPoint("copying");
-      continue;
-    }
-    fs::copy_file(source, target, fs::copy_options::none, error);
-    if (error)
-      return false;
-    const fs::file_time_type written = fs::last_write_time(source, error);
-    if (error)
-      return false;
-    fs::last_write_time(target, written, error);
-    if (error)
+    if (!CopyEntry(from + "/" + name, to + "/" + name))
       return false;
     RestoreStopPoint("copying");
   }

@@ -21,7 +21,8 @@ public:
   TRestoreTransaction(std::string dataFolder, std::string backupFolder);
 
   // Runs the whole transaction. kind names the snapshot ("before-download"); consumed names a
-  // snapshot folder to remove once the new data is in place (the one an undo restored). True
+  // snapshot folder to remove once the new data is in place (the one an undo restored; never
+  // written in the journal, so that no journal can name a snapshot to remove). True
   // when the data folder holds the staged files; false, or the stage's exception, with the data
   // folder as it was and the staging folder gone; also when another process holds a file of the
   // data folder open once the staging is done. False at once while another process runs a
@@ -46,9 +47,9 @@ public:
 private:
   bool RecoverHeld();
   bool Credible(const TRestoreJournal &journal) const;
-  bool Swap(const std::string &snapshot, const std::string &consumed, TRestoreStep &reached);
-  bool RollBack(TRestoreStep step, const std::string &snapshot, const std::string &consumed);
-  bool Finish(const std::string &consumed, const std::string &keep);
+  bool Swap(TRestoreJournal &journal);
+  bool RollBack(const TRestoreJournal &journal);
+  bool Finish(const TRestoreJournal &journal);
   std::string NewSnapshotName(const std::string &kind) const;
 
   std::string FDataFolder;

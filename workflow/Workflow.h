@@ -108,7 +108,7 @@ private:
   bool UndoSteps();
   bool DataInUse();
   bool StageArchives(const std::string &archivePath, const std::string &staging,
-                     bool &secondMissing);
+                     bool &secondMissing, std::string &refusal);
   enum class TArchiveVerdict { avRestore, avNoTables, avDeclined, avFailed };
   TArchiveVerdict WeighArchive(const std::string &dataFolder);
   void Status(const std::string &text);

@@ -7,15 +7,16 @@
 #include "Exception.h"
 #include "FileSystem.h"
 #include "FilesInUse.h"
+#include "FolderOps.h"
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
+#include "WindowsNames.h"
 #include "WorkflowTexts.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 
 namespace vantari {
@@ -25,6 +26,21 @@ namespace {
 // How much of a kept .part, at its start and at its end, is compared with the server's file
 // before the download is resumed.
 constexpr int64_t ResumeCheckBytes = 65536;
+
+const char *NameProblemWords(TNameProblem problem) {
+  switch (problem) {
+  case TNameProblem::npTrailingDotOrBlank:
+    return TextNameEndsInDot;
+  case TNameProblem::npDeviceName:
+    return TextNameIsDevice;
+  case TNameProblem::npBadCharacter:
+    return TextNameBadCharacter;
+  case TNameProblem::npNotInCodePage:
+    return TextNameNotInCodePage;
+  default:
+    return TextNameCollides;
+  }
+}
 
 } // namespace
 
@@ -165,6 +181,7 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
   HostUI().SetCursor(TCursor::crHourGlass);
   ProgressShow(100);
   TArchiveVerdict verdict = TArchiveVerdict::avFailed;
+  std::string refusal;
   bool ok = false;
   {
     TScopeExit done([this] {
@@ -174,21 +191,24 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());
     transaction.OnStaged = [&] {
       if (archivePath != local)
-        std::rename(archivePath.c_str(), local.c_str());
+        (void)MoveReplacing(archivePath, local); // a failure keeps the last local archive
     };
     bool secondMissing = false;
     // The unpack is the archive's check and its preview at once: what it holds is weighed
     // before the data folder changes, and a No leaves nothing but a removed staging folder.
     ok = transaction.Run("before-download", [&](const std::string &staging) {
-      verdict = StageArchives(archivePath, staging, secondMissing) ? WeighArchive(dataFolder)
-                                                                   : TArchiveVerdict::avFailed;
+      verdict = StageArchives(archivePath, staging, secondMissing, refusal)
+                    ? WeighArchive(dataFolder)
+                    : TArchiveVerdict::avFailed;
       return verdict == TArchiveVerdict::avRestore;
     });
     FDataReplaced = ok;
     // The data came in, but without the second archive the set is not complete.
     ok = ok && !secondMissing;
   }
-  if (verdict == TArchiveVerdict::avNoTables)
+  if (!refusal.empty())
+    HostUI().ShowFailure(refusal);
+  else if (verdict == TArchiveVerdict::avNoTables)
     HostUI().ShowFailure(TextNoTables);
   else if (!ok && verdict != TArchiveVerdict::avDeclined)
     HostUI().ShowFailure(TextRestoreFailed);
@@ -217,9 +237,11 @@ TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder
 
 // Unpacking is the check: a member that does not inflate or an archive cut short fails here,
 // before the data folder changes. The second archive goes into the same staging folder, after
-// the first, so that the swap brings in both or neither.
+// the first, so that the swap brings in both or neither. Where the folder takes only the names
+// Windows takes, a member it cannot hold under its own name is never written: the restore
+// fails with refusal naming it.
 bool TWorkflow::StageArchives(const std::string &archivePath, const std::string &staging,
-                              bool &secondMissing) {
+                              bool &secondMissing, std::string &refusal) {
   FBackupFile->SetRestoreMode(rmAll);
   FBackupFile->SetRestoreFullPath(false);
   TFileRestoredEvent saved = std::move(FBackupFile->OnFileRestored);
@@ -230,8 +252,18 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   });
   // What the first archive holds, as the restore meets it.
   FLastPreview = TArchivePreview();
-  FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &) {
+  TWindowsNameSet names;
+  const auto checkName = [&](const std::string &file, bool &restore) {
+    const TNameProblem problem = names.Add(ExtractFileName(file));
+    if (!kWindowsNames || problem == TNameProblem::npNone)
+      return;
+    restore = false;
+    if (refusal.empty())
+      refusal = Format(TextNameNotHeld, ExtractFileName(file).c_str(), NameProblemWords(problem));
+  };
+  FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t date, bool &restore) {
     FLastPreview.Add(file, date);
+    checkName(file, restore);
   };
   // Each file is written out while the next one unpacks, so that the flush before the swap
   // finds little left to do. A file is handed over once the next one begins: by then the
@@ -253,12 +285,14 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
   }
   flush.Add(previous);
   FLastPreview.Readable = restored;
-  FBackupFile->OnRestoreFile = nullptr;
-  if (!restored)
+  FBackupFile->OnRestoreFile = [&](TBackupFile &, std::string &file, int32_t, bool &restore) {
+    checkName(file, restore);
+  };
+  if (!restored || !refusal.empty())
     return false;
   const std::string second = TSettingsStore::SecondArchivePath(FConfig.SecondArchive);
   secondMissing = !FileExists(second);
-  return (secondMissing || FBackupFile->Restore(second, staging)) &&
+  return (secondMissing || FBackupFile->Restore(second, staging)) && refusal.empty() &&
          TakeExistingNames(staging, FSettings.DataFolder());
 }
 

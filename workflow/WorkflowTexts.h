@@ -32,6 +32,15 @@ inline constexpr const char *TextJournalUntrusted =
 inline constexpr const char *TextTablesLeave =
     "받은 백업파일에 없는 자료 %d개가 데이터 폴더에서 빠집니다.\n"
     "(이전 자료는 Backup 폴더에 보관됩니다.) 계속하시겠습니까?";
+// A member the data folder cannot hold under its name (Windows): the member and the reason.
+inline constexpr const char *TextNameNotHeld =
+    "받은 백업파일의 \"%s\" 파일은 %s 이 컴퓨터에 복원할 수 없습니다.\n"
+    "자료는 그대로 두었습니다.";
+inline constexpr const char *TextNameEndsInDot = "이름이 점이나 빈칸으로 끝나서";
+inline constexpr const char *TextNameIsDevice = "이름이 윈도우의 장치 이름이어서";
+inline constexpr const char *TextNameBadCharacter = "이름에 윈도우가 쓰지 않는 글자가 있어서";
+inline constexpr const char *TextNameNotInCodePage = "이름을 한글 코드로 읽을 수 없어서";
+inline constexpr const char *TextNameCollides = "다른 파일과 이름이 겹쳐서";
 inline constexpr const char *TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
 inline constexpr const char *TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
 inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";

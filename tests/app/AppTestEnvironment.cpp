@@ -6,6 +6,15 @@
 
 namespace vantari::test {
 
+std::string U8(const std::filesystem::path &path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path U8Path(const std::string &text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string ReadFile(const std::filesystem::path &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -22,7 +31,7 @@ TContents Contents(const std::filesystem::path &folder) {
   TContents contents;
   for (const auto &entry : std::filesystem::directory_iterator(folder))
     if (entry.is_regular_file())
-      contents[entry.path().filename().string()] = ReadFile(entry.path());
+      contents[U8(entry.path().filename())] = ReadFile(entry.path());
   return contents;
 }
 

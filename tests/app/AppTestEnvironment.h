@@ -6,6 +6,11 @@
 
 namespace vantari::test {
 
+// A path as the program takes it, UTF-8 (string() gives the ANSI code page on Windows), and a
+// path from UTF-8 text.
+std::string U8(const std::filesystem::path &path);
+std::filesystem::path U8Path(const std::string &text);
+
 // A private home for one test: $XDG_CONFIG_HOME points into a fresh temporary folder
 // (settings file and registry stand-in), $WINEPREFIX at a folder that does not exist.
 class TUserHome {
@@ -16,8 +21,18 @@ public:
   TUserHome &operator=(const TUserHome &) = delete;
 
   const std::filesystem::path &Root() const { return FRoot; }
-  std::filesystem::path ConfigFolder() const { return FRoot / "config" / "vantari"; }
-  std::filesystem::path SettingsFile() const { return ConfigFolder() / "FtpHost.ini"; }
+#ifdef _WIN32 // %APPDATA%\Vantari, %APPDATA% in Hangul as a Korean user name makes it
+  std::filesystem::path ConfigFolder() const {
+    return FRoot / U8Path("설정") / "Vantari";
+  }
+#else
+  std::filesystem::path ConfigFolder() const {
+    return FRoot / "config" / "vantari";
+  }
+#endif
+  std::filesystem::path SettingsFile() const {
+    return ConfigFolder() / "FtpHost.ini";
+  }
   // Writes the registry stand-in with one value line under the accounting program's key,
   // e.g. "\"DefaultDatabase\"=\"/data/\"".
   void WriteRegistry(const std::string &valueLine) const;

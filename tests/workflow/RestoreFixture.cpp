@@ -45,7 +45,8 @@ bool RunHere(const TStoppedRun &run) {
 }
 
 void RestoreTest::SetUp() {
-  DataFolder = Home.Root() / "data";
+  // A customer's folder on the desktop, in Hangul as Korean Windows names it.
+  DataFolder = Home.Root() / U8Path("바탕 화면") / U8Path("루모라 자료");
   Old = {{"AssemblyItem.DB", Text(5000, "old assembly")},
          {"Sale.DB", Text(70000, "old sale")},
          {"TaxBill", "old tax bill"},
@@ -62,7 +63,7 @@ void RestoreTest::SetUp() {
   Config.FtpHost = Server->Host();
   Config.FtpPort = Server->Port();
   Config.PingTarget = "127.0.0.1";
-  Config.SecondArchive = (Home.Root() / "zipcode.bck").string();
+  Config.SecondArchive = U8(Home.Root() / "zipcode.bck");
   WriteFile(Config.SecondArchive, Archive({{"ZipCode.DB", "zip codes"}}, Year2024));
   After = New;
   After["ZipCode.DB"] = "zip codes";
@@ -80,10 +81,10 @@ TWorkflow &RestoreTest::Workflow() {
 std::string RestoreTest::Archive(const TContents &files, time_t date) {
   const fs::path folder = Home.Root() / ("other-" + std::to_string(++FArchives));
   WriteFiles(folder, files, date);
-  const fs::path archive = folder.string() + ".bck";
+  const fs::path archive = U8Path(U8(folder) + ".bck");
   TBackupFile engine;
   engine.SetBackupTitle("2024-01-01 10:00");
-  EXPECT_TRUE(engine.Backup({folder.string() + "/*.*"}, archive.string()));
+  EXPECT_TRUE(engine.Backup({U8(folder) + "/*.*"}, U8(archive)));
   return ReadFile(archive);
 }
 

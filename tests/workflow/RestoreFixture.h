@@ -104,11 +104,11 @@ protected:
   fs::path BackupFolder() const { return DataFolder / "Backup"; }
   fs::path LocalArchive() const { return BackupFolder() / "vantari.bck"; }
   std::vector<std::string> Snapshots() const {
-    return TRestoreTransaction(DataFolder.string(), BackupFolder().string()).Snapshots();
+    return TRestoreTransaction(U8(DataFolder), U8(BackupFolder())).Snapshots();
   }
   // A run of this fixture's program.
   TStoppedRun Run(TRun run) const {
-    return {run, LocalArchive().string(), Config.SecondArchive, Server->User(), Server->Password()};
+    return {run, U8(LocalArchive()), Config.SecondArchive, Server->User(), Server->Password()};
   }
   bool StoppedAt(const std::string &step, TRun run) { return test::StoppedAt(step, Run(run)); }
   // Nothing of a transaction is left over.

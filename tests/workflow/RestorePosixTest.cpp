@@ -26,7 +26,7 @@ TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
   fs::create_symlink(Home.Root() / "gone" / "Quote.DB", DataFolder / "Quote.DB");
   WriteFiles(BackupFolder(), {{"vantari.bck", Archive(New, Year2024)}}, Year2024);
   Recorder.YesNoAnswers = {true}; // the archive lacks Price and Quote
-  ASSERT_TRUE(Workflow().RestoreData(LocalArchive().string()));
+  ASSERT_TRUE(Workflow().RestoreData(U8(LocalArchive())));
   ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
 
   ASSERT_TRUE(Workflow().UndoDownload());
@@ -202,7 +202,7 @@ TEST_F(RestoreTest, FilesInUseCheckDoesNotHangOnAnUnansweringFileSystem) {
 
   const pid_t check = ForkQuiet();
   if (check == 0)
-    _exit(FilesInUse(DataFolder.string()) ? 0 : 1);
+    _exit(FilesInUse(U8(DataFolder)) ? 0 : 1);
   int status = 0;
   const bool ended = Reap(check, 5, &status);
   if (!ended) {

@@ -48,7 +48,7 @@ TFileHolder::TFileHolder(const fs::path &file) {
   close(ready[0]);
   if (opened != 'y') {
     Stop();
-    throw std::runtime_error("the holder could not open " + file.string());
+    throw std::runtime_error("the holder could not open " + U8(file));
   }
 }
 

@@ -123,14 +123,14 @@ TFileHolder::TFileHolder(const fs::path &file) {
   if (opened == nullptr)
     throw std::runtime_error("no event for the holder");
   const HANDLE process =
-      StartSelf({"--hold-file", file.string(), name, std::to_string(::GetCurrentProcessId())});
+      StartSelf({"--hold-file", U8(file), name, std::to_string(::GetCurrentProcessId())});
   FProcess = reinterpret_cast<intptr_t>(process);
   const HANDLE either[2] = {opened, process};
   const DWORD woken = ::WaitForMultipleObjects(2, either, FALSE, 10000);
   ::CloseHandle(opened);
   if (woken != WAIT_OBJECT_0) {
     Stop();
-    throw std::runtime_error("the holder could not open " + file.string());
+    throw std::runtime_error("the holder could not open " + U8(file));
   }
 }
 
@@ -203,7 +203,9 @@ bool TPausedRun::Finish() {
 // user's registry, whose value goes when the test ends.
 TUserHome::TUserHome() {
   FRoot = fs::absolute(MakeTempFolder("/tmp/vantari-home-")).make_preferred();
-  ::SetEnvironmentVariableW(L"APPDATA", (FRoot / "config").wstring().c_str());
+  // A Korean user's profile: the roaming and the local application data in Hangul.
+  ::SetEnvironmentVariableW(L"APPDATA", (FRoot / U8Path("설정")).wstring().c_str());
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", (FRoot / U8Path("로컬 설정")).wstring().c_str());
 }
 
 TUserHome::~TUserHome() {
@@ -213,6 +215,7 @@ TUserHome::~TUserHome() {
     ::RegCloseKey(key);
   }
   ::SetEnvironmentVariableW(L"APPDATA", nullptr);
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   std::error_code ignored;
   fs::remove_all(FRoot, ignored);
 }

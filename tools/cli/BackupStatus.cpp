@@ -5,7 +5,6 @@
 #include "FileSystem.h"
 
 #include <cctype>
-#include <sys/stat.h>
 
 namespace vantari {
 
@@ -14,12 +13,10 @@ TLocalData TBackupStatus::ScanDataFolder(const std::string &folder) {
   for (const TSearchRec &entry : FindFiles(folder + "/*.*", 0)) {
     if (!IsDataTableFile(entry.Name))
       continue;
-    struct stat st {};
-    if (::stat((folder + "/" + entry.Name).c_str(), &st) != 0)
-      continue;
     ++data.Files;
-    if (!data.Newest || st.st_mtime > *data.Newest) {
-      data.Newest = st.st_mtime;
+    const auto written = static_cast<std::time_t>(entry.WriteTime);
+    if (!data.Newest || written > *data.Newest) {
+      data.Newest = written;
       data.NewestFile = entry.Name;
     }
   }
