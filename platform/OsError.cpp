@@ -2,29 +2,21 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace vantari {
 
 TOsErrorKind TOsResult::OsErrorKind(int code) {
-  switch (code) {
-  case 0:
-    return TOsErrorKind::okNone;
-  case ENOSPC:
-  case EDQUOT:
-    return TOsErrorKind::okDiskFull;
-  case EACCES:
-  case EPERM:
-  case EROFS:
-    return TOsErrorKind::okDenied;
-  case EBUSY:
-  case ETXTBSY:
-    return TOsErrorKind::okInUse;
-  case ENOENT:
-  case ENOTDIR:
-    return TOsErrorKind::okMissing;
-  default:
-    return TOsErrorKind::okOther;
-  }
+  static const std::pair<int, TOsErrorKind> kinds[] = {
+      {0, TOsErrorKind::okNone},          {ENOSPC, TOsErrorKind::okDiskFull},
+      {EDQUOT, TOsErrorKind::okDiskFull}, {EACCES, TOsErrorKind::okDenied},
+      {EPERM, TOsErrorKind::okDenied},    {EROFS, TOsErrorKind::okDenied},
+      {EBUSY, TOsErrorKind::okInUse},     {ETXTBSY, TOsErrorKind::okInUse},
+      {ENOENT, TOsErrorKind::okMissing},  {ENOTDIR, TOsErrorKind::okMissing}};
+  for (const auto &[known, kind] : kinds)
+    if (code == known)
+      return kind;
+  return TOsErrorKind::okOther;
 }
 
 TOsResult OsError(int code) {

@@ -42,6 +42,18 @@ linux_bcktool=${LINUX_BCKTOOL:-$root/build/tools/bcktool}
 [ -x "$linux_bcktool" ] || cmake --build "$root/build" --target bcktool
 "$root/scripts/same-archive.sh" "$linux_bcktool" "$build/tools/bcktool.exe"
 
+# Names a Linux computer packs but Windows cannot hold are never extracted: bcktool.exe names
+# each with its reason, exits 1 and writes only the others.
+hostile=$build/hostile-names
+rm -rf "$hostile" && mkdir -p "$hostile/in" "$hostile/out"
+for name in 'Item.DB.' 'Item.DB ' 'CON.DB' 'ITEM.DB' 'Item.db' 'Sale.DB'; do echo "$name" >"$hostile/in/$name"; done
+"$linux_bcktool" create -q "$hostile/names.bck" "$hostile/in/*.*"
+status=0
+wine "$build/tools/bcktool.exe" extract "$hostile/names.bck" "$hostile/out" </dev/null 2>"$hostile/err" >/dev/null || status=$?
+[ "$status" -eq 1 ] && [ "$(grep -c '^bcktool: not extracted (' "$hostile/err")" -eq 4 ] &&
+  [ "$(ls "$hostile/out" | tr '\n' ' ')" = "ITEM.DB Sale.DB " ] ||
+  { echo "test-windows.sh: bcktool.exe wrote names Windows cannot hold ($status)" >&2; cat "$hostile/err" >&2; exit 1; }
+
 # vantari-cli.exe against the demo service over TLS: an upload, then a download over damaged
 # local data gives back the uploaded data; the nightly task is registered and removed.
 # The data folder on a Korean desktop: a Hangul path all the way through the wide calls.

@@ -156,8 +156,9 @@ TOsResult CopyEntry(const std::string &from, const std::string &to) {
 namespace {
 
 // Removes what stands at path, a name in the "\\?\" form so that it is taken as it is
-// written (a trailing dot or blank kept), depth folders below the tree's top.
-TOsResult RemoveLongPath(const std::wstring &path, int depth) {
+// written (a trailing dot or blank kept), depth folders below the tree's top; a folder with
+// what it holds when tree is set (read-only files too), else only an empty one.
+TOsResult RemoveLongPath(const std::wstring &path, int depth, bool tree) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
@@ -165,11 +166,11 @@ TOsResult RemoveLongPath(const std::wstring &path, int depth) {
                ? TOsResult{}
                : OsError(static_cast<int>(error));
   }
-  if (attributes & FILE_ATTRIBUTE_READONLY)
+  if (tree && (attributes & FILE_ATTRIBUTE_READONLY))
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return OsResult(::DeleteFileW(path.c_str()) != 0);
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) { // a link to a folder goes as itself
+  if (tree && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) { // a link goes as itself
     if (depth >= MaxTreeDepth)
       return OsError(ERROR_FILENAME_EXCED_RANGE);
     // Names first: removing while listing a folder may skip or repeat entries.
@@ -183,7 +184,7 @@ TOsResult RemoveLongPath(const std::wstring &path, int depth) {
           names.push_back(name);
       } while (find.Next(data));
     for (const std::wstring &name : names)
-      if (TOsResult removed = RemoveLongPath(path + L"\\" + name, depth + 1); !removed)
+      if (TOsResult removed = RemoveLongPath(path + L"\\" + name, depth + 1, true); !removed)
         return removed;
   }
   return OsResult(::RemoveDirectoryW(path.c_str()) != 0);
@@ -192,7 +193,7 @@ TOsResult RemoveLongPath(const std::wstring &path, int depth) {
 } // namespace
 
 TOsResult RemoveTree(const std::string &path) {
-  return RemoveLongPath(win::LongPath(path), 1);
+  return RemoveLongPath(win::LongPath(path), 1, true);
 }
 
 bool SyncFolder(const std::string &folder) {
@@ -218,16 +219,7 @@ bool SyncFile(const std::string &path) {
 }
 
 TOsResult RemoveEntry(const std::string &path) {
-  const std::wstring wide = WidePath(path);
-  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? TOsResult{}
-               : OsError(static_cast<int>(error));
-  }
-  return OsResult((attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(wide.c_str()) != 0
-                                                          : ::DeleteFileW(wide.c_str()) != 0);
+  return RemoveLongPath(win::LongPath(path), 1, false);
 }
 
 bool AnyFileInUse(const std::string &folder) {

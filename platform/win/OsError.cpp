@@ -2,27 +2,25 @@
 
 #include "WinText.h"
 
+#include <utility>
+
 namespace vantari {
 
 TOsErrorKind TOsResult::OsErrorKind(int code) {
-  switch (static_cast<DWORD>(code)) {
-  case ERROR_SUCCESS:
-    return TOsErrorKind::okNone;
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    return TOsErrorKind::okDiskFull;
-  case ERROR_ACCESS_DENIED:
-  case ERROR_WRITE_PROTECT:
-    return TOsErrorKind::okDenied;
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-    return TOsErrorKind::okInUse;
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-    return TOsErrorKind::okMissing;
-  default:
-    return TOsErrorKind::okOther;
-  }
+  static const std::pair<DWORD, TOsErrorKind> kinds[] = {
+      {ERROR_SUCCESS, TOsErrorKind::okNone},
+      {ERROR_DISK_FULL, TOsErrorKind::okDiskFull},
+      {ERROR_HANDLE_DISK_FULL, TOsErrorKind::okDiskFull},
+      {ERROR_ACCESS_DENIED, TOsErrorKind::okDenied},
+      {ERROR_WRITE_PROTECT, TOsErrorKind::okDenied},
+      {ERROR_SHARING_VIOLATION, TOsErrorKind::okInUse},
+      {ERROR_LOCK_VIOLATION, TOsErrorKind::okInUse},
+      {ERROR_FILE_NOT_FOUND, TOsErrorKind::okMissing},
+      {ERROR_PATH_NOT_FOUND, TOsErrorKind::okMissing}};
+  for (const auto &[known, kind] : kinds)
+    if (static_cast<DWORD>(code) == known)
+      return kind;
+  return TOsErrorKind::okOther;
 }
 
 TOsResult OsError(int code) {
