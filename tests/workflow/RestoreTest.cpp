@@ -88,6 +88,7 @@ TEST_F(RestoreTest, LocalWorkNewerThanTheArchiveIsReplacedOnlyOnYes) {
   ASSERT_TRUE(Workflow().Download());
   EXPECT_EQ(Recorder.Texts("question").size(), 1u);
   EXPECT_EQ(Contents(DataFolder), After);
+  EXPECT_EQ(ReadFile(LocalArchive()), Server->ReadFile("vantari.bck")) << "the old one replaced";
   ASSERT_EQ(Snapshots().size(), 1u);
 
   ASSERT_TRUE(Workflow().UndoDownload());
