@@ -17,15 +17,19 @@ std::string FolderOf(const std::string &path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A new file beside path with content and mode, on disk; its name, or empty on failure.
-std::string WriteTemporary(const std::string &path, std::string_view content, unsigned mode) {
+// A new file beside path with content and mode, on disk; its name, or empty with failure set.
+std::string WriteTemporary(const std::string &path, std::string_view content, unsigned mode,
+                           TOsResult &failure) {
   std::string name = path + ".XXXXXX";
   TFileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC)); // never an existing name, never a link
-  if (!fd.Valid())
+  if (!fd.Valid()) {
+    failure = LastOsError();
     return {};
+  }
   if (::fchmod(fd.Get(), static_cast<mode_t>(mode)) == 0 && WriteAll(fd.Get(), content) &&
       ::fsync(fd.Get()) == 0 && fd.Close())
     return name;
+  failure = LastOsError();
   ::unlink(name.c_str());
   return {};
 }
@@ -62,25 +66,28 @@ TSmallRead ReadSmallFile(const std::string &path, size_t maxBytes, std::string &
   }
 }
 
-bool ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode) {
-  const std::string temporary = WriteTemporary(path, content, mode);
+TOsResult ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode) {
+  TOsResult failure;
+  const std::string temporary = WriteTemporary(path, content, mode, failure);
   if (temporary.empty())
-    return false;
+    return failure;
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    failure = LastOsError();
     ::unlink(temporary.c_str());
-    return false;
+    return failure;
   }
-  return SyncFolder(FolderOf(path));
+  return OsResult(SyncFolder(FolderOf(path)));
 }
 
-bool CreateFileDurably(const std::string &path, std::string_view content, unsigned mode) {
-  const std::string temporary = WriteTemporary(path, content, mode);
+TOsResult CreateFileDurably(const std::string &path, std::string_view content, unsigned mode) {
+  TOsResult failure;
+  const std::string temporary = WriteTemporary(path, content, mode, failure);
   if (temporary.empty())
-    return false;
+    return failure;
   // link() never replaces: whatever appeared under the name meanwhile stays.
-  const bool created = ::link(temporary.c_str(), path.c_str()) == 0;
+  const TOsResult linked = OsResult(::link(temporary.c_str(), path.c_str()) == 0);
   ::unlink(temporary.c_str());
-  return created && SyncFolder(FolderOf(path));
+  return linked ? OsResult(SyncFolder(FolderOf(path))) : linked;
 }
 
 bool IsSymbolicLink(const std::string &path) {

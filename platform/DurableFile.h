@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OsError.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -23,12 +25,12 @@ TSmallRead ReadSmallFile(const std::string &path, size_t maxBytes, std::string &
 
 // Replaces path with content durably: a new file beside it is written, flushed and renamed
 // over it, then the folder is flushed; path then has mode (POSIX bits; on Windows only the
-// owner write bit counts). False when it failed (path untouched unless only the folder flush
-// failed). A link at path is replaced, never written through.
-bool ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode);
+// owner write bit counts). The system's reason when it failed (path untouched unless only the
+// folder flush failed). A link at path is replaced, never written through.
+TOsResult ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode);
 
-// As ReplaceFileDurably, but only when nothing of that name exists; false otherwise.
-bool CreateFileDurably(const std::string &path, std::string_view content, unsigned mode);
+// As ReplaceFileDurably, but only when nothing of that name exists; fails otherwise.
+TOsResult CreateFileDurably(const std::string &path, std::string_view content, unsigned mode);
 
 // What stands at path, without following a link: true for a symbolic link.
 bool IsSymbolicLink(const std::string &path);

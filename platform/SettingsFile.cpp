@@ -43,7 +43,7 @@ void WriteSettingsFile(const std::string &path, const std::string &content, unsi
 }
 
 bool CreateSettingsFile(const std::string &path, const std::string &content, unsigned mode) {
-  return CreateFileDurably(path, content, mode);
+  return static_cast<bool>(CreateFileDurably(path, content, mode));
 }
 
 } // namespace vantari

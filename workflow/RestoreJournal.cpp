@@ -58,7 +58,7 @@ bool TRestoreJournal::Write(const std::string &backupFolder, const TRestoreJourn
   for (const std::string &folder : syncFirst)
     if (!SyncFolder(folder))
       return false;
-  return ReplaceFileDurably(PathIn(backupFolder), text.str(), 0600);
+  return static_cast<bool>(ReplaceFileDurably(PathIn(backupFolder), text.str(), 0600));
 }
 
 std::optional<TRestoreJournal> TRestoreJournal::Read(const std::string &backupFolder) {

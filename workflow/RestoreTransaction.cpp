@@ -71,7 +71,8 @@ TStagedFiles StagedFilesOf(const std::string &folder) {
 }
 
 bool WriteToken(const std::string &folder, const std::string &token) {
-  return ReplaceFileDurably(folder + "/" + TRestoreJournal::TokenName, token, 0600);
+  return static_cast<bool>(
+      ReplaceFileDurably(folder + "/" + TRestoreJournal::TokenName, token, 0600));
 }
 
 // Whether folder carries the run's token.

@@ -25,8 +25,8 @@ std::string RandomSuffix() {
   return text;
 }
 
-// A new file beside path with content, on disk and closed; its name, or empty on failure.
-std::string WriteTemporary(const std::string &path, std::string_view content) {
+// A new file beside path with content, on disk and closed; its name, or empty with failure set.
+std::string WriteTemporary(const std::string &path, std::string_view content, TOsResult &failure) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = path + "." + RandomSuffix();
     // CREATE_NEW: never an existing name; no sharing while it is written.
@@ -35,28 +35,40 @@ std::string WriteTemporary(const std::string &path, std::string_view content) {
     if (!file.Valid()) {
       if (::GetLastError() == ERROR_FILE_EXISTS)
         continue;
+      failure = LastOsError();
       return {};
     }
     if (WriteAll(file.Get(), content) && ::FlushFileBuffers(file.Get()) && file.Close())
       return name;
+    failure = LastOsError();
     file.Close();
     ::DeleteFileW(WidePath(name).c_str());
     return {};
   }
+  failure = OsError(ERROR_FILE_EXISTS);
   return {};
 }
 
 // Moves the finished temporary file to path; replace says whether an existing path may go.
-bool PutInPlace(const std::string &temporary, const std::string &path, unsigned mode,
-                bool replace) {
+TOsResult PutInPlace(const std::string &temporary, const std::string &path, unsigned mode,
+                     bool replace) {
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
   if (!::MoveFileExW(WidePath(temporary).c_str(), WidePath(path).c_str(), flags)) {
+    const TOsResult failure = LastOsError();
     ::DeleteFileW(WidePath(temporary).c_str());
-    return false;
+    return failure;
   }
   if ((mode & 0200) == 0) // no owner write bit: read-only, as the file system shows it
     ::SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_READONLY);
-  return SyncFolder(FolderOf(path));
+  return OsResult(SyncFolder(FolderOf(path)));
+}
+
+// Writes content beside path and puts it in place.
+TOsResult WriteInPlace(const std::string &path, std::string_view content, unsigned mode,
+                       bool replace) {
+  TOsResult failure;
+  const std::string temporary = WriteTemporary(path, content, failure);
+  return temporary.empty() ? failure : PutInPlace(temporary, path, mode, replace);
 }
 
 } // namespace
@@ -98,15 +110,13 @@ TSmallRead ReadSmallFile(const std::string &path, size_t maxBytes, std::string &
   }
 }
 
-bool ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode) {
-  const std::string temporary = WriteTemporary(path, content);
-  return !temporary.empty() && PutInPlace(temporary, path, mode, true);
+TOsResult ReplaceFileDurably(const std::string &path, std::string_view content, unsigned mode) {
+  return WriteInPlace(path, content, mode, true);
 }
 
-bool CreateFileDurably(const std::string &path, std::string_view content, unsigned mode) {
+TOsResult CreateFileDurably(const std::string &path, std::string_view content, unsigned mode) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists: never replaced.
-  const std::string temporary = WriteTemporary(path, content);
-  return !temporary.empty() && PutInPlace(temporary, path, mode, false);
+  return WriteInPlace(path, content, mode, false);
 }
 
 bool IsSymbolicLink(const std::string &path) {

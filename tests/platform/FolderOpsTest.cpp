@@ -94,6 +94,8 @@ TEST(FolderOps, FailuresKeepTheSystemsReason) {
       RemoveEntry(folder / "snapshot"),
       MoveReplacing(folder / "none", folder / "a.dbf"),
       CopyEntry(folder / "a.dbf", folder / "snapshot/b.dbf"),
+      CreateFileDurably(folder / "a.dbf", "other", 0600),
+      ReplaceFileDurably(folder / "missing/x", "y", 0600),
   };
   for (const TOsResult &result : results) {
     EXPECT_FALSE(result);
@@ -102,6 +104,7 @@ TEST(FolderOps, FailuresKeepTheSystemsReason) {
     EXPECT_FALSE(result.Text.empty());
   }
   EXPECT_EQ(results[3].Kind(), TOsErrorKind::okMissing);
+  EXPECT_EQ(results[6].Kind(), TOsErrorKind::okMissing);
   EXPECT_EQ(ReadText(folder / "a.dbf"), "customer's");
   EXPECT_EQ(ReadText(folder / "snapshot/b.dbf"), "kept");
 }
