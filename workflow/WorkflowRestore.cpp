@@ -61,7 +61,7 @@ bool TWorkflow::DownloadArchive() {
   const std::string part = PartialArchivePath();
   try {
     ProgressShow(100);
-    Status("파일을 받는 중...");
+    Status(StatusDownloading);
     HostUI().ProcessMessages();
     // A first download on a new computer has no Backup folder yet.
     ForceDirectories(FSettings.BackupFolder());
@@ -168,7 +168,7 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
   bool ok = false;
   {
     TScopeExit done([this] {
-      Status("복원을 완료했습니다.");
+      Status(StatusRestoreDone);
       HostUI().SetCursor(TCursor::crDefault);
     });
     TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());

@@ -7,12 +7,15 @@
 #include "NetNamespace.h"
 #include "QtHostUI.h"
 #include "ServerSession.h"
+#include "StatusBar.h"
 #include "SyncState.h"
+#include "Unit1.h"
 #include "Workflow.h"
 #include "WorkflowFixture.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
@@ -158,9 +161,9 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
   ServerWith(options);
   Upload();
   ASSERT_TRUE(Logged(AllDone));
-  EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(Server->Host()));
+  EXPECT_TRUE(Presenter().Workflow().SyncState().PassiveWorks(Server->Host()));
   bool startedPassive = false;
-  Recorder.DuringRun = [&] { startedPassive = Form().Workflow().Session().FTP().Passive(); };
+  Recorder.DuringRun = [&] { startedPassive = Presenter().Workflow().Session().FTP().Passive(); };
   Recorder.DefaultYesNoAnswer = true;
   Recorder.Log.clear();
   Download();
@@ -182,25 +185,29 @@ TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsThenCloses) {
   const std::string onServer = "the last good archive";
   Server->WriteFile("vantari.bck", onServer);
   const TFolderContents before = Contents(DataFolder);
+  TForm1 form(Config);
+  form.findChild<QLineEdit *>("UserIDEdit")->setText(QString::fromStdString(Server->User()));
+  form.findChild<QLineEdit *>("PasswordEdit")->setText(QString::fromStdString(Server->Password()));
   TQtHostUI program;
   Recorder.OnPaint = [&] { program.ProcessPaintEvents(); };
-  Form().show();
+  form.show();
   // Once the transfer starts, the window system asks the window to close.
+  auto *status = form.findChild<TStatusBar *>("StatusBar");
   std::function<void()> closeDuringTransfer = [&] {
-    if (Recorder.Log.back() == "status: 파일을 올리는 중...")
-      QCoreApplication::postEvent(Form().windowHandle(), new QCloseEvent);
+    if (status->PanelText(1).toStdString() == "파일을 올리는 중...")
+      QCoreApplication::postEvent(form.windowHandle(), new QCloseEvent);
     else
       Recorder.DuringRun = closeDuringTransfer;
   };
   Recorder.DuringRun = closeDuringTransfer;
   Recorder.YesNoAnswers = {true};
-  Upload();
+  form.btnBackupWizardClick();
   EXPECT_EQ(Questions(), (std::vector<std::string>{"작업을 취소하시겠습니까?"}));
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
   EXPECT_TRUE(ServerFile("vantari.bck") == onServer) << "the last good archive was replaced";
   EXPECT_TRUE(Contents(DataFolder) == before);
-  EXPECT_FALSE(Form().isVisible());
+  EXPECT_FALSE(form.isVisible());
   EXPECT_FALSE(IdCancelRequested()) << "the next run would start cancelled";
 }
 

@@ -6,8 +6,6 @@
 #include "NetNamespace.h"
 #include "WorkflowFixture.h"
 
-#include <QAction>
-#include <QToolButton>
 #include <cstdlib>
 #include <fcntl.h>
 #include <regex>
@@ -86,7 +84,7 @@ TEST_F(WorkflowTest, UploadThenDownloadCarriesTheDataAndRemembersTheLogin) {
   EXPECT_EQ(Contents(DataFolder), Sample);
   EXPECT_TRUE(fs::exists(DataFolder / "Backup" / "vantari.bck")) << "the local copy stays";
   EXPECT_TRUE(Errors.empty());
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnBackupWizard")->isEnabled());
+  EXPECT_FALSE(View.Running) << "the buttons are free again";
 }
 
 TEST_F(WorkflowTest, UserIdWithAFolderPartKeepsTheArchiveInTheBackupFolder) {
@@ -117,7 +115,7 @@ TEST_F(WorkflowTest, UnansweredEchoStopsBeforeAnyLogin) {
   if (!reason.empty())
     GTEST_SKIP() << reason;
   Config.PingWaitCeiling = 300; // instead of 10 seconds per echo
-  Form();
+  Presenter();
   TNetNamespace isolated;
   isolated.IgnoreEchoRequests();
   Upload();
@@ -178,33 +176,17 @@ TEST_F(WorkflowTest, MissingDataFolderRefusesBeforeAnyNetworkStep) {
        {std::string("\"\""), '"' + (Home.Root() / "gone").string() + '"'}) {
     SCOPED_TRACE(value);
     Home.WriteRegistry("\"DefaultDatabase\"=" + value);
-    TForm1 form(Config);
-    for (const char *button : {"btnBackupWizard", "btnRestoreWizard"}) {
+    TWorkflowView view;
+    view.Log = &Recorder.Log;
+    TMainWindowPresenter window(view, Config);
+    window.FormCreate();
+    for (auto button : {&TMainWindowPresenter::Upload, &TMainWindowPresenter::Download}) {
       Recorder.Log.clear();
-      form.findChild<QToolButton *>(button)->click();
+      (window.*button)();
       EXPECT_EQ(Recorder.Log, (std::vector<std::string>{NoDataFolder}));
     }
-    EXPECT_FALSE(form.Workflow().DeleteDataFiles());
   }
   EXPECT_FALSE(fs::exists(Home.SettingsFile()));
-}
-
-TEST_F(WorkflowTest, SecondClickDuringARunStartsNothing) {
-  Form();
-  bool disabledMidRun = false;
-  Recorder.DuringRun = [&] {
-    auto *upload = Form().findChild<QToolButton *>("btnBackupWizard");
-    auto *download = Form().findChild<QToolButton *>("btnRestoreWizard");
-    disabledMidRun = !upload->isEnabled() && !download->isEnabled();
-    download->click();
-    upload->click();
-    Form().btnRestoreWizardClick();
-  };
-  Upload();
-  EXPECT_TRUE(disabledMidRun);
-  EXPECT_EQ(Folded(Recorder.Log), UploadLog);
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
-  EXPECT_FALSE(Form().WorkflowRunning());
 }
 
 TEST_F(WorkflowTest, ServerKeepingFewerBytesIsAFailedUpload) {
@@ -246,23 +228,18 @@ TEST_F(WorkflowTest, ReadOnlyDataFileIsKeptInTheSnapshot) {
   EXPECT_EQ(ReadFile(snapshots[0] / "Sale.DB"), "read-only local copy");
 }
 
-TEST_F(WorkflowTest, WindowContextMenuBringsBackTheDataOfBeforeTheDownload) {
+TEST_F(WorkflowTest, UndoItemBringsBackTheDataOfBeforeTheDownload) {
   Upload();
   WriteOlder(DataFolder / "Sale.DB", "work of the day");
   fs::remove(DataFolder / "UserInfo.DB");
   const TFolderContents before = Contents(DataFolder);
   Download();
   ASSERT_EQ(Contents(DataFolder), Sample);
-  auto *undo = Form().findChild<QAction *>(QStringLiteral("UndoDownloadAction"));
-  ASSERT_NE(undo, nullptr);
-  EXPECT_EQ(Form().contextMenuPolicy(), Qt::ActionsContextMenu);
-  EXPECT_TRUE(Form().actions().contains(undo));
-  EXPECT_EQ(undo->text().toStdString(), "마지막 내려받기 이전 자료로 되돌리기");
   Recorder.Log.clear();
-  undo->trigger();
+  Click(&TMainWindowPresenter::UndoDownload);
   EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone}));
   EXPECT_EQ(Contents(DataFolder), before);
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
+  EXPECT_FALSE(View.Running);
 }
 
 TEST_F(WorkflowTest, MissingSecondArchiveRestoresTheDataThenReportsFailure) {
