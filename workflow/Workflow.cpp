@@ -69,13 +69,13 @@ public:
     IdResetCancel();
   }
   ~TRun() {
+    IdResetCancel(); // a cancelled run still closes its session
     try {
       if (FWorkflow.FSession->IsOpen())
         FWorkflow.DisconnectServer();
     } catch (const std::exception &) {
       // The connection is gone either way; the step that failed has been reported.
     }
-    IdResetCancel();
     FWorkflow.FRunning = false;
   }
   TRun(const TRun &) = delete;
@@ -347,7 +347,11 @@ void TWorkflow::ReportSyncStateFailure() {
 }
 
 void TWorkflow::DisconnectServer() {
-  FSession->Close();
+  try {
+    FSession->Close();
+  } catch (const EIdCancelled &) {
+    // A cancel that a step has already reported as its failure only cuts the goodbye short.
+  }
   Status(StatusDisconnected);
 }
 

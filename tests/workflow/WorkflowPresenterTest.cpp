@@ -80,6 +80,8 @@ TEST_F(WorkflowPresenterTest, CloseDuringATransferCancelsThenCloses) {
     };
     Recorder.DuringRun = closeAtTransfer;
     (Window().*c.Button)();
+    Recorder.DuringRun = nullptr;
+    ASSERT_FALSE(Recorder.Texts("question").empty());
     EXPECT_EQ(Recorder.Texts("question").back(), CancelQuestion);
     EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{c.Failure});
     EXPECT_TRUE(View.Closed);
