@@ -17,12 +17,14 @@ class TMainWindowPresenter::TRun {
 public:
   explicit TRun(TMainWindowPresenter &presenter) : FPresenter(presenter) {
     Lock(true);
-    if (std::exchange(FPresenter.FNoticeShown, false))
-      FPresenter.FView.ShowStatus(""); // the start's notice has been read
+    FPresenter.FSucceeded = FPresenter.FCancelled = false;
+    FPresenter.FView.ShowStatus(""); // nothing of the previous run, nor the start's notice
   }
   ~TRun() {
     // Clicks that queued up while the steps only repainted land on locked controls.
     HostUI().ProcessMessages();
+    if (!FPresenter.FSucceeded) // never the success text of a step
+      FPresenter.FView.ShowStatus(FPresenter.FCancelled ? StatusCancelled : StatusNotDone);
     Lock(false);
     // The close that cancelled the run goes through now that the run has put things back.
     if (std::exchange(FPresenter.FCloseWhenDone, false))
@@ -82,10 +84,8 @@ void TMainWindowPresenter::FormCreate() {
   FWorkflow.Settings().ReadDataFolder();
   // A backup that nobody made for a week is worth a word until the next workflow.
   const std::string notice = FWorkflow.SyncState().BackupAgeNotice(user, std::time(nullptr));
-  if (!notice.empty()) {
+  if (!notice.empty())
     FView.ShowStatus(notice);
-    FNoticeShown = true;
-  }
   if (unreadable)
     std::rethrow_exception(unreadable);
 }
@@ -106,7 +106,6 @@ void TMainWindowPresenter::RunWorkflow(bool (TWorkflow::*workflow)()) {
   if (FRunning)
     return;
   TRun run(*this);
-  FSucceeded = false;
   FWorkflow.SetLogin(FView.UserIDText(), FView.PasswordText());
   FSucceeded = (FWorkflow.*workflow)();
 }
@@ -157,7 +156,7 @@ bool TMainWindowPresenter::CloseQuery() {
   if (!FRunning)
     return true;
   if (HostUI().AskYesNo(TextCancelQuestion)) {
-    FCloseWhenDone = true;
+    FCancelled = FCloseWhenDone = true;
     FWorkflow.RequestCancel();
   }
   return false;

@@ -48,7 +48,8 @@ public:
 
 // What the main window's buttons do, once for every front-end: one workflow at a time with
 // the login as it stands in the view, the workflow's status texts and progress in the order
-// it reports them, the transfer's speed redrawn at most every 100 ms, a close during a run
+// it reports them (each run from an empty status bar, and one that does not succeed leaves a
+// status that says so), the transfer's speed redrawn at most every 100 ms, a close during a run
 // that asks to cancel it, and the start's notices.
 class TMainWindowPresenter {
 public:
@@ -99,7 +100,7 @@ private:
   bool FSucceeded = false;
   bool FProgressVisible = true; // the start shows an empty bar
   bool FRepaintPending = false;
-  bool FNoticeShown = false;   // the start's backup-age notice stands in the status bar
+  bool FCancelled = false;     // the person chose to cancel the run
   bool FCloseWhenDone = false; // closed during a run and the person chose to cancel
 };
 

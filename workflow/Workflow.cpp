@@ -330,6 +330,7 @@ bool TWorkflow::UploadArchive() {
     // A dropped connection looks like a finished one: the new archive is checked under a
     // temporary name before it replaces the last good one.
     SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
+    Status(StatusTransferDone); // the server has answered and the archive has its name
     FSession->RememberPassiveMode();
     FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
     return true;
@@ -389,7 +390,6 @@ void TWorkflow::WorkBegin(TWorkMode mode, int32_t maximum) {
 void TWorkflow::WorkEnd(TWorkMode mode) {
   if (OnWorkEnd)
     OnWorkEnd(mode);
-  Status(StatusTransferDone);
   FRemoteSize = 0;
   ProgressPosition(0);
   ProgressHide();

@@ -78,6 +78,7 @@ bool TWorkflow::DownloadArchive() {
       FSyncState.SetPartialOrigin(FUserID, FFetched);
     // Fewer bytes than SIZE announced is a cut-off download, never one to restore.
     FIdFTP1->DownloadFile(RemoteArchiveName(), part, !resume, resume, FFetched.Size);
+    Status(StatusTransferDone);
     return true;
   } catch (const std::exception &) {
     if (!KeepForResume(part))

@@ -53,5 +53,8 @@ inline constexpr const char *StatusTransferDone = "전송을 완료했습니다.
 inline constexpr const char *StatusRestoreDone = "복원을 완료했습니다.";
 inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";
 inline constexpr const char *StatusDisconnected = "서버 단절";
+// What the status bar keeps after a run that did not succeed.
+inline constexpr const char *StatusCancelled = "작업을 취소했습니다.";
+inline constexpr const char *StatusNotDone = "작업을 마치지 못했습니다.";
 
 } // namespace vantari

@@ -31,6 +31,9 @@ namespace fs = std::filesystem;
 const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
 const std::string UploadFailed = "message: 파일 올리기를 실패하였습니다.";
 const std::string DownloadFailed = "message: 파일 받기에 실패하였습니다.";
+const std::vector<std::string> RefusedLogin = {
+    "status: ", "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다.",
+    "status: 작업을 마치지 못했습니다."};
 const std::string NewerOnServer = "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 있습니다.\n그래도 "
                                   "이 컴퓨터의 자료로 바꾸시겠습니까?";
 
@@ -101,6 +104,8 @@ TEST_F(NetworkPathTest, CutUploadLeavesThePreviousArchiveWholeOnTheServer) {
   Upload();
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
+  EXPECT_FALSE(Logged("status: 전송을 완료했습니다.")) << "the server said the transfer failed";
+  EXPECT_EQ(Recorder.Log.back(), "status: 작업을 마치지 못했습니다.");
   EXPECT_TRUE(ServerFile("vantari.bck") == previous) << "the last good archive was touched";
   EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck.new")));
 }
@@ -216,15 +221,12 @@ TEST_F(NetworkPathTest, UserIdOrPasswordThatWouldBreakACommandIsRefusedBeforeThe
     SetLogin(user, Server->Password());
     Recorder.Log.clear();
     Upload();
-    EXPECT_EQ(Recorder.Log,
-              (std::vector<std::string>{
-                  "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+    EXPECT_EQ(Recorder.Log, RefusedLogin);
   }
   SetLogin(Server->User(), std::string("pw\0x", 4));
   Recorder.Log.clear();
   Download();
-  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{
-                              "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+  EXPECT_EQ(Recorder.Log, RefusedLogin);
   // Blanks around the user ID are dropped, so this logs in as the server's user.
   SetLogin("  " + Server->User() + " ", Server->Password());
   Recorder.Log.clear();

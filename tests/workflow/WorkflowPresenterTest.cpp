@@ -6,7 +6,12 @@
 #include "MainWindowPresenter.h"
 #include "RestoreFixture.h"
 #include "ServerSession.h"
+#include "SettingsStore.h"
+#include "SyncState.h"
 #include "WorkflowView.h"
+
+#include <algorithm>
+#include <ctime>
 
 namespace vantari::test {
 namespace {
@@ -72,6 +77,8 @@ TEST_F(WorkflowPresenterTest, CloseDuringATransferCancelsThenCloses) {
     Recorder.Shown.clear();
     Recorder.DefaultYesNoAnswer = true; // replace the server's archive; cancel
     View.Closed = false;
+    std::vector<std::string> statuses;
+    View.Log = &statuses;
     std::function<void()> closeAtTransfer = [&] {
       if (View.Status == c.Transfer)
         EXPECT_FALSE(Window().CloseQuery()) << "the window stays until the run has put things back";
@@ -85,6 +92,8 @@ TEST_F(WorkflowPresenterTest, CloseDuringATransferCancelsThenCloses) {
     EXPECT_EQ(Recorder.Texts("question").back(), CancelQuestion);
     EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{c.Failure});
     EXPECT_TRUE(View.Closed);
+    EXPECT_EQ(View.Status, "작업을 취소했습니다.");
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "status: 전송을 완료했습니다."), 0);
     EXPECT_FALSE(IdCancelRequested()) << "the next run would start cancelled";
     EXPECT_EQ(Contents(DataFolder), Old);
     EXPECT_EQ(Server->ReadFile("vantari.bck"), theirs);
@@ -92,6 +101,27 @@ TEST_F(WorkflowPresenterTest, CloseDuringATransferCancelsThenCloses) {
     EXPECT_TRUE(Snapshots().empty());
   }
   EXPECT_TRUE(Window().CloseQuery()) << "no run: the window closes at once";
+}
+
+// The start names this user's backup when it is more than a week old, until the next run.
+TEST_F(WorkflowPresenterTest, AWeekOldBackupIsNamedAtTheStartUntilTheNextRun) {
+  const std::time_t now = std::time(nullptr);
+  TSyncState().SetLastUpload("kim", now - 8 * 86400 - 60);
+  TSyncState().SetLastUpload("lee", now - 6 * 86400);
+  const std::pair<std::string, std::string> cases[] = {
+      {"kim", "마지막 백업: 8일 전"}, {"lee", ""}, {"park", ""}};
+  for (const auto &[user, notice] : cases) {
+    SCOPED_TRACE(user);
+    TSettingsStore().WriteSetting(user, "HOSTID");
+    TWorkflowView view;
+    TMainWindowPresenter window(view, Config);
+    window.FormCreate();
+    EXPECT_EQ(view.UserID, user);
+    EXPECT_EQ(view.Status, notice);
+    view.UserID += "\n"; // refused before any network step
+    window.Upload();
+    EXPECT_EQ(view.Status, "작업을 마치지 못했습니다.");
+  }
 }
 
 TEST_F(WorkflowPresenterTest, SpeedIsTheAverageSinceTheStartWithTwoDecimals) {
@@ -105,7 +135,7 @@ TEST_F(WorkflowPresenterTest, SpeedIsTheAverageSinceTheStartWithTwoDecimals) {
   EXPECT_EQ(View.Status, "Uploade speed 200.00 KB/s");
   EXPECT_EQ(View.Position, 2048000);
   FTP().OnWorkEnd(nullptr, wmWrite);
-  EXPECT_EQ(View.Status, "전송을 완료했습니다.");
+  EXPECT_EQ(View.Status, "Uploade speed 200.00 KB/s") << "done only once the server has answered";
   EXPECT_FALSE(View.ProgressVisible);
 
   // A download whose size the server did not give: a busy bar, and the speed all the same.

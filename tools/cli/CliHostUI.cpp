@@ -150,10 +150,11 @@ void TCliHostUI::SetLogin(const std::string &userID, const std::string &password
   FPassword = password;
 }
 
-// Status texts are lines of their own: in a journal they tell how far a run got.
+// Status texts are lines of their own: in a journal they tell how far a run got. A status
+// bar emptied for the next run is no line.
 void TCliHostUI::ShowStatus(const std::string &text) {
   FStatus = text;
-  if (!FQuiet)
+  if (!FQuiet && !text.empty())
     Line(text, false);
 }
 
