@@ -1,6 +1,7 @@
 #include "QtHostUI.h"
 
 #include "Application.h"
+#include "WindowTexts.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -100,7 +101,7 @@ void TQtHostUI::ShowMessage(const std::string &text) {
 }
 
 void TQtHostUI::ShowFailure(const std::string &text) {
-  ShowBox(QMessageBox::Information, "자료백업/복원", text, QMessageBox::Ok);
+  ShowBox(QMessageBox::Information, TextFailureCaption, text, QMessageBox::Ok);
 }
 
 bool TQtHostUI::AskYesNo(const std::string &text) {

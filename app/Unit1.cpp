@@ -1,17 +1,12 @@
 #include "Unit1.h"
 
 #include "Application.h"
-#include "HostUI.h"
-#include "IdWait.h"
 #include "WindowLook.h"
 #include "WindowTexts.h"
 #include "Workflow.h"
 
 #include <QCloseEvent>
 #include <QMouseEvent>
-#include <algorithm>
-#include <ctime>
-#include <exception>
 #include <utility>
 
 // The banner lives in the window library's resources, which a static link would drop.
@@ -21,44 +16,13 @@ static void InitWindowResources() {
 
 namespace vantari {
 
-// One workflow at a time: while it runs the buttons start nothing and the ID and password
-// stay as they were read.
-class TForm1::TWorkflowRun {
-public:
-  explicit TWorkflowRun(TForm1 &form) : FForm(form) {
-    Lock(true);
-    if (FForm.StatusBar.PanelText(1).startsWith(QString::fromUtf8(TextBackupAgePrefix)))
-      FForm.SetStatus(QString()); // the age notice of the start
-  }
-  ~TWorkflowRun() {
-    // Clicks that queued up while the steps only repainted land on disabled buttons.
-    HostUI().ProcessMessages();
-    Lock(false);
-    // The close that cancelled the run goes through now that the run has put things back.
-    if (std::exchange(FForm.FCloseWhenDone, false))
-      FForm.close();
-  }
-  TWorkflowRun(const TWorkflowRun &) = delete;
-  TWorkflowRun &operator=(const TWorkflowRun &) = delete;
-
-private:
-  void Lock(bool running) {
-    FForm.FWorkflowRunning = running;
-    FForm.btnBackupWizard.setEnabled(!running);
-    FForm.btnRestoreWizard.setEnabled(!running);
-    FForm.UndoDownloadAction.setEnabled(!running);
-    FForm.UserIDEdit.setReadOnly(running);
-    FForm.PasswordEdit.setReadOnly(running);
-  }
-
-  TForm1 &FForm;
-};
-
 TForm1::TForm1(TConfig config, QWidget *parent)
-    : QWidget(parent), FWorkflow(std::make_unique<TWorkflow>(std::move(config))) {
+    : QWidget(parent), FPresenter(*this, std::move(config)) {
   InitWindowResources();
   BuildControls();
-  CreateComponents();
+  FTransferShowTimer.setSingleShot(true);
+  connect(&FTransferShowTimer, &QTimer::timeout, this,
+          [this] { FPresenter.RepaintTimerElapsed(); });
   Application().Guard([this] { FormCreate(); });
   Form2 = std::make_unique<TForm2>(this);
 }
@@ -127,51 +91,11 @@ void TForm1::BuildControls() {
   UserIDEdit.setFocus();
 }
 
-// The workflow layer's reports drive the status bar and the progress bar.
-void TForm1::CreateComponents() {
-  TWorkflow &workflow = *FWorkflow;
-  workflow.OnStatus = [this](const std::string &text) { SetStatus(QString::fromStdString(text)); };
-  workflow.OnProgressShow = [this](int32_t maximum) {
-    ProgressBar.setRange(0, std::max(maximum, 0));
-    ProgressBar.show();
-  };
-  workflow.OnProgressPosition = [this](int32_t position) {
-    if (!ProgressBar.isHidden())
-      ProgressBar.setValue(position);
-  };
-  workflow.OnProgressHide = [this] { ProgressBar.hide(); };
-  workflow.OnWorkBegin = [this](TWorkMode mode, int32_t maximum) {
-    IdFTP1WorkBegin(nullptr, mode, maximum);
-  };
-  workflow.OnWork = [this](TWorkMode mode, int32_t count) { IdFTP1Work(nullptr, mode, count); };
-  workflow.OnWorkEnd = [this](TWorkMode mode) { IdFTP1WorkEnd(nullptr, mode); };
-
-  FTransferShowTimer.setSingleShot(true);
-  connect(&FTransferShowTimer, &QTimer::timeout, this, [this] { ShowTransfer(); });
-}
-
 void TForm1::FormCreate() {
-  // An FtpHost.ini that cannot be read (a link, a folder, no permission) does not stop the
-  // start: the window starts as on a first start and says what is wrong once it is complete.
-  std::exception_ptr unreadable;
-  try {
-    UserIDEdit.setText(QString::fromStdString(FWorkflow->Settings().ReadSetting("HOSTID")));
-  } catch (const Exception &) {
-    unreadable = std::current_exception();
-    UserIDEdit.setText(QStringLiteral("HOSTID"));
-  }
-  PasswordEdit.clear();
   ProgressBar.setParent(&StatusBar);
   ProgressBar.setGeometry(2, 3, 100, 18);
   ProgressBar.show();
-  FWorkflow->Settings().ReadDataFolder();
-  // A backup that nobody made for a week is worth a word until the next workflow.
-  const std::string notice =
-      FWorkflow->SyncState().BackupAgeNotice(UserIDEdit.text().toStdString(), std::time(nullptr));
-  if (!notice.empty())
-    SetStatus(QString::fromStdString(notice));
-  if (unreadable)
-    std::rethrow_exception(unreadable);
+  FPresenter.FormCreate();
 }
 
 void TForm1::Image1Click() {
@@ -179,57 +103,69 @@ void TForm1::Image1Click() {
 }
 
 void TForm1::btnBackupWizardClick() {
-  RunWorkflow(&TWorkflow::Upload);
+  FPresenter.Upload();
 }
 
 void TForm1::btnRestoreWizardClick() {
-  RunWorkflow(&TWorkflow::Download);
+  FPresenter.Download();
 }
 
 void TForm1::UndoDownloadClick() {
-  RunWorkflow(&TWorkflow::UndoDownload);
+  FPresenter.UndoDownload();
 }
 
-// One workflow at a time, with the ID and password as they stand in the window.
-void TForm1::RunWorkflow(bool (TWorkflow::*workflow)()) {
-  if (FWorkflowRunning)
-    return;
-  TWorkflowRun run(*this);
-  FWorkflow->SetLogin(UserIDEdit.text().toStdString(), PasswordEdit.text().toStdString());
-  ((*FWorkflow).*workflow)();
+void TForm1::ShowStatus(const std::string &text) {
+  StatusBar.SetPanelText(1, QString::fromStdString(text));
 }
 
-void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
-  FTransferShowTimer.stop();
-  FTransfer.Begin(FWorkflow->Config().Now());
-  ProgressBar.setRange(0, std::max(AWorkCountMax, 0));
+void TForm1::ShowProgress(int32_t maximum) {
+  ProgressBar.setRange(0, maximum);
+  ProgressBar.show();
 }
 
-void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount) {
-  if (!FTransfer.Update(AWorkMode, AWorkCount, FWorkflow->Config().Now())) {
-    // The last count of a burst is shown once the interval is over, even when the next
-    // piece is slow to come.
-    if (!FTransferShowTimer.isActive())
-      FTransferShowTimer.start(TTransferMeter::RepaintInterval);
-    return;
-  }
-  ShowTransfer();
-  HostUI().ProcessPaintEvents();
+void TForm1::SetProgressRange(int32_t maximum) {
+  ProgressBar.setRange(0, maximum);
 }
 
-void TForm1::ShowTransfer() {
-  FTransferShowTimer.stop();
-  FTransfer.Shown(FWorkflow->Config().Now());
-  SetStatus(QString::fromStdString(FTransfer.StatusText()));
-  ProgressBar.setValue(FTransfer.Count());
+void TForm1::SetProgressPosition(int32_t position) {
+  ProgressBar.setValue(position);
 }
 
-void TForm1::IdFTP1WorkEnd(TIdComponent *, TWorkMode) {
+void TForm1::HideProgress() {
+  ProgressBar.hide();
+}
+
+void TForm1::StartRepaintTimer(std::chrono::milliseconds interval) {
+  FTransferShowTimer.start(interval);
+}
+
+void TForm1::StopRepaintTimer() {
   FTransferShowTimer.stop();
 }
 
-void TForm1::SetStatus(const QString &text) {
-  StatusBar.SetPanelText(1, text);
+void TForm1::SetRunning(bool running) {
+  btnBackupWizard.setEnabled(!running);
+  btnRestoreWizard.setEnabled(!running);
+  UndoDownloadAction.setEnabled(!running);
+  UserIDEdit.setReadOnly(running);
+  PasswordEdit.setReadOnly(running);
+}
+
+std::string TForm1::UserIDText() const {
+  return UserIDEdit.text().toStdString();
+}
+
+std::string TForm1::PasswordText() const {
+  return PasswordEdit.text().toStdString();
+}
+
+void TForm1::ShowLogin(const std::string &userID) {
+  UserIDEdit.setText(QString::fromStdString(userID));
+  PasswordEdit.clear();
+}
+
+void TForm1::CloseNow() {
+  close();
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {
@@ -249,19 +185,13 @@ void TForm1::showEvent(QShowEvent *event) {
   QWidget::showEvent(event);
 }
 
-// Closing in the middle of a workflow asks whether to cancel it; Yes ends the step in
-// progress, the workflow puts things back as they were and reports its failure, and then the
-// window closes.
+// Closing in the middle of a workflow asks whether to cancel it; the presenter closes the
+// window once the cancelled run has put things back.
 void TForm1::closeEvent(QCloseEvent *event) {
-  if (!FWorkflowRunning) {
+  if (FPresenter.CloseQuery())
     event->accept();
-    return;
-  }
-  event->ignore();
-  if (HostUI().AskYesNo(TextCancelQuestion)) {
-    FCloseWhenDone = true;
-    IdRequestCancel();
-  }
+  else
+    event->ignore();
 }
 
 } // namespace vantari

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "IdComponent.h"
 #include "Label.h"
+#include "MainWindowPresenter.h"
 #include "StatusBar.h"
-#include "TransferMeter.h"
 #include "Unit2.h"
 #include "WorkflowConfig.h"
 
@@ -17,18 +16,15 @@
 #include <QWidget>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace vantari {
 
-class TWorkflow;
-
 // The main window: banner, the upload and download buttons, the user's ID and password,
-// and the status bar that shows the progress of a workflow. The workflows and the settings
-// store live in the workflow layer; the window shows what they report.
-class TForm1 : public QWidget {
+// and the status bar that shows the progress of a workflow. What the buttons do is the
+// presenter's; the window draws what it is told and forwards what the person does.
+class TForm1 : public QWidget, private TMainWindowView {
 public:
   using TConfig = TWorkflowConfig;
 
@@ -41,13 +37,9 @@ public:
   void btnRestoreWizardClick();
   // The window's context menu: bring back the data as it was before the last download.
   void UndoDownloadClick();
-  void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
-  void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
-  void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
 
   TForm2 &AboutDialog() { return *Form2; }
-  TWorkflow &Workflow() { return *FWorkflow; }
-  bool WorkflowRunning() const { return FWorkflowRunning; }
+  TWorkflow &Workflow() { return FPresenter.Workflow(); }
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -55,14 +47,22 @@ protected:
   void closeEvent(QCloseEvent *event) override;
 
 private:
-  class TWorkflowRun;
-
   void BuildControls();
-  void CreateComponents();
   void FormCreate();
-  void RunWorkflow(bool (TWorkflow::*workflow)());
-  void SetStatus(const QString &text);
-  void ShowTransfer();
+
+  // The view the presenter draws on.
+  void ShowStatus(const std::string &text) override;
+  void ShowProgress(int32_t maximum) override;
+  void SetProgressRange(int32_t maximum) override;
+  void SetProgressPosition(int32_t position) override;
+  void HideProgress() override;
+  void StartRepaintTimer(std::chrono::milliseconds interval) override;
+  void StopRepaintTimer() override;
+  void SetRunning(bool running) override;
+  std::string UserIDText() const override;
+  std::string PasswordText() const override;
+  void ShowLogin(const std::string &userID) override;
+  void CloseNow() override;
 
   QLabel Image1{this};
   QFrame Panel2{this};
@@ -81,11 +81,8 @@ private:
   std::unique_ptr<TForm2> Form2;
   QAction UndoDownloadAction{this};
 
-  std::unique_ptr<TWorkflow> FWorkflow;
-  TTransferMeter FTransfer;
   QTimer FTransferShowTimer;
-  bool FWorkflowRunning = false;
-  bool FCloseWhenDone = false; // closed during a run and the person chose to cancel
+  TMainWindowPresenter FPresenter;
   bool FCentred = false;
 };
 

@@ -19,9 +19,8 @@ inline constexpr const char *TextPasswordLabel = "비밀번호";
 inline constexpr const char *TextLoginNotice = "반타리의 이용자아이디와 비밀번호는\n"
                                                "인터넷 유지보수회원 아이디/비밀번호와 \n"
                                                "동일합니다.";
-inline constexpr const char *TextCancelQuestion = "작업을 취소하시겠습니까?";
-// The status text of the backup-age notice begins so; the next workflow clears it.
-inline constexpr const char *TextBackupAgePrefix = "마지막 백업:";
+// The caption of the workflows' failure box.
+inline constexpr const char *TextFailureCaption = "자료백업/복원";
 
 // The About dialog.
 inline constexpr const char *TextAboutCaption = "반타리서비스에 대하여";

@@ -4,6 +4,7 @@
 #include "Cp949.h"
 #include "DataTables.h"
 #include "DosDate.h"
+#include "Exception.h"
 #include "FileSystem.h"
 #include "FolderOps.h"
 #include "HostUI.h"
@@ -68,13 +69,13 @@ public:
     IdResetCancel();
   }
   ~TRun() {
+    IdResetCancel(); // a cancelled run still closes its session
     try {
       if (FWorkflow.FSession->IsOpen())
         FWorkflow.DisconnectServer();
     } catch (const std::exception &) {
       // The connection is gone either way; the step that failed has been reported.
     }
-    IdResetCancel();
     FWorkflow.FRunning = false;
   }
   TRun(const TRun &) = delete;
@@ -128,6 +129,10 @@ void TWorkflow::CreateComponents() {
       OnWork(mode, count);
   };
   FIdFTP1->OnWorkEnd = [this](TIdComponent *, TWorkMode mode) { WorkEnd(mode); };
+}
+
+void TWorkflow::RequestCancel() {
+  IdRequestCancel();
 }
 
 void TWorkflow::SetLogin(const std::string &userID, const std::string &password) {
@@ -263,14 +268,14 @@ bool TWorkflow::CheckInternet() {
     HostUI().ShowMessage(TextNoInternet);
     return false;
   }
-  Status("인터넷 사용가능");
+  Status(StatusInternetOk);
   return true;
 }
 
 bool TWorkflow::ConnectServer() {
   try {
     FSession->Open(FUserID, FPassword);
-    Status("서버 접속 완료");
+    Status(StatusConnected);
     FSettings.WriteSetting(FSession->Host(), "FTPHOST");
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
@@ -290,7 +295,7 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
 
   const bool floppy = !archivePath.empty() && std::toupper(archivePath[0]) == 'A';
   FBackupFile->SetMaxSize(floppy ? FloppyVolumeSize : 0);
-  FBackupFile->SetBackupTitle(Utf8ToCp949(MinuteStamp() + "에 만든 백업파일"));
+  FBackupFile->SetBackupTitle(Utf8ToCp949(Format(TextArchiveTitle, MinuteStamp().c_str())));
   FBackupFile->SetBackupMode(bmAll);
   FBackupFile->SetCompressionLevel(clFastest);
   FBackupFile->SetSaveFileID(false);
@@ -301,7 +306,7 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
   {
     TScopeExit done([this] {
       ProgressHide();
-      Status("백업을 완료했습니다.");
+      Status(StatusBackupDone);
       HostUI().SetCursor(TCursor::crDefault);
     });
     // An archive without a single data file would replace the good copy on the server and
@@ -318,13 +323,14 @@ bool TWorkflow::UploadArchive() {
   if (!FIdFTP1->IsConnected())
     return false;
   ProgressShow(100);
-  Status("파일을 올리는 중...");
+  Status(StatusUploading);
   HostUI().ProcessMessages();
   try {
     FIdFTP1->SetTransferType(ftBinary);
     // A dropped connection looks like a finished one: the new archive is checked under a
     // temporary name before it replaces the last good one.
     SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
+    Status(StatusTransferDone); // the server has answered and the archive has its name
     FSession->RememberPassiveMode();
     FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
     return true;
@@ -342,8 +348,12 @@ void TWorkflow::ReportSyncStateFailure() {
 }
 
 void TWorkflow::DisconnectServer() {
-  FSession->Close();
-  Status("서버 단절");
+  try {
+    FSession->Close();
+  } catch (const EIdCancelled &) {
+    // A cancel that a step has already reported as its failure only cuts the goodbye short.
+  }
+  Status(StatusDisconnected);
 }
 
 void TWorkflow::Status(const std::string &text) {
@@ -380,7 +390,6 @@ void TWorkflow::WorkBegin(TWorkMode mode, int32_t maximum) {
 void TWorkflow::WorkEnd(TWorkMode mode) {
   if (OnWorkEnd)
     OnWorkEnd(mode);
-  Status("전송을 완료했습니다.");
   FRemoteSize = 0;
   ProgressPosition(0);
   ProgressHide();

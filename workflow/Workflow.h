@@ -37,7 +37,7 @@ public:
   const std::string &UserID() const { return FUserID; }
 
   // Whole workflows. Each shows its own messages and returns whether every step succeeded.
-  // A cancel (IdRequestCancel, e.g. when the window is closed) ends the step in progress,
+  // A cancel (RequestCancel, e.g. when the window is closed) ends the step in progress,
   // leaves the data folder and the server's archive as they were and shows the workflow's
   // failure message.
   bool Upload();
@@ -52,22 +52,16 @@ public:
   // the last whole archive lies under (read through before it is named), else the archive's.
   bool QueryServerArchive(TServerArchiveState &archive, std::string &name);
   bool Running() const { return FRunning; }
+  // Asks the running workflow to stop at its next wait or block; the next run starts without it.
+  void RequestCancel();
   // Rolls back a restore or undo that was cut short (a kill, a power cut), without a
   // question; every workflow does this first. Shows a failure and returns false when the
   // data folder could not be put back.
   bool RecoverUnfinishedRestore();
-
-  // Workflow steps; each blocks until done and shows its own failure.
-  bool CheckInternet();
-  bool ConnectServer();
-  bool BackupData(const std::string &archivePath);
-  bool UploadArchive();
-  bool DownloadArchive();
+  // Restores a local archive into the data folder through the download's transaction (the
+  // download's last step, driven alone by the transaction's tests and benchmark); shows its
+  // own failure.
   bool RestoreData(const std::string &archivePath);
-  bool DeleteDataFiles();
-  void DisconnectServer();
-  // After a success: a sync state that could not be saved is worth a word, never a failure.
-  void ReportSyncStateFailure();
 
   TSettingsStore &Settings() { return FSettings; }
   TSyncState &SyncState() { return FSyncState; }
@@ -95,6 +89,17 @@ public:
 
 private:
   class TRun;
+
+  // Workflow steps; each blocks until done and shows its own failure.
+  bool CheckInternet();
+  bool ConnectServer();
+  bool BackupData(const std::string &archivePath);
+  bool UploadArchive();
+  bool DownloadArchive();
+  bool DeleteDataFiles();
+  void DisconnectServer();
+  // After a success: a sync state that could not be saved is worth a word, never a failure.
+  void ReportSyncStateFailure();
 
   void CreateComponents();
   bool LoginIsUsable();

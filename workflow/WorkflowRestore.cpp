@@ -77,7 +77,7 @@ bool TWorkflow::DownloadArchive() {
   const std::string part = PartialArchivePath();
   try {
     ProgressShow(100);
-    Status("파일을 받는 중...");
+    Status(StatusDownloading);
     HostUI().ProcessMessages();
     // A first download on a new computer has no Backup folder yet.
     ForceDirectories(FSettings.BackupFolder());
@@ -94,6 +94,7 @@ bool TWorkflow::DownloadArchive() {
       FSyncState.SetPartialOrigin(FUserID, FFetched);
     // Fewer bytes than SIZE announced is a cut-off download, never one to restore.
     FIdFTP1->DownloadFile(RemoteArchiveName(), part, !resume, resume, FFetched.Size);
+    Status(StatusTransferDone);
     return true;
   } catch (const std::exception &) {
     if (!KeepForResume(part))
@@ -185,7 +186,7 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
   bool ok = false;
   {
     TScopeExit done([this] {
-      Status("복원을 완료했습니다.");
+      Status(StatusRestoreDone);
       HostUI().SetCursor(TCursor::crDefault);
     });
     TRestoreTransaction transaction(dataFolder, FSettings.BackupFolder());

@@ -43,10 +43,27 @@ inline constexpr const char *TextNameNotInCodePage = "이름을 한글 코드로
 inline constexpr const char *TextNameCollides = "다른 파일과 이름이 겹쳐서";
 inline constexpr const char *TextNothingToUndo = "되돌릴 이전 자료가 없습니다.";
 inline constexpr const char *TextUndoFailed = "이전 자료로 되돌리지 못했습니다.";
-inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";
 inline constexpr const char *TextSyncStateNotSaved =
     "작업은 완료했지만 작업 기록 파일을 저장하지 못했습니다.";
 inline constexpr const char *TextOtherInstance =
     "다른 반타리 프로그램이 실행 중입니다. 그 작업이 끝난 뒤 다시 시도하십시오.";
+// A close during a run asks this; Yes cancels the run.
+inline constexpr const char *TextCancelQuestion = "작업을 취소하시겠습니까?";
+// The title of an archive begins with the minute it was made ("2026-12-08 14:05").
+inline constexpr const char *TextArchiveTitle = "%s에 만든 백업파일";
+
+// The status bar, step by step.
+inline constexpr const char *StatusInternetOk = "인터넷 사용가능";
+inline constexpr const char *StatusConnected = "서버 접속 완료";
+inline constexpr const char *StatusBackupDone = "백업을 완료했습니다.";
+inline constexpr const char *StatusUploading = "파일을 올리는 중...";
+inline constexpr const char *StatusDownloading = "파일을 받는 중...";
+inline constexpr const char *StatusTransferDone = "전송을 완료했습니다.";
+inline constexpr const char *StatusRestoreDone = "복원을 완료했습니다.";
+inline constexpr const char *StatusUndone = "되돌리기를 완료했습니다.";
+inline constexpr const char *StatusDisconnected = "서버 단절";
+// What the status bar keeps after a run that did not succeed.
+inline constexpr const char *StatusCancelled = "작업을 취소했습니다.";
+inline constexpr const char *StatusNotDone = "작업을 마치지 못했습니다.";
 
 } // namespace vantari

@@ -4,6 +4,8 @@
 // after, the server's view of each session, the steps and the lines they print. Each driver
 // supplies what depends on its toolkit (finding controls, clicking, the picture). No toolkit
 // and no system headers here: it builds for every system the window runs on.
+#include "../WindowTexts.h"
+
 #include <filesystem>
 #include <functional>
 #include <ios>
@@ -50,7 +52,7 @@ public:
     return true;
   }
   void ShowMessage(const std::string &text) override { Print(FTitle, text, ""); }
-  void ShowFailure(const std::string &text) override { Print("자료백업/복원", text, ""); }
+  void ShowFailure(const std::string &text) override { Print(TextFailureCaption, text, ""); }
   bool AskYesNo(const std::string &text) override {
     Print(FTitle, text, "  -> 예 (yes)");
     return true;

@@ -2,9 +2,6 @@
 
 #include "../WindowTexts.h"
 #include "ControlIds.h"
-#include "Exception.h"
-#include "HostUI.h"
-#include "IdWait.h"
 #include "Resources.h"
 #include "WinHostUI.h"
 #include "WinText.h"
@@ -12,9 +9,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <ctime>
-#include <exception>
 #include <utility>
 
 namespace vantari::win {
@@ -52,46 +46,11 @@ void AddHint(HWND hints, HWND control, const std::string &text) {
 
 } // namespace
 
-// One workflow at a time: while it runs the buttons start nothing and the ID and password
-// stay as they were read.
-class TForm1::TWorkflowRun {
-public:
-  explicit TWorkflowRun(TForm1 &form) : FForm(form) {
-    Lock(true);
-    if (FForm.StatusText().starts_with(TextBackupAgePrefix))
-      FForm.SetStatus(""); // the age notice of the start
-  }
-  ~TWorkflowRun() {
-    // Clicks that queued up while the steps only repainted land on disabled buttons.
-    HostUI().ProcessMessages();
-    Lock(false);
-    // The close that cancelled the run goes through now that the run has put things back.
-    if (std::exchange(FForm.FCloseWhenDone, false) && FForm.FHandle)
-      ::PostMessageW(FForm.FHandle, WM_CLOSE, 0, 0);
-  }
-  TWorkflowRun(const TWorkflowRun &) = delete;
-  TWorkflowRun &operator=(const TWorkflowRun &) = delete;
-
-private:
-  void Lock(bool running) {
-    FForm.FWorkflowRunning = running;
-    if (!FForm.FHandle)
-      return;
-    ::EnableWindow(FForm.btnBackupWizard, !running);
-    ::EnableWindow(FForm.btnRestoreWizard, !running);
-    ::SendMessageW(FForm.UserIDEdit, EM_SETREADONLY, running, 0);
-    ::SendMessageW(FForm.PasswordEdit, EM_SETREADONLY, running, 0);
-  }
-
-  TForm1 &FForm;
-};
-
-TForm1::TForm1(TConfig config) : FWorkflow(std::make_unique<TWorkflow>(std::move(config))) {
+TForm1::TForm1(TConfig config) : FPresenter(*this, std::move(config)) {
   RegisterOnce(WndProc);
   FHandle = CreateFixedWindow(MainWindowClass, TextFormCaption, 275, 358, nullptr, this);
   BuildControls();
-  CreateComponents();
-  Guard([this] { FormCreate(); });
+  Guard([this] { FPresenter.FormCreate(); });
   Form2 = std::make_unique<TForm2>(FHandle);
 }
 
@@ -154,117 +113,77 @@ void TForm1::BuildControls() {
   ::SetFocus(UserIDEdit);
 }
 
-// The workflow layer's reports drive the status bar and the progress bar.
-void TForm1::CreateComponents() {
-  TWorkflow &workflow = *FWorkflow;
-  workflow.OnStatus = [this](const std::string &text) { SetStatus(text); };
-  workflow.OnProgressShow = [this](int32_t maximum) {
-    ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, std::max(maximum, 0));
-    ::ShowWindow(ProgressBar, SW_SHOW);
-  };
-  workflow.OnProgressPosition = [this](int32_t position) {
-    if (::IsWindowVisible(ProgressBar))
-      ::SendMessageW(ProgressBar, PBM_SETPOS, position, 0);
-  };
-  workflow.OnProgressHide = [this] { ::ShowWindow(ProgressBar, SW_HIDE); };
-  workflow.OnWorkBegin = [this](TWorkMode mode, int32_t maximum) {
-    IdFTP1WorkBegin(nullptr, mode, maximum);
-  };
-  workflow.OnWork = [this](TWorkMode mode, int32_t count) { IdFTP1Work(nullptr, mode, count); };
-  workflow.OnWorkEnd = [this](TWorkMode mode) { IdFTP1WorkEnd(nullptr, mode); };
-}
-
-void TForm1::FormCreate() {
-  // An FtpHost.ini that cannot be read (a link, a folder, no permission) does not stop the
-  // start: the window starts as on a first start and says what is wrong once it is complete.
-  std::exception_ptr unreadable;
-  std::string user;
-  try {
-    user = FWorkflow->Settings().ReadSetting("HOSTID");
-  } catch (const Exception &) {
-    unreadable = std::current_exception();
-    user = "HOSTID";
-  }
-  ::SetWindowTextW(UserIDEdit, Widen(user).c_str());
-  ::SetWindowTextW(PasswordEdit, L"");
-  FWorkflow->Settings().ReadDataFolder();
-  // A backup that nobody made for a week is worth a word until the next workflow.
-  const std::string notice = FWorkflow->SyncState().BackupAgeNotice(user, std::time(nullptr));
-  if (!notice.empty())
-    SetStatus(notice);
-  if (unreadable)
-    std::rethrow_exception(unreadable);
-}
-
 void TForm1::Image1Click() {
   Form2->ShowModal();
 }
 
 void TForm1::btnBackupWizardClick() {
-  RunWorkflow(&TWorkflow::Upload);
+  FPresenter.Upload();
 }
 
 void TForm1::btnRestoreWizardClick() {
-  RunWorkflow(&TWorkflow::Download);
+  FPresenter.Download();
 }
 
 void TForm1::UndoDownloadClick() {
-  RunWorkflow(&TWorkflow::UndoDownload);
+  FPresenter.UndoDownload();
 }
 
-// One workflow at a time, with the ID and password as they stand in the window.
-void TForm1::RunWorkflow(bool (TWorkflow::*workflow)()) {
-  if (FWorkflowRunning)
-    return;
-  TWorkflowRun run(*this);
-  FWorkflow->SetLogin(EditText(idUserIDEdit), EditText(idPasswordEdit));
-  ((*FWorkflow).*workflow)();
-}
-
-void TForm1::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {
-  ::KillTimer(FHandle, TransferShowTimer);
-  FTransfer.Begin(FWorkflow->Config().Now());
-  ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, std::max(AWorkCountMax, 0));
-}
-
-void TForm1::IdFTP1Work(TIdComponent *, TWorkMode AWorkMode, int32_t AWorkCount) {
-  if (!FTransfer.Update(AWorkMode, AWorkCount, FWorkflow->Config().Now())) {
-    // The last count of a burst is shown once the interval is over, even when the next
-    // piece is slow to come.
-    ::SetTimer(FHandle, TransferShowTimer,
-               static_cast<UINT>(TTransferMeter::RepaintInterval.count()), nullptr);
-    return;
-  }
-  ShowTransfer();
-  HostUI().ProcessPaintEvents();
-}
-
-void TForm1::ShowTransfer() {
-  ::KillTimer(FHandle, TransferShowTimer);
-  FTransfer.Shown(FWorkflow->Config().Now());
-  SetStatus(FTransfer.StatusText());
-  ::SendMessageW(ProgressBar, PBM_SETPOS, FTransfer.Count(), 0);
-}
-
-void TForm1::IdFTP1WorkEnd(TIdComponent *, TWorkMode) {
-  ::KillTimer(FHandle, TransferShowTimer);
-}
-
-void TForm1::SetStatus(const std::string &text) {
+void TForm1::ShowStatus(const std::string &text) {
   if (StatusBar)
     ::SendMessageW(StatusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
-std::string TForm1::StatusText() const {
-  const auto length = LOWORD(::SendMessageW(StatusBar, SB_GETTEXTLENGTHW, 1, 0));
-  std::wstring text(length + 1u, L'\0');
-  ::SendMessageW(StatusBar, SB_GETTEXTW, 1, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(length);
-  return Narrow(text);
+void TForm1::ShowProgress(int32_t maximum) {
+  SetProgressRange(maximum);
+  ::ShowWindow(ProgressBar, SW_SHOW);
 }
 
-std::string TForm1::EditText(int id) const {
-  return WindowText(id == idUserIDEdit ? UserIDEdit : PasswordEdit);
+void TForm1::SetProgressRange(int32_t maximum) {
+  ::SendMessageW(ProgressBar, PBM_SETRANGE32, 0, maximum);
+}
+
+void TForm1::SetProgressPosition(int32_t position) {
+  ::SendMessageW(ProgressBar, PBM_SETPOS, position, 0);
+}
+
+void TForm1::HideProgress() {
+  ::ShowWindow(ProgressBar, SW_HIDE);
+}
+
+void TForm1::StartRepaintTimer(std::chrono::milliseconds interval) {
+  ::SetTimer(FHandle, TransferShowTimer, static_cast<UINT>(interval.count()), nullptr);
+}
+
+void TForm1::StopRepaintTimer() {
+  ::KillTimer(FHandle, TransferShowTimer);
+}
+
+void TForm1::SetRunning(bool running) {
+  if (!FHandle)
+    return;
+  ::EnableWindow(btnBackupWizard, !running);
+  ::EnableWindow(btnRestoreWizard, !running);
+  ::SendMessageW(UserIDEdit, EM_SETREADONLY, running, 0);
+  ::SendMessageW(PasswordEdit, EM_SETREADONLY, running, 0);
+}
+
+std::string TForm1::UserIDText() const {
+  return WindowText(UserIDEdit);
+}
+
+std::string TForm1::PasswordText() const {
+  return WindowText(PasswordEdit);
+}
+
+void TForm1::ShowLogin(const std::string &userID) {
+  ::SetWindowTextW(UserIDEdit, Widen(userID).c_str());
+  ::SetWindowTextW(PasswordEdit, L"");
+}
+
+void TForm1::CloseNow() {
+  if (FHandle)
+    ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
 LRESULT CALLBACK TForm1::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -300,8 +219,10 @@ LRESULT TForm1::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     ShowContextMenu({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
     return 0;
   case WM_TIMER:
-    if (wParam == TransferShowTimer)
-      ShowTransfer();
+    if (wParam == TransferShowTimer) {
+      ::KillTimer(window, TransferShowTimer); // one-shot
+      FPresenter.RepaintTimerElapsed();
+    }
     return 0;
   case WM_ACTIVATE:
     // The box that had the caret gets it back when the window is active again.
@@ -312,7 +233,10 @@ LRESULT TForm1::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     ::SetFocus(FLastFocus && ::IsWindow(FLastFocus) ? FLastFocus : UserIDEdit);
     return 0;
   case WM_CLOSE:
-    FormClose();
+    // Closing in the middle of a workflow asks whether to cancel it; the presenter closes the
+    // window once the cancelled run has put things back.
+    if (FPresenter.CloseQuery())
+      ::DestroyWindow(window);
     return 0;
   case WM_DESTROY:
     ::KillTimer(window, TransferShowTimer);
@@ -365,27 +289,14 @@ bool TForm1::SetCursorFor(HWND control) {
 void TForm1::ShowContextMenu(POINT at) {
   HMENU menu = ::CreatePopupMenu();
   const std::wstring undo = Widen(TextUndoDownload);
-  ::AppendMenuW(menu, MF_STRING | (FWorkflowRunning ? MF_GRAYED : 0), idUndoDownload, undo.c_str());
+  ::AppendMenuW(menu, MF_STRING | (FPresenter.Running() ? MF_GRAYED : 0), idUndoDownload,
+                undo.c_str());
   if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner
     at = {0, 0};
     ::ClientToScreen(FHandle, &at);
   }
   ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, FHandle, nullptr);
   ::DestroyMenu(menu);
-}
-
-// Closing in the middle of a workflow asks whether to cancel it; Yes ends the step in
-// progress, the workflow puts things back as they were and reports its failure, and then the
-// window closes.
-void TForm1::FormClose() {
-  if (!FWorkflowRunning) {
-    ::DestroyWindow(FHandle);
-    return;
-  }
-  if (HostUI().AskYesNo(TextCancelQuestion)) {
-    FCloseWhenDone = true;
-    IdRequestCancel();
-  }
 }
 
 } // namespace vantari::win

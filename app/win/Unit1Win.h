@@ -1,28 +1,24 @@
 #pragma once
 
-#include "IdComponent.h"
-#include "TransferMeter.h"
+#include "MainWindowPresenter.h"
 #include "Unit2Win.h"
 #include "WinLook.h"
 #include "WorkflowConfig.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace vantari {
-class TWorkflow;
-}
-
 namespace vantari::win {
 
 // The main window on Windows: banner, the upload and download buttons, the user's ID and
-// password, and the status bar that shows the progress of a workflow. The workflows run on
-// this window's thread, as the Qt window runs them; their waits repaint the window through
-// the host UI. Every control has its ID from ControlIds.h.
-class TForm1 {
+// password, and the status bar that shows the progress of a workflow. What the buttons do is
+// the presenter's, as for the Qt window; the workflows run on this window's thread and their
+// waits repaint the window through the host UI. Every control has its ID from ControlIds.h.
+class TForm1 : private TMainWindowView {
 public:
   using TConfig = TWorkflowConfig;
 
@@ -40,34 +36,33 @@ public:
   void btnBackupWizardClick();
   void btnRestoreWizardClick();
   void UndoDownloadClick();
-  void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
-  void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
-  void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
 
   TForm2 &AboutDialog() { return *Form2; }
-  TWorkflow &Workflow() { return *FWorkflow; }
-  bool WorkflowRunning() const { return FWorkflowRunning; }
-  // The text of the status bar's message panel.
-  std::string StatusText() const;
+  TWorkflow &Workflow() { return FPresenter.Workflow(); }
 
 private:
-  class TWorkflowRun;
-
   static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void BuildControls();
-  void CreateComponents();
-  void FormCreate();
   void Command(int id, int code);
   COLORREF TextColour(HWND control) const;
   LRESULT ControlColour(HDC dc, HWND control);
   bool SetCursorFor(HWND control);
   void ShowContextMenu(POINT at);
-  void FormClose();
-  void RunWorkflow(bool (TWorkflow::*workflow)());
-  void SetStatus(const std::string &text);
-  void ShowTransfer();
-  std::string EditText(int id) const;
+
+  // The view the presenter draws on.
+  void ShowStatus(const std::string &text) override;
+  void ShowProgress(int32_t maximum) override;
+  void SetProgressRange(int32_t maximum) override;
+  void SetProgressPosition(int32_t position) override;
+  void HideProgress() override;
+  void StartRepaintTimer(std::chrono::milliseconds interval) override;
+  void StopRepaintTimer() override;
+  void SetRunning(bool running) override;
+  std::string UserIDText() const override;
+  std::string PasswordText() const override;
+  void ShowLogin(const std::string &userID) override;
+  void CloseNow() override;
 
   HWND FHandle = nullptr;
   HWND Image1 = nullptr, Panel2 = nullptr, btnBackupWizard = nullptr, btnRestoreWizard = nullptr,
@@ -80,10 +75,7 @@ private:
   TGdi<HBITMAP> FBanner;
   std::unique_ptr<TForm2> Form2;
 
-  std::unique_ptr<TWorkflow> FWorkflow;
-  TTransferMeter FTransfer;
-  bool FWorkflowRunning = false;
-  bool FCloseWhenDone = false; // closed during a run and the person chose to cancel
+  TMainWindowPresenter FPresenter;
 };
 
 } // namespace vantari::win

@@ -71,7 +71,7 @@ void TWinHostUI::ShowMessage(const std::string &text) {
 }
 
 void TWinHostUI::ShowFailure(const std::string &text) {
-  ShowBox("자료백업/복원", text, MB_OK | MB_ICONINFORMATION);
+  ShowBox(TextFailureCaption, text, MB_OK | MB_ICONINFORMATION);
 }
 
 bool TWinHostUI::AskYesNo(const std::string &text) {

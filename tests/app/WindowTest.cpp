@@ -5,6 +5,7 @@
 #include "StatusBar.h"
 #include "Unit1.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QLabel>
@@ -83,6 +84,11 @@ TEST_F(WindowTest, MainWindowControlsLookAsLaidOut) {
     EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_TRUE(button->isEnabled());
   }
+  // The undo item is reached by a right click anywhere, so the layout stays as it is.
+  auto &undo = Child<QAction>(form, "UndoDownloadAction");
+  EXPECT_EQ(form.contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_TRUE(form.actions().contains(&undo));
+  EXPECT_EQ(undo.text().toStdString(), "마지막 내려받기 이전 자료로 되돌리기");
 }
 
 // Texts that do not fit their label would be cut off on screen.

@@ -1,5 +1,7 @@
 #include "HostUIRecorder.h"
 
+#include <utility>
+
 namespace vantari::test {
 
 THostUIRecorder::THostUIRecorder() {
@@ -8,6 +10,12 @@ THostUIRecorder::THostUIRecorder() {
 
 THostUIRecorder::~THostUIRecorder() {
   SetHostUI(nullptr);
+}
+
+void THostUIRecorder::ProcessMessages() {
+  ++MessagePumps;
+  if (DuringRun)
+    std::exchange(DuringRun, nullptr)();
 }
 
 bool THostUIRecorder::ConfirmVolume(const std::string &text) {

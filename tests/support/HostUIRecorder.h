@@ -3,6 +3,7 @@
 #include "HostUI.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ public:
   THostUIRecorder(const THostUIRecorder &) = delete;
   THostUIRecorder &operator=(const THostUIRecorder &) = delete;
 
-  void ProcessMessages() override { ++MessagePumps; }
+  void ProcessMessages() override;
   void ProcessPaintEvents() override { ++PaintPumps; }
   void ShowEngineError(const std::string &text) override {
     Shown.push_back({"engine-error", text});
@@ -43,6 +44,9 @@ public:
   std::deque<bool> YesNoAnswers;
   bool DefaultYesNoAnswer = false;
   int MessagePumps = 0;
+  // Runs once at the next ProcessMessages (the engine calls it after every block, a workflow
+  // before each transfer).
+  std::function<void()> DuringRun;
   int PaintPumps = 0;
 };
 

@@ -7,12 +7,15 @@
 #include "NetNamespace.h"
 #include "QtHostUI.h"
 #include "ServerSession.h"
+#include "StatusBar.h"
 #include "SyncState.h"
+#include "Unit1.h"
 #include "Workflow.h"
 #include "WorkflowFixture.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
@@ -28,6 +31,9 @@ namespace fs = std::filesystem;
 const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
 const std::string UploadFailed = "message: 파일 올리기를 실패하였습니다.";
 const std::string DownloadFailed = "message: 파일 받기에 실패하였습니다.";
+const std::vector<std::string> RefusedLogin = {
+    "status: ", "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다.",
+    "status: 작업을 마치지 못했습니다."};
 const std::string NewerOnServer = "다른 컴퓨터에서 더 최근에 올린 자료가 서버에 있습니다.\n그래도 "
                                   "이 컴퓨터의 자료로 바꾸시겠습니까?";
 
@@ -98,6 +104,8 @@ TEST_F(NetworkPathTest, CutUploadLeavesThePreviousArchiveWholeOnTheServer) {
   Upload();
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
+  EXPECT_FALSE(Logged("status: 전송을 완료했습니다.")) << "the server said the transfer failed";
+  EXPECT_EQ(Recorder.Log.back(), "status: 작업을 마치지 못했습니다.");
   EXPECT_TRUE(ServerFile("vantari.bck") == previous) << "the last good archive was touched";
   EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck.new")));
 }
@@ -158,9 +166,9 @@ TEST_F(NetworkPathTest, PassiveModeIsRememberedForTheServer) {
   ServerWith(options);
   Upload();
   ASSERT_TRUE(Logged(AllDone));
-  EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(Server->Host()));
+  EXPECT_TRUE(Presenter().Workflow().SyncState().PassiveWorks(Server->Host()));
   bool startedPassive = false;
-  Recorder.DuringRun = [&] { startedPassive = Form().Workflow().Session().FTP().Passive(); };
+  Recorder.DuringRun = [&] { startedPassive = Presenter().Workflow().Session().FTP().Passive(); };
   Recorder.DefaultYesNoAnswer = true;
   Recorder.Log.clear();
   Download();
@@ -182,25 +190,29 @@ TEST_F(NetworkPathTest, ClosingTheWindowDuringTheTransferCancelsThenCloses) {
   const std::string onServer = "the last good archive";
   Server->WriteFile("vantari.bck", onServer);
   const TFolderContents before = Contents(DataFolder);
+  TForm1 form(Config);
+  form.findChild<QLineEdit *>("UserIDEdit")->setText(QString::fromStdString(Server->User()));
+  form.findChild<QLineEdit *>("PasswordEdit")->setText(QString::fromStdString(Server->Password()));
   TQtHostUI program;
   Recorder.OnPaint = [&] { program.ProcessPaintEvents(); };
-  Form().show();
+  form.show();
   // Once the transfer starts, the window system asks the window to close.
+  auto *status = form.findChild<TStatusBar *>("StatusBar");
   std::function<void()> closeDuringTransfer = [&] {
-    if (Recorder.Log.back() == "status: 파일을 올리는 중...")
-      QCoreApplication::postEvent(Form().windowHandle(), new QCloseEvent);
+    if (status->PanelText(1).toStdString() == "파일을 올리는 중...")
+      QCoreApplication::postEvent(form.windowHandle(), new QCloseEvent);
     else
       Recorder.DuringRun = closeDuringTransfer;
   };
   Recorder.DuringRun = closeDuringTransfer;
   Recorder.YesNoAnswers = {true};
-  Upload();
+  form.btnBackupWizardClick();
   EXPECT_EQ(Questions(), (std::vector<std::string>{"작업을 취소하시겠습니까?"}));
   EXPECT_TRUE(Logged(UploadFailed));
   EXPECT_FALSE(Logged(AllDone));
   EXPECT_TRUE(ServerFile("vantari.bck") == onServer) << "the last good archive was replaced";
   EXPECT_TRUE(Contents(DataFolder) == before);
-  EXPECT_FALSE(Form().isVisible());
+  EXPECT_FALSE(form.isVisible());
   EXPECT_FALSE(IdCancelRequested()) << "the next run would start cancelled";
 }
 
@@ -209,15 +221,12 @@ TEST_F(NetworkPathTest, UserIdOrPasswordThatWouldBreakACommandIsRefusedBeforeThe
     SetLogin(user, Server->Password());
     Recorder.Log.clear();
     Upload();
-    EXPECT_EQ(Recorder.Log,
-              (std::vector<std::string>{
-                  "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+    EXPECT_EQ(Recorder.Log, RefusedLogin);
   }
   SetLogin(Server->User(), std::string("pw\0x", 4));
   Recorder.Log.clear();
   Download();
-  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{
-                              "message: 사용자 아이디나 비밀번호에 쓸 수 없는 글자가 있습니다."}));
+  EXPECT_EQ(Recorder.Log, RefusedLogin);
   // Blanks around the user ID are dropped, so this logs in as the server's user.
   SetLogin("  " + Server->User() + " ", Server->Password());
   Recorder.Log.clear();

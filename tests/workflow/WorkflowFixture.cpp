@@ -1,9 +1,5 @@
 #include "WorkflowFixture.h"
 
-#include "Application.h"
-#include "StatusBar.h"
-
-#include <QLineEdit>
 #include <algorithm>
 #include <cstdlib>
 
@@ -24,12 +20,6 @@ void TWorkflowRecorder::ShowFailure(const std::string &text) {
 void TWorkflowRecorder::ShowEngineError(const std::string &text) {
   Log.push_back("engine-error: " + text);
   THostUIRecorder::ShowEngineError(text);
-}
-
-void TWorkflowRecorder::ProcessMessages() {
-  THostUIRecorder::ProcessMessages();
-  if (DuringRun)
-    std::exchange(DuringRun, nullptr)();
 }
 
 void TWorkflowRecorder::ProcessPaintEvents() {
@@ -74,38 +64,34 @@ void WorkflowTest::SetUp() {
   Config.FtpPort = Server->Port();
   Config.PingTarget = "127.0.0.1";
   Config.SecondArchive = VANTARI_BINARY_DIR "/app/zipcode.bck";
-  Application().SetTitle("Vantari");
-  Application().OnException = [this](const std::string &text) { Errors.push_back(text); };
 }
 
 void WorkflowTest::TearDown() {
-  FForm.reset();
-  Application().OnException = nullptr;
+  FPresenter.reset();
 }
 
-TForm1 &WorkflowTest::Form() {
-  if (!FForm) {
-    FForm = std::make_unique<TForm1>(Config);
-    auto *status = FForm->findChild<TStatusBar *>(QStringLiteral("StatusBar"));
-    QObject::connect(status, &TStatusBar::PanelTextChanged, [this](int, const QString &text) {
-      Recorder.Log.push_back("status: " + text.toStdString());
-    });
+TMainWindowPresenter &WorkflowTest::Presenter() {
+  if (!FPresenter) {
+    FPresenter = std::make_unique<TMainWindowPresenter>(View, Config);
+    View.Log = &Recorder.Log;
+    Click(&TMainWindowPresenter::FormCreate);
     SetLogin(Server->User(), Server->Password());
   }
-  return *FForm;
+  return *FPresenter;
 }
 
 void WorkflowTest::SetLogin(const std::string &user, const std::string &password) {
-  Form()
-      .findChild<QLineEdit *>(QStringLiteral("UserIDEdit"))
-      ->setText(QString::fromStdString(user));
-  Form()
-      .findChild<QLineEdit *>(QStringLiteral("PasswordEdit"))
-      ->setText(QString::fromStdString(password));
+  Presenter();
+  View.UserID = user;
+  View.Password = password;
 }
 
-void WorkflowTest::Click(const char *button) {
-  Form().findChild<QToolButton *>(QString::fromLatin1(button))->click();
+void WorkflowTest::Click(void (TMainWindowPresenter::*button)()) {
+  try {
+    (Presenter().*button)();
+  } catch (const std::exception &error) {
+    Errors.push_back(error.what());
+  }
 }
 
 std::vector<std::string> WorkflowTest::Boxes() const {

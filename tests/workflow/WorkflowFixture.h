@@ -3,9 +3,9 @@
 #include "AppTestEnvironment.h"
 #include "FtpServer.h"
 #include "HostUIRecorder.h"
-#include "Unit1.h"
+#include "MainWindowPresenter.h"
+#include "WorkflowView.h"
 
-#include <QToolButton>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -23,32 +23,31 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   void ShowEngineError(const std::string &text) override;
-  void ProcessMessages() override;
   void ProcessPaintEvents() override;
 
   std::vector<std::string> Log;
   // Runs at every repaint of a blocking wait (e.g. the program's own host UI's).
   std::function<void()> OnPaint;
-  // Runs once at the next ProcessMessages (the engine calls it after every block).
-  std::function<void()> DuringRun;
 };
 
 using TFolderContents = TContents;
 
-// A window pointed at a real FTP server on loopback, pinging 127.0.0.1, with a data folder
-// of sample table files in a private home.
+// The main window's presenter, drawing on a recording view, pointed at a real FTP server on
+// loopback, pinging 127.0.0.1, with a data folder of sample table files in a private home.
 class WorkflowTest : public ::testing::Test {
 protected:
   WorkflowTest();
   void SetUp() override;
   void TearDown() override;
 
-  // The window, made on first use so that a test can change its settings first.
-  TForm1 &Form();
+  // The presenter, made and started on first use so that a test can change its settings
+  // first.
+  TMainWindowPresenter &Presenter();
   void SetLogin(const std::string &user, const std::string &password);
-  void Click(const char *button);
-  void Upload() { Click("btnBackupWizard"); }
-  void Download() { Click("btnRestoreWizard"); }
+  // What a button does; what escapes it goes into Errors, as the window's error box shows it.
+  void Click(void (TMainWindowPresenter::*button)());
+  void Upload() { Click(&TMainWindowPresenter::Upload); }
+  void Download() { Click(&TMainWindowPresenter::Download); }
   std::vector<std::string> Boxes() const; // the log without status texts
   bool Logged(const std::string &entry) const;
   static int VerifyWithTool(const std::string &archive);
@@ -56,13 +55,14 @@ protected:
   TUserHome Home;
   std::filesystem::path DataFolder;
   std::unique_ptr<TFtpServer> Server;
-  TForm1::TConfig Config;
+  TWorkflowConfig Config;
   TWorkflowRecorder Recorder;
+  TWorkflowView View;
   std::vector<std::string> Errors; // default error box
   TFolderContents Sample;
 
 private:
-  std::unique_ptr<TForm1> FForm;
+  std::unique_ptr<TMainWindowPresenter> FPresenter;
 };
 
 } // namespace vantari::test

@@ -6,8 +6,6 @@
 #include "NetNamespace.h"
 #include "WorkflowFixture.h"
 
-#include <QAction>
-#include <QToolButton>
 #include <cstdlib>
 #include <fcntl.h>
 #include <regex>
@@ -20,6 +18,8 @@ namespace fs = std::filesystem;
 
 const std::string AllDone = "message: 모든 작업을 정상적으로 완료하였습니다.";
 const std::string RestoreFailed = "failure: 복원에 실패하였습니다.";
+const std::string Cleared = "status: "; // each run starts from an empty status bar
+const std::string NotDone = "status: 작업을 마치지 못했습니다.";
 const std::string NoDataFolder =
     "message: 루모라재고 세금계산서관리 프로그램의 자료 폴더를 찾을 수 없습니다.";
 
@@ -46,7 +46,8 @@ std::vector<std::string> Folded(const std::vector<std::string> &log) {
   return folded;
 }
 
-const std::vector<std::string> UploadLog = {"status: 인터넷 사용가능",
+const std::vector<std::string> UploadLog = {Cleared,
+                                            "status: 인터넷 사용가능",
                                             "status: 서버 접속 완료",
                                             "status: 백업을 완료했습니다.",
                                             "status: 파일을 올리는 중...",
@@ -55,7 +56,8 @@ const std::vector<std::string> UploadLog = {"status: 인터넷 사용가능",
                                             AllDone,
                                             "status: 서버 단절"};
 
-const std::vector<std::string> DownloadLog = {"status: 인터넷 사용가능",
+const std::vector<std::string> DownloadLog = {Cleared,
+                                              "status: 인터넷 사용가능",
                                               "status: 서버 접속 완료",
                                               "status: 파일을 받는 중...",
                                               "status: Download speed",
@@ -86,7 +88,7 @@ TEST_F(WorkflowTest, UploadThenDownloadCarriesTheDataAndRemembersTheLogin) {
   EXPECT_EQ(Contents(DataFolder), Sample);
   EXPECT_TRUE(fs::exists(DataFolder / "Backup" / "vantari.bck")) << "the local copy stays";
   EXPECT_TRUE(Errors.empty());
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnBackupWizard")->isEnabled());
+  EXPECT_FALSE(View.Running) << "the buttons are free again";
 }
 
 TEST_F(WorkflowTest, UserIdWithAFolderPartKeepsTheArchiveInTheBackupFolder) {
@@ -106,8 +108,9 @@ TEST_F(WorkflowTest, WrongPasswordFailsTheLoginAndLeavesTheSettingsAlone) {
   WriteFile(Home.SettingsFile(), "[Server]\nFTPHOST=old\nHOSTID=vantari\nHOSTPASS=old\n");
   SetLogin("vantari", "wrong");
   Upload();
-  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{"status: 인터넷 사용가능",
-                                                    "message: 서버 접속에 실패하였습니다."}));
+  EXPECT_EQ(Recorder.Log,
+            (std::vector<std::string>{Cleared, "status: 인터넷 사용가능",
+                                      "message: 서버 접속에 실패하였습니다.", NotDone}));
   EXPECT_EQ(ReadFile(Home.SettingsFile()), "[Server]\nFTPHOST=old\nHOSTID=vantari\nHOSTPASS=old\n");
   EXPECT_FALSE(fs::exists(Server->PathOf("vantari.bck")));
 }
@@ -117,11 +120,12 @@ TEST_F(WorkflowTest, UnansweredEchoStopsBeforeAnyLogin) {
   if (!reason.empty())
     GTEST_SKIP() << reason;
   Config.PingWaitCeiling = 300; // instead of 10 seconds per echo
-  Form();
+  Presenter();
   TNetNamespace isolated;
   isolated.IgnoreEchoRequests();
   Upload();
-  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{"message: 인터넷 연결이 되어있지 않습니다."}));
+  EXPECT_EQ(Recorder.Log, (std::vector<std::string>{
+                              Cleared, "message: 인터넷 연결이 되어있지 않습니다.", NotDone}));
   EXPECT_FALSE(fs::exists(Home.SettingsFile())) << "no login was tried";
   EXPECT_TRUE(Errors.empty());
 }
@@ -178,33 +182,17 @@ TEST_F(WorkflowTest, MissingDataFolderRefusesBeforeAnyNetworkStep) {
        {std::string("\"\""), '"' + (Home.Root() / "gone").string() + '"'}) {
     SCOPED_TRACE(value);
     Home.WriteRegistry("\"DefaultDatabase\"=" + value);
-    TForm1 form(Config);
-    for (const char *button : {"btnBackupWizard", "btnRestoreWizard"}) {
+    TWorkflowView view;
+    view.Log = &Recorder.Log;
+    TMainWindowPresenter window(view, Config);
+    window.FormCreate();
+    for (auto button : {&TMainWindowPresenter::Upload, &TMainWindowPresenter::Download}) {
       Recorder.Log.clear();
-      form.findChild<QToolButton *>(button)->click();
-      EXPECT_EQ(Recorder.Log, (std::vector<std::string>{NoDataFolder}));
+      (window.*button)();
+      EXPECT_EQ(Recorder.Log, (std::vector<std::string>{Cleared, NoDataFolder, NotDone}));
     }
-    EXPECT_FALSE(form.Workflow().DeleteDataFiles());
   }
   EXPECT_FALSE(fs::exists(Home.SettingsFile()));
-}
-
-TEST_F(WorkflowTest, SecondClickDuringARunStartsNothing) {
-  Form();
-  bool disabledMidRun = false;
-  Recorder.DuringRun = [&] {
-    auto *upload = Form().findChild<QToolButton *>("btnBackupWizard");
-    auto *download = Form().findChild<QToolButton *>("btnRestoreWizard");
-    disabledMidRun = !upload->isEnabled() && !download->isEnabled();
-    download->click();
-    upload->click();
-    Form().btnRestoreWizardClick();
-  };
-  Upload();
-  EXPECT_TRUE(disabledMidRun);
-  EXPECT_EQ(Folded(Recorder.Log), UploadLog);
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
-  EXPECT_FALSE(Form().WorkflowRunning());
 }
 
 TEST_F(WorkflowTest, ServerKeepingFewerBytesIsAFailedUpload) {
@@ -246,23 +234,18 @@ TEST_F(WorkflowTest, ReadOnlyDataFileIsKeptInTheSnapshot) {
   EXPECT_EQ(ReadFile(snapshots[0] / "Sale.DB"), "read-only local copy");
 }
 
-TEST_F(WorkflowTest, WindowContextMenuBringsBackTheDataOfBeforeTheDownload) {
+TEST_F(WorkflowTest, UndoItemBringsBackTheDataOfBeforeTheDownload) {
   Upload();
   WriteOlder(DataFolder / "Sale.DB", "work of the day");
   fs::remove(DataFolder / "UserInfo.DB");
   const TFolderContents before = Contents(DataFolder);
   Download();
   ASSERT_EQ(Contents(DataFolder), Sample);
-  auto *undo = Form().findChild<QAction *>(QStringLiteral("UndoDownloadAction"));
-  ASSERT_NE(undo, nullptr);
-  EXPECT_EQ(Form().contextMenuPolicy(), Qt::ActionsContextMenu);
-  EXPECT_TRUE(Form().actions().contains(undo));
-  EXPECT_EQ(undo->text().toStdString(), "마지막 내려받기 이전 자료로 되돌리기");
   Recorder.Log.clear();
-  undo->trigger();
+  Click(&TMainWindowPresenter::UndoDownload);
   EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone}));
   EXPECT_EQ(Contents(DataFolder), before);
-  EXPECT_TRUE(Form().findChild<QToolButton *>("btnRestoreWizard")->isEnabled());
+  EXPECT_FALSE(View.Running);
 }
 
 TEST_F(WorkflowTest, MissingSecondArchiveRestoresTheDataThenReportsFailure) {
@@ -282,7 +265,7 @@ TEST_F(WorkflowTest, ExceptionInAStepClosesTheSessionAndFreesTheButtons) {
   Recorder.Log.clear();
   Download();
   EXPECT_EQ(Errors, std::vector<std::string>{"Cannot read archive"});
-  EXPECT_EQ(Recorder.Log.back(), "status: 서버 단절");
+  EXPECT_EQ(Recorder.Log.back(), NotDone) << "never a step's success text";
   EXPECT_FALSE(Logged(AllDone));
   // The session was closed, so the next login works.
   Recorder.Log.clear();

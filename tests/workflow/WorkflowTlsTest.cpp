@@ -183,7 +183,7 @@ TEST_F(WorkflowTlsTest, PassiveModeLearntOverTlsIsRememberedForTheNextRun) {
   Serve(options);
   Upload();
   ASSERT_EQ(Boxes(), std::vector<std::string>{AllDone});
-  EXPECT_TRUE(Form().Workflow().SyncState().PassiveWorks(TlsServer->Host()));
+  EXPECT_TRUE(Presenter().Workflow().SyncState().PassiveWorks(TlsServer->Host()));
   fs::remove(DataFolder / "Sale.DB");
   Download();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, AllDone}));

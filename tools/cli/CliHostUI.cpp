@@ -1,7 +1,6 @@
 #include "CliHostUI.h"
 #include "Paths.h"
-
-#include "Workflow.h"
+#include "WorkflowTexts.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,11 +19,6 @@ namespace {
 
 // The journal's priority prefix of a line (sd-daemon(3)): 3 error, 6 information.
 const char *const JournalError = "<3>";
-const char *const TextAllDone = "모든 작업을 정상적으로 완료하였습니다.";
-
-std::chrono::steady_clock::time_point Now() {
-  return std::chrono::steady_clock::now();
-}
 
 // Display columns of a UTF-8 text: Hangul and other wide characters take two.
 size_t Columns(const std::string &text) {
@@ -151,41 +145,40 @@ bool TCliHostUI::Ask(const std::string &text, const char *choices, bool enterMea
   return (enterMeansYes && answer.empty()) || answer == "y" || answer == "Y" || answer == "yes";
 }
 
-void TCliHostUI::Attach(TWorkflow &workflow) {
-  workflow.OnStatus = [this](const std::string &text) { Status(text); };
-  workflow.OnProgressShow = [this](int32_t maximum) {
-    FProgressVisible = true;
-    FMaximum = maximum;
-    FPosition = 0;
-    DrawProgress();
-  };
-  workflow.OnProgressPosition = [this](int32_t position) {
-    FPosition = position;
-    DrawProgress();
-  };
-  workflow.OnProgressHide = [this] {
-    FProgressVisible = false;
-    EndProgress();
-  };
-  workflow.OnWorkBegin = [this](TWorkMode, int32_t) {
-    FMeter.Begin(Now());
-    FTransferring = true;
-  };
-  workflow.OnWork = [this](TWorkMode mode, int32_t count) {
-    if (!FMeter.Update(mode, count, Now()))
-      return;
-    FMeter.Shown(Now());
-    FPosition = count;
-    DrawProgress();
-  };
-  workflow.OnWorkEnd = [this](TWorkMode) { FTransferring = false; };
+void TCliHostUI::SetLogin(const std::string &userID, const std::string &password) {
+  FUserID = userID;
+  FPassword = password;
 }
 
-// Status texts are lines of their own: in a journal they tell how far a run got.
-void TCliHostUI::Status(const std::string &text) {
+// Status texts are lines of their own: in a journal they tell how far a run got. A status
+// bar emptied for the next run is no line.
+void TCliHostUI::ShowStatus(const std::string &text) {
   FStatus = text;
-  if (!FQuiet)
+  if (!FQuiet && !text.empty())
     Line(text, false);
+}
+
+void TCliHostUI::ShowProgress(int32_t maximum) {
+  FProgressVisible = true;
+  FMaximum = maximum;
+  FPosition = 0;
+  DrawProgress();
+}
+
+void TCliHostUI::SetProgressPosition(int32_t position) {
+  FPosition = position;
+  DrawProgress();
+}
+
+void TCliHostUI::HideProgress() {
+  FProgressVisible = false;
+  EndProgress();
+}
+
+// The speed goes into the progress line, never into a line of its own.
+void TCliHostUI::ShowTransfer(const std::string &speed, int32_t count) {
+  FSpeed = speed;
+  SetProgressPosition(count);
 }
 
 void TCliHostUI::DrawProgress() {
@@ -195,7 +188,7 @@ void TCliHostUI::DrawProgress() {
   if (FMaximum > 0)
     std::snprintf(percent, sizeof percent, "%3d%%",
                   static_cast<int>(static_cast<int64_t>(FPosition) * 100 / FMaximum));
-  std::string line = std::string(percent) + "  " + (FTransferring ? FMeter.StatusText() : FStatus);
+  std::string line = std::string(percent) + "  " + (FTransferring ? FSpeed : FStatus);
   if (line == FDrawn)
     return;
   // Blanks over what is left of a longer previous line.

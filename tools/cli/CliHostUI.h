@@ -1,22 +1,21 @@
 #pragma once
 
 #include "HostUI.h"
-#include "IdComponent.h"
-#include "TransferMeter.h"
+#include "MainWindowPresenter.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vantari {
 
-class TWorkflow;
-
-// The host UI of vantari-cli: the workflows' messages and status texts as lines on standard
-// error, a progress line rewritten in place when standard error is a terminal, and prompts
-// asked on the terminal. Without a terminal nobody can answer: a question gets the answer that
-// changes nothing; --yes answers only prompts whose OK keeps the data (the next volume).
-class TCliHostUI : public THostUI {
+// The host UI of vantari-cli and its view of the main window's presenter: the workflows'
+// messages and status texts as lines on standard error, a progress line rewritten in place
+// when standard error is a terminal, and prompts asked on the terminal. Without a terminal nobody
+// can answer: a question gets the answer that changes nothing; --yes answers only prompts whose OK
+// keeps the data (the next volume).
+class TCliHostUI : public THostUI, public TMainWindowView {
 public:
   TCliHostUI(std::string program, bool quiet, bool yes);
 
@@ -29,8 +28,28 @@ public:
   bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor) override {}
 
-  // Shows the workflow's status texts and progress.
-  void Attach(TWorkflow &workflow);
+  // The login the presenter's workflows run with (what the window's boxes hold).
+  void SetLogin(const std::string &userID, const std::string &password);
+
+  void ShowStatus(const std::string &text) override;
+  void ShowProgress(int32_t maximum) override;
+  void SetProgressRange(int32_t maximum) override { FMaximum = maximum; }
+  void SetProgressPosition(int32_t position) override;
+  void HideProgress() override;
+  void ShowTransfer(const std::string &speed, int32_t count) override;
+  void TransferStarted() override {
+    FTransferring = true;
+    FSpeed.clear();
+  }
+  void TransferEnded() override { FTransferring = false; }
+  // A terminal has no event loop to repaint from: the next count draws the line.
+  void StartRepaintTimer(std::chrono::milliseconds) override {}
+  void StopRepaintTimer() override {}
+  void SetRunning(bool) override {}
+  std::string UserIDText() const override { return FUserID; }
+  std::string PasswordText() const override { return FPassword; }
+  void ShowLogin(const std::string &) override {}
+  void CloseNow() override {}
   // A line of the program's own (English diagnostics), prefixed with its name.
   void Complain(const std::string &text);
   // The last message or failure box text; the summary line of a failed run repeats it.
@@ -48,7 +67,6 @@ public:
 
 private:
   void Line(const std::string &text, bool failure);
-  void Status(const std::string &text);
   void DrawProgress();
   bool Ask(const std::string &text, const char *choices, bool enterMeansYes);
 
@@ -63,8 +81,10 @@ private:
   int32_t FMaximum = 0;
   int32_t FPosition = 0;
   std::string FDrawn;
-  TTransferMeter FMeter;
+  std::string FSpeed; // the transfer's speed text
   bool FTransferring = false;
+  std::string FUserID;
+  std::string FPassword;
 };
 
 } // namespace vantari

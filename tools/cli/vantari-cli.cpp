@@ -3,10 +3,10 @@
 #include "CliHostUI.h"
 #include "CliOptions.h"
 #include "FileSystem.h"
+#include "MainWindowPresenter.h"
 #include "NightlyTask.h"
 #include "Password.h"
 #include "Paths.h"
-#include "Workflow.h"
 
 #include <cstdio>
 #include <ctime>
@@ -93,9 +93,9 @@ int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
 
 int Run(const TCliOptions &o, TCliHostUI &host) {
   TSettingsStore settings;
-  TWorkflow workflow(ConfigFor(o, settings));
+  TMainWindowPresenter presenter(host, ConfigFor(o, settings));
+  TWorkflow &workflow = presenter.Workflow();
   workflow.Settings().ReadDataFolder();
-  host.Attach(workflow);
 
   std::string user = o.User;
   if (user.empty()) {
@@ -114,19 +114,19 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
       return kExitUsage;
     }
   }
+  host.SetLogin(user, password);
   workflow.SetLogin(user, password);
 
   if (o.Command == "status")
     return Status(workflow, user, host);
-  bool ok = false;
   if (o.Command == "upload")
-    ok = workflow.Upload();
+    presenter.Upload();
   else if (o.Command == "download")
-    ok = workflow.Download();
+    presenter.Download();
   else if (o.Command == "undo-download")
-    ok = workflow.UndoDownload();
+    presenter.UndoDownload();
   host.EndProgress();
-  return ok ? kExitOk : Failed(host, o.Command);
+  return presenter.Succeeded() ? kExitOk : Failed(host, o.Command);
 }
 
 // enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows).
