@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchivePreview.h"
+#include "FailureCause.h"
 #include "IdComponent.h"
 #include "SettingsStore.h"
 #include "SyncState.h"
@@ -81,6 +82,10 @@ public:
   const TArchivePreview &LastPreview() const { return FLastPreview; }
   // The server session as it stands (host, passive mode, its component's events).
   const TServerSession &Session() const { return *FSession; }
+  // What the last failure box of this workflow said and why (its Cause empty when none was
+  // shown since the last whole workflow began).
+  const TFailureReport &LastFailure() const { return FLastFailure; }
+  TFailureCause LastFailureCause() const { return FLastCause; }
 
   // The status bar's text.
   std::function<void(const std::string &text)> OnStatus;
@@ -100,8 +105,13 @@ private:
   bool LoginIsUsable();
   bool ConfirmReplacingServerArchive();
   void ShowCancelled(const char *failure);
+  // Shows a failure box with its cause and next step, keeps it as the last failure and logs it.
+  void Fail(const std::string &headline, TFailureCause cause, const std::string &subject = {},
+            const std::exception *e = nullptr, bool failureBox = false);
+  TFailureCause LocalFailureCause(const std::string &folder, int64_t need) const;
   bool DownloadStrandedArchive(const std::vector<std::string> &names, const std::string &part);
   bool CanResume(const std::string &part);
+  TFailureCause DownloadFailureCause(const std::exception &e) const;
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
@@ -127,6 +137,8 @@ private:
   std::string FUserID;
   std::string FPassword;
   TArchivePreview FLastPreview;
+  TFailureReport FLastFailure;
+  TFailureCause FLastCause = TFailureCause::fcUnknown;
   int32_t FRemoteSize = 0;
   TServerArchiveState FFetched; // the server's archive the last download received
   bool FProgressVisible = false;

@@ -3,6 +3,7 @@
 #include "HostUI.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,11 @@ public:
   THostUIRecorder(const THostUIRecorder &) = delete;
   THostUIRecorder &operator=(const THostUIRecorder &) = delete;
 
-  void ProcessMessages() override { ++MessagePumps; }
+  void ProcessMessages() override {
+    ++MessagePumps;
+    if (OnProcessMessages)
+      OnProcessMessages();
+  }
   void ProcessPaintEvents() override { ++PaintPumps; }
   void ShowEngineError(const std::string &text) override {
     Shown.push_back({"engine-error", text});
@@ -31,6 +36,9 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override { Shown.push_back({"message", text}); }
   void ShowFailure(const std::string &text) override { Shown.push_back({"failure", text}); }
+  // Keeps the report's parts, then shows its headline alone through ShowFailure or
+  // ShowMessage, so that a test sees the established text where it always stood.
+  void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override { Cursors.push_back(cursor); }
 
@@ -38,11 +46,14 @@ public:
 
   std::vector<TShown> Shown;
   std::vector<TCursor> Cursors;
+  std::vector<TFailureReport> Reports;
   std::deque<bool> VolumeAnswers;
   bool DefaultVolumeAnswer = true;
   std::deque<bool> YesNoAnswers;
   bool DefaultYesNoAnswer = false;
   int MessagePumps = 0;
+  // Runs at every ProcessMessages (the workflows call it before each transfer).
+  std::function<void()> OnProcessMessages;
   int PaintPumps = 0;
 };
 

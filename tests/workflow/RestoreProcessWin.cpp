@@ -204,6 +204,7 @@ bool TPausedRun::Finish() {
 TUserHome::TUserHome() {
   FRoot = fs::absolute(MakeTempFolder("/tmp/vantari-home-")).make_preferred();
   ::SetEnvironmentVariableW(L"APPDATA", (FRoot / "config").wstring().c_str());
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", (FRoot / "state").wstring().c_str()); // the log
 }
 
 TUserHome::~TUserHome() {
@@ -213,6 +214,7 @@ TUserHome::~TUserHome() {
     ::RegCloseKey(key);
   }
   ::SetEnvironmentVariableW(L"APPDATA", nullptr);
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   std::error_code ignored;
   fs::remove_all(FRoot, ignored);
 }

@@ -1,0 +1,81 @@
+#include "SystemInfo.h"
+
+#include "Paths.h"
+#include "WinText.h"
+
+namespace vantari {
+
+namespace {
+
+std::string Environment(const wchar_t *name) {
+  const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (n == 0)
+    return {};
+  std::wstring value(n, L'\0');
+  value.resize(::GetEnvironmentVariableW(name, value.data(), n));
+  return win::NarrowPath(value);
+}
+
+// The version the system really runs: GetVersionEx answers what the manifest declares.
+using TRtlGetVersion = LONG(WINAPI *)(OSVERSIONINFOW *);
+
+} // namespace
+
+std::string LocalStateFolder() {
+  std::string base = Environment(L"LOCALAPPDATA");
+  if (base.empty())
+    base = HomeFolder() + "AppData/Local";
+  if (base.back() != '/' && base.back() != '\\')
+    base += '/';
+  const std::string folder = base + "Vantari/";
+  ::CreateDirectoryW(win::WidePath(base).c_str(), nullptr);
+  ::CreateDirectoryW(win::WidePath(folder).c_str(), nullptr);
+  return folder;
+}
+
+std::string OperatingSystemVersion() {
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  const auto get = ntdll ? reinterpret_cast<TRtlGetVersion>(
+                               reinterpret_cast<void *>(::GetProcAddress(ntdll, "RtlGetVersion")))
+                         : nullptr;
+  if (get == nullptr || get(&info) != 0)
+    return "Windows";
+  return "Windows " + std::to_string(info.dwMajorVersion) + "." +
+         std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+}
+
+int64_t FreeDiskBytes(const std::string &path) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(win::WidePath(path).c_str(), &available, nullptr, nullptr))
+    return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
+bool RunProgram(const std::string &program, const std::vector<std::string> &arguments,
+                int timeoutMs) {
+  std::wstring line = L"\"" + win::WidePath(program) + L"\"";
+  for (const std::string &argument : arguments) {
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : win::Widen(argument))
+      quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    line += L" " + quoted + L"\"";
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(win::WidePath(program).c_str(), line.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
+    return false;
+  ::CloseHandle(process.hThread);
+  DWORD code = 1;
+  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+    ::GetExitCodeProcess(process.hProcess, &code);
+  else
+    ::TerminateProcess(process.hProcess, 1);
+  ::CloseHandle(process.hProcess);
+  return code == 0;
+}
+
+} // namespace vantari
