@@ -1,14 +1,19 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "FailureTexts.h"
 #include "HostUI.h"
 #include "IdWait.h"
+#include "SupportReport.h"
 #include "WindowLook.h"
 #include "WindowTexts.h"
 #include "Workflow.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QTimer>
 #include <algorithm>
 #include <ctime>
 #include <exception>
@@ -99,6 +104,13 @@ void TForm1::BuildControls() {
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(&UndoDownloadAction, &QAction::triggered, this,
           [this] { Application().Guard([this] { UndoDownloadClick(); }); });
+  auto *report = new QAction(QString::fromUtf8(TextCopySupportReport), this);
+  report->setObjectName(QStringLiteral("SupportReportAction"));
+  addAction(report);
+  connect(report, &QAction::triggered, this, [this] {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(
+        SupportReport(*FWorkflow, UserIDEdit.text().trimmed().toStdString())));
+  });
 
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
@@ -170,6 +182,10 @@ void TForm1::FormCreate() {
       FWorkflow->SyncState().BackupAgeNotice(UserIDEdit.text().toStdString(), std::time(nullptr));
   if (!notice.empty())
     SetStatus(QString::fromStdString(notice));
+  // A nightly upload that did not happen is told in a box, once the window stands.
+  const std::string nightly = FWorkflow->SyncState().NightlyNotice(UserIDEdit.text().toStdString());
+  if (!nightly.empty())
+    QTimer::singleShot(0, this, [nightly] { HostUI().ShowMessage(nightly); });
   if (unreadable)
     std::rethrow_exception(unreadable);
 }

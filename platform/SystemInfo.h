@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace vantari {
 
@@ -19,9 +18,9 @@ std::string OperatingSystemVersion();
 // system cannot tell.
 int64_t FreeDiskBytes(const std::string &path);
 
-// Starts program (a full path) with arguments as given, no shell between, and waits at most
-// about timeoutMs for its end; true when it ran and exited with status 0.
-bool RunProgram(const std::string &program, const std::vector<std::string> &arguments,
-                int timeoutMs);
+// Tells the person at the desktop, now, in a notification with a title and a body: on Linux
+// through the session bus's notification service (when DBUS_SESSION_BUS_ADDRESS is set);
+// false when there is none or it did not take the notice.
+bool ShowDesktopNotice(const std::string &title, const std::string &body);
 
 } // namespace vantari

@@ -56,9 +56,36 @@ inline constexpr const char *StepUnknown =
 inline constexpr const char *DetailServerReply = "서버 응답: ";
 inline constexpr const char *DetailSystemError = "시스템 오류: ";
 inline constexpr const char *DetailTime = "시각: ";
+inline constexpr const char *DetailsButton = "자세한 정보";
 
 // The window's notice at its next start after a nightly upload that did not happen.
+inline constexpr const char *NoticeNightlyTitle = "반타리 자동 백업";
 inline constexpr const char *NoticeNightlyFailed = "지난밤 자동 백업을 하지 못했습니다: ";
 inline constexpr const char *NoticeUploadNow = "지금 '자료 올리기'를 눌러 주세요.";
+
+// The window's right-click item that copies the report, and the About box's version line.
+inline constexpr const char *TextCopySupportReport = "문제 신고용 정보 복사";
+inline constexpr const char *TextVersionLabel = "버전 ";
+
+// The report the person copies for the support desk ("문제 신고용 정보 복사").
+inline constexpr const char *ReportTitle = "반타리 문제 신고용 정보";
+inline constexpr const char *ReportVersion = "프로그램 버전: ";
+inline constexpr const char *ReportSystem = "운영체제: ";
+inline constexpr const char *ReportDataFolder = "자료 폴더: ";
+inline constexpr const char *ReportMissing = " (없음)";
+inline constexpr const char *ReportConfigFolder = "설정 폴더: ";
+inline constexpr const char *ReportServer = "서버: ";
+inline constexpr const char *ReportUser = "사용자 아이디: ";
+inline constexpr const char *ReportTls = "보안 연결(TLS): ";
+inline constexpr const char *ReportTlsOffered = ", 이 서버가 TLS를 쓴 적 있음";
+inline constexpr const char *ReportPin = "고정된 서버 인증서: ";
+inline constexpr const char *ReportNone = "없음";
+inline constexpr const char *ReportLastUpload = "마지막 자료 올리기: ";
+inline constexpr const char *ReportLastDownload = "마지막 자료 내려받기: ";
+inline constexpr const char *ReportServerArchive = "서버 자료(마지막 확인): ";
+inline constexpr const char *ReportNightly = "마지막 자동 백업: ";
+inline constexpr const char *ReportNightlyOk = "성공";
+inline constexpr const char *ReportNightlyFailed = "실패 - ";
+inline constexpr const char *ReportLog = "작업 기록(마지막 100줄):";
 
 } // namespace vantari

@@ -67,6 +67,8 @@ class TWorkflow::TRun {
 public:
   explicit TRun(TWorkflow &workflow) : FWorkflow(workflow) {
     FWorkflow.FRunning = true;
+    FWorkflow.FLastFailure = TFailureReport();
+    FWorkflow.FLastCause = TFailureCause::fcUnknown;
     IdResetCancel();
   }
   ~TRun() {

@@ -73,6 +73,7 @@ public:
   TSettingsStore &Settings() { return FSettings; }
   TSyncState &SyncState() { return FSyncState; }
   const TSettingsStore &Settings() const { return FSettings; }
+  const TSyncState &SyncState() const { return FSyncState; }
   const TWorkflowConfig &Config() const { return FConfig; }
   std::string LocalArchivePath() const { return FSettings.LocalArchivePath(FUserID); }
   std::string RemoteArchiveName() const { return TSettingsStore::RemoteArchiveName(FUserID); }

@@ -3,9 +3,11 @@
 #include "../WindowTexts.h"
 #include "ControlIds.h"
 #include "Exception.h"
+#include "FailureTexts.h"
 #include "HostUI.h"
 #include "IdWait.h"
 #include "Resources.h"
+#include "SupportReport.h"
 #include "WinHostUI.h"
 #include "WinText.h"
 #include "Workflow.h"
@@ -192,6 +194,9 @@ void TForm1::FormCreate() {
   const std::string notice = FWorkflow->SyncState().BackupAgeNotice(user, std::time(nullptr));
   if (!notice.empty())
     SetStatus(notice);
+  // A nightly upload that did not happen is told in a box, once the window stands.
+  if (!FWorkflow->SyncState().NightlyNotice(user).empty())
+    ::PostMessageW(FHandle, WM_COMMAND, idNightlyNotice, 0);
   if (unreadable)
     std::rethrow_exception(unreadable);
 }
@@ -334,6 +339,10 @@ void TForm1::Command(int id, int code) {
     Guard([this] { btnRestoreWizardClick(); });
   else if (id == idUndoDownload)
     Guard([this] { UndoDownloadClick(); });
+  else if (id == idCopySupportReport)
+    CopyToClipboard(FHandle, SupportReport(*FWorkflow, WindowText(UserIDEdit)));
+  else if (id == idNightlyNotice)
+    HostUI().ShowMessage(FWorkflow->SyncState().NightlyNotice(WindowText(UserIDEdit)));
 }
 
 // The notice in red, the rest in black.
@@ -366,6 +375,8 @@ void TForm1::ShowContextMenu(POINT at) {
   HMENU menu = ::CreatePopupMenu();
   const std::wstring undo = Widen(TextUndoDownload);
   ::AppendMenuW(menu, MF_STRING | (FWorkflowRunning ? MF_GRAYED : 0), idUndoDownload, undo.c_str());
+  const std::wstring report = Widen(TextCopySupportReport);
+  ::AppendMenuW(menu, MF_STRING, idCopySupportReport, report.c_str());
   if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner
     at = {0, 0};
     ::ClientToScreen(FHandle, &at);

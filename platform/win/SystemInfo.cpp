@@ -53,29 +53,9 @@ int64_t FreeDiskBytes(const std::string &path) {
   return static_cast<int64_t>(available.QuadPart);
 }
 
-bool RunProgram(const std::string &program, const std::vector<std::string> &arguments,
-                int timeoutMs) {
-  std::wstring line = L"\"" + win::WidePath(program) + L"\"";
-  for (const std::string &argument : arguments) {
-    std::wstring quoted = L"\"";
-    for (const wchar_t c : win::Widen(argument))
-      quoted += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
-    line += L" " + quoted + L"\"";
-  }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(win::WidePath(program).c_str(), line.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
-    return false;
-  ::CloseHandle(process.hThread);
-  DWORD code = 1;
-  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
-    ::GetExitCodeProcess(process.hProcess, &code);
-  else
-    ::TerminateProcess(process.hProcess, 1);
-  ::CloseHandle(process.hProcess);
-  return code == 0;
+// The Windows notification belongs to the nightly program of Windows; this one shows none.
+bool ShowDesktopNotice(const std::string &, const std::string &) {
+  return false;
 }
 
 } // namespace vantari

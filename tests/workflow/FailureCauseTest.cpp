@@ -5,6 +5,8 @@
 
 #include "FailureTexts.h"
 #include "IdWait.h"
+#include "SupportReport.h"
+#include "SyncState.h"
 #include "WorkflowTexts.h"
 
 #include <functional>
@@ -177,6 +179,48 @@ TEST_P(FailureCauses, BoxSaysWhatHappenedAndWhatToDoAndChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, FailureCauses, ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// Whatever the program wrote (log, sync state, archives, journal) holds no password; only the
+// settings file keeps the one that logged in last.
+TEST_F(FailureCauseTest, NoPasswordInTheLogTheReportOrAnyFileButTheSettings) {
+  const std::string wrong = "wr0ng-but-typed";
+  ASSERT_TRUE(Workflow().Upload());
+  Recorder.YesNoAnswers = {true, true};
+  Workflow().Download();
+  EXPECT_FALSE(UploadWith(*this, wrong));
+  RecordNightlyRun(Workflow(), Server->User(), false);
+  const std::string report = SupportReport(Workflow(), Server->User());
+  std::cout << report << std::endl;
+
+  EXPECT_NE(report.find(Config.FtpHost + ":" + std::to_string(Config.FtpPort)), std::string::npos);
+  EXPECT_NE(report.find("upload: done"), std::string::npos) << "the log's lines are in it";
+  int scanned = 0;
+  for (const auto &entry : fs::recursive_directory_iterator(Home.Root())) {
+    if (!entry.is_regular_file() || entry.path() == Home.SettingsFile())
+      continue;
+    ++scanned;
+    const std::string bytes = ReadFile(entry.path());
+    for (const std::string &password : {Server->Password(), wrong})
+      EXPECT_EQ(bytes.find(password), std::string::npos) << password << " in " << entry.path();
+  }
+  EXPECT_GE(scanned, 4) << "the log, the sync state and the archives at least";
+  for (const std::string &password : {Server->Password(), wrong})
+    EXPECT_EQ(report.find(password), std::string::npos);
+}
+
+// The nightly upload failed: the next start of the window finds why and what to do, until an
+// upload succeeds.
+TEST_F(FailureCauseTest, FailedNightlyUploadIsToldAtTheNextStart) {
+  EXPECT_FALSE(UploadWith(*this, "changed-elsewhere"));
+  RecordNightlyRun(Workflow(), Server->User(), false);
+
+  const TSyncState nextStart; // read afresh, as the window does
+  EXPECT_EQ(nextStart.NightlyNotice(Server->User()), std::string(NoticeNightlyFailed) +
+                                                         CauseWrongLogin + "\n" + StepWrongLogin +
+                                                         "\n" + NoticeUploadNow);
+  EXPECT_TRUE(UploadWith(*this, Server->Password()));
+  EXPECT_EQ(TSyncState().NightlyNotice(Server->User()), "");
+}
 
 } // namespace
 } // namespace vantari::test
