@@ -102,7 +102,7 @@ bool ShowDesktopNotice(const std::string &title, const std::string &body) {
   return RunProgram("/usr/bin/gdbus",
                     {"call", "--session", "--dest", "org.freedesktop.Notifications",
                      "--object-path", "/org/freedesktop/Notifications", "--method",
-                     "org.freedesktop.Notifications.Notify", "'Vantari'", "0", "''",
+                     "org.freedesktop.Notifications.Notify", "--", "'Vantari'", "0", "''",
                      VariantString(title), VariantString(body), "[]", "{}", "-1"},
                     10000);
 }

@@ -91,7 +91,7 @@ TFailureCause ConnectionCause(const std::exception &e) {
 std::string Trimmed(std::string text) {
   for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
     text.replace(at, 2, " ");
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
     text.pop_back();
   return text;
 }

@@ -5,6 +5,8 @@
 
 #include "FailureTexts.h"
 #include "IdWait.h"
+#include "PrivateProfile.h"
+#include "SettingsStore.h"
 #include "SupportReport.h"
 #include "SyncState.h"
 #include "WorkflowTexts.h"
@@ -63,6 +65,16 @@ bool UploadWith(FailureCauseTest &t, const std::string &password) {
   return t.Workflow().Upload();
 }
 
+#ifndef _WIN32
+// pyftpdlib answering every STOR as a server over its quota does.
+const char *const ServerFullHook = R"PY(
+from pyftpdlib.handlers import FTPHandler
+def ftp_STOR(self, file, mode='w'):
+    self.respond("552 Requested file action aborted. Exceeded storage allocation.")
+FTPHandler.ftp_STOR = ftp_STOR
+)PY";
+#endif
+
 std::vector<TCauseCase> Cases() {
   std::vector<TCauseCase> rows = {
       {"WrongPassword", [](auto &t) { return UploadWith(t, "not-the-password"); }, ConnectFailed,
@@ -94,6 +106,13 @@ std::vector<TCauseCase> Cases() {
        },
        TextDownloadFailed, false, CauseCancelled, StepCancelled, false,
        [](auto &t) { t.Server->WriteFile("vantari.bck", t.Archive(t.New, Year2024)); }},
+      {"ServerNoLongerOffersTls", [](auto &t) { return t.Workflow().Upload(); },
+       "서버의 보안 인증서가 바뀌었습니다. 안전을 위해 접속하지 않았습니다.", false,
+       CauseServerChanged, StepServerChanged, false,
+       [](auto &t) { // an earlier session with this server ran over TLS
+         WritePrivateProfileString("TLS:" + t.Server->Host(), "Offered", "1",
+                                   TSettingsStore::SettingsFile());
+       }},
       {"NoToTheNewerArchive", [](auto &t) { return t.Workflow().Upload(); }, // answered No
        HeadlineNewerKept, false, CauseNewerKept, StepNewerKept, false,
        [](auto &t) {
@@ -103,7 +122,8 @@ std::vector<TCauseCase> Cases() {
        }},
   };
 #ifndef _WIN32
-  // What needs a network or a mount of the test's own (root).
+  // What needs a network or a mount of the test's own (root), or a server hook set through
+  // the environment.
   const std::vector<TCauseCase> linux = {
       {"NoInternet",
        [](auto &t) {
@@ -121,6 +141,16 @@ std::vector<TCauseCase> Cases() {
          return t.Workflow().Upload();
        },
        ConnectFailed, false, CauseHostNotFound, StepHostNotFound, true},
+      {"ServerStorageFull", [](auto &t) { return t.Workflow().Upload(); }, TextUploadFailed, false,
+       CauseServerFull, StepServerFull, false,
+       [](auto &t) { // the server's quota refuses every upload
+         const fs::path hook = t.Home.Root() / "python-hook";
+         WriteFiles(hook, {{"sitecustomize.py", ServerFullHook}}, Year2024);
+         setenv("PYTHONPATH", hook.c_str(), 1);
+         t.Server = std::make_unique<TFtpServer>();
+         unsetenv("PYTHONPATH");
+         t.Config.FtpPort = t.Server->Port();
+       }},
       {"LocalDiskFull",
        [](auto &t) {
          TSmallFileSystem small(t.BackupFolder(), "64k");
