@@ -88,10 +88,12 @@ TFailureCause ConnectionCause(const std::exception &e) {
 }
 
 // One line: the socket layer's "Socket Error # 10061\r\nConnection refused." included.
-std::string Trimmed(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-    text.replace(at, 2, " ");
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+std::string Trimmed(const std::string &message) {
+  std::string text;
+  for (const char c : message)
+    if (c != '\r')
+      text += c == '\n' ? ' ' : c;
+  while (!text.empty() && text.back() == ' ')
     text.pop_back();
   return text;
 }

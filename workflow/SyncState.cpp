@@ -147,9 +147,12 @@ std::string TSyncState::NightlyNotice(const std::string &userID) const {
   const TFailureCause cause = CauseNamed(nightly->Cause);
   std::string notice = NoticeNightlyFailed;
   notice += nightly->Text.empty() ? CauseText(cause) : nightly->Text;
-  notice += "\n" + NextStepText(cause);
-  if (cause != TFailureCause::fcNewerKept)
-    notice += std::string("\n") + NoticeUploadNow;
+  notice += '\n';
+  notice += NextStepText(cause);
+  if (cause != TFailureCause::fcNewerKept) {
+    notice += '\n';
+    notice += NoticeUploadNow;
+  }
   return notice;
 }
 

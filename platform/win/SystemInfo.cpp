@@ -7,22 +7,18 @@ namespace vantari {
 
 namespace {
 
-std::string Environment(const wchar_t *name) {
-  const DWORD n = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (n == 0)
-    return {};
-  std::wstring value(n, L'\0');
-  value.resize(::GetEnvironmentVariableW(name, value.data(), n));
-  return win::NarrowPath(value);
-}
-
 // The version the system really runs: GetVersionEx answers what the manifest declares.
 using TRtlGetVersion = LONG(WINAPI *)(OSVERSIONINFOW *);
 
 } // namespace
 
 std::string LocalStateFolder() {
-  std::string base = Environment(L"LOCALAPPDATA");
+  // GetEnvironmentVariableW, not the C library's copy: what was set since the start counts.
+  std::wstring local(::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0), L'\0');
+  if (!local.empty())
+    local.resize(
+        ::GetEnvironmentVariableW(L"LOCALAPPDATA", local.data(), static_cast<DWORD>(local.size())));
+  std::string base = win::NarrowPath(local);
   if (base.empty())
     base = HomeFolder() + "AppData/Local";
   if (base.back() != '/' && base.back() != '\\')
