@@ -59,7 +59,8 @@ inline constexpr const char *DetailTime = "시각: ";
 inline constexpr const char *DetailsButton = "자세한 정보";
 
 // The window's notice at its next start after a nightly upload that did not happen.
-inline constexpr const char *NoticeNightlyTitle = "반타리 자동 백업";
+// The desktop notification at the moment the nightly upload fails.
+inline constexpr const char *NoticeNightlyTitle = "반타리 자동 백업을 하지 못했습니다";
 inline constexpr const char *NoticeNightlyFailed = "지난밤 자동 백업을 하지 못했습니다: ";
 inline constexpr const char *NoticeUploadNow = "지금 '자료 올리기'를 눌러 주세요.";
 

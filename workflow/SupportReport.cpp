@@ -1,6 +1,7 @@
 #include "SupportReport.h"
 
 #include "DosDate.h"
+#include "FailureCause.h"
 #include "FailureTexts.h"
 #include "Log.h"
 #include "Paths.h"
@@ -56,8 +57,12 @@ void RecordNightlyRun(TWorkflow &workflow, const std::string &userID, bool succe
   state.SetLastNightly(userID, std::time(nullptr), succeeded, workflow.LastFailureCause(),
                        workflow.LastFailure().Cause);
   WriteLog(succeeded ? "nightly upload: done" : "nightly upload: not done");
-  if (!succeeded)
-    ShowDesktopNotice(NoticeNightlyTitle, state.NightlyNotice(userID));
+  if (succeeded)
+    return;
+  const TFailureCause cause = workflow.LastFailureCause();
+  const std::string &why = workflow.LastFailure().Cause;
+  ShowDesktopNotice(NoticeNightlyTitle,
+                    (why.empty() ? CauseText(cause) : why) + "\n" + NextStepText(cause));
 }
 
 const char *ProgramVersion() {
