@@ -176,7 +176,9 @@ void TWorkflow::ShowCancelled(const char *failure) {
     FSession->Close();
   } catch (const Exception &) {
   }
-  Fail(failure, TFailureCause::fcCancelled);
+  // A step that saw the cancel first (a transfer) has said so already.
+  if (FLastFailure.Headline.empty())
+    Fail(failure, TFailureCause::fcCancelled);
 }
 
 void TWorkflow::Fail(const std::string &headline, TFailureCause cause, const std::string &subject,
