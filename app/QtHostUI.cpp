@@ -104,6 +104,17 @@ void TQtHostUI::ShowFailure(const std::string &text) {
   ShowBox(QMessageBox::Information, TextFailureCaption, text, QMessageBox::Ok);
 }
 
+void TQtHostUI::ShowFailureReport(const TFailureReport &report) {
+  const bool failure = report.FailureBox;
+  QMessageBox box(failure ? QMessageBox::Information : QMessageBox::NoIcon,
+                  QString::fromStdString(failure ? "자료백업/복원" : Application().Title()),
+                  QString::fromStdString(report.Text()), QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.setDetailedText(QString::fromStdString(report.Details));
+  TBoxInput input;
+  box.exec();
+}
+
 bool TQtHostUI::AskYesNo(const std::string &text) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(Application().Title()),
                   QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,

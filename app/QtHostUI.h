@@ -17,6 +17,9 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  // The box of the headline (caption, icon and OK as ShowFailure or ShowMessage), with the
+  // details behind the box's own "Show Details..." button.
+  void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override;
 

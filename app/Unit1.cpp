@@ -1,12 +1,16 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "FailureTexts.h"
 #include "WindowLook.h"
 #include "WindowTexts.h"
 #include "Workflow.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QTimer>
 #include <utility>
 
 // The banner lives in the window library's resources, which a static link would drop.
@@ -63,6 +67,12 @@ void TForm1::BuildControls() {
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(&UndoDownloadAction, &QAction::triggered, this,
           [this] { Application().Guard([this] { UndoDownloadClick(); }); });
+  auto *report = new QAction(QString::fromUtf8(TextCopySupportReport), this);
+  report->setObjectName(QStringLiteral("SupportReportAction"));
+  addAction(report);
+  connect(report, &QAction::triggered, this, [this] {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(FPresenter.SupportReportText()));
+  });
 
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
@@ -96,6 +106,8 @@ void TForm1::FormCreate() {
   ProgressBar.setGeometry(2, 3, 100, 18);
   ProgressBar.show();
   FPresenter.FormCreate();
+  QTimer::singleShot(0, this,
+                     [this] { Application().Guard([this] { FPresenter.ShowStartNotices(); }); });
 }
 
 void TForm1::Image1Click() {

@@ -1,5 +1,7 @@
 #include "Unit2.h"
 
+#include "FailureTexts.h"
+#include "SupportReport.h"
 #include "WindowLook.h"
 #include "WindowTexts.h"
 
@@ -38,6 +40,9 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent) {
   Label10.Place("Label10", {18, 125, 318, 60}, QString::fromUtf8(TextAboutCustomers));
   Label3.Place("Label3", {8, 196, 58, 12}, QString::fromUtf8(TextAboutCautionHead), Qt::red);
   Label8.Place("Label8", {18, 213, 302, 48}, QString::fromUtf8(TextAboutCaution), Qt::red);
+  LabelVersion.Place("LabelVersion", {250, 262, 90, 12},
+                     QString::fromUtf8(TextVersionLabel) + QString::fromUtf8(ProgramVersion()));
+  LabelVersion.setAlignment(Qt::AlignRight);
 }
 
 void TForm2::showEvent(QShowEvent *event) {

@@ -24,6 +24,7 @@ private:
   TLabel Label10{&Panel3};
   TLabel Label3{&Panel3};
   TLabel Label8{&Panel3};
+  TLabel LabelVersion{&Panel3};
 };
 
 } // namespace vantari

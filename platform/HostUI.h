@@ -6,6 +6,20 @@ namespace vantari {
 
 enum class TCursor { crDefault, crAppStart, crHourGlass };
 
+// A failure as the person reads it: the established text first, then what happened and what
+// to do, and for the support desk the technical details (server reply, system error, time).
+struct TFailureReport {
+  std::string Headline; // the established text, unchanged
+  std::string Cause;
+  std::string NextStep;
+  std::string Details;
+  // The workflows' failure box; false for the plain message box the headline always had.
+  bool FailureBox = true;
+
+  // Headline, an empty line, then the cause and the next step, each on its own line.
+  std::string Text() const;
+};
+
 // What the engines and the workflows need from a desktop. The Qt program installs
 // the real one, tests install a recorder, command-line tools a terminal one.
 // Texts are UTF-8.
@@ -26,6 +40,10 @@ public:
   virtual void ShowMessage(const std::string &text) = 0;
   // The workflows' failure box: caption "자료백업/복원", information icon, OK button.
   virtual void ShowFailure(const std::string &text) = 0;
+  // A failure with its cause, next step and details, in the box its headline always had.
+  // Hosts that can show the details in an expandable part override this; by default the
+  // text goes to ShowFailure or ShowMessage.
+  virtual void ShowFailureReport(const TFailureReport &report);
   // A question with Yes and No buttons, No the default (Enter or closing the box answers No);
   // true for Yes.
   virtual bool AskYesNo(const std::string &text) = 0;

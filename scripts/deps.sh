@@ -17,6 +17,7 @@ build_packages=(
   fonts-baekmuk fonts-nanum
   iproute2 procps iputils-ping iptables bsdutils
   systemd
+  libglib2.0-bin # gdbus: the nightly upload's desktop notification
 )
 
 demo_packages=(

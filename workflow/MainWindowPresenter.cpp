@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "HostUI.h"
+#include "SupportReport.h"
 #include "WorkflowTexts.h"
 
 #include <algorithm>
@@ -88,6 +89,21 @@ void TMainWindowPresenter::FormCreate() {
     FView.ShowStatus(notice);
   if (unreadable)
     std::rethrow_exception(unreadable);
+}
+
+void TMainWindowPresenter::ShowStartNotices() {
+  const std::string nightly = FWorkflow.SyncState().NightlyNotice(FView.UserIDText());
+  if (!nightly.empty())
+    HostUI().ShowMessage(nightly);
+}
+
+std::string TMainWindowPresenter::SupportReportText() const {
+  // Blanks around the ID are dropped, as the workflows' login does.
+  const std::string typed = FView.UserIDText();
+  const size_t first = typed.find_first_not_of(' ');
+  if (first == std::string::npos)
+    return SupportReport(FWorkflow, std::string());
+  return SupportReport(FWorkflow, typed.substr(first, typed.find_last_not_of(' ') - first + 1));
 }
 
 void TMainWindowPresenter::Upload() {

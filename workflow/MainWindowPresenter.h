@@ -62,6 +62,10 @@ public:
   // cannot be read does not stop it: the view starts as on a first start, and the failure is
   // raised once it is complete.
   void FormCreate();
+  // Once the window stands: a nightly upload that did not happen is told in a box.
+  void ShowStartNotices();
+  // The text of "문제 신고용 정보 복사", for the login as it stands in the view.
+  std::string SupportReportText() const;
 
   // The buttons and the undo item: the workflow with the view's login, unless one runs.
   void Upload();

@@ -2,6 +2,8 @@
 
 #include "DurableFile.h"
 #include "Exception.h"
+#include "FailureCause.h"
+#include "FailureTexts.h"
 #include "FolderOps.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -113,6 +115,45 @@ bool TSyncState::PassiveWorks(const std::string &host) const {
 
 void TSyncState::SetPassiveWorks(const std::string &host, bool passive) {
   Write(ServerSection(host), "Passive", passive ? "1" : "0");
+}
+
+std::optional<TNightlyResult> TSyncState::LastNightly(const std::string &userID) const {
+  const auto when = Number(Read(UserSection(userID), "NightlyTime"));
+  if (!when)
+    return std::nullopt;
+  TNightlyResult result;
+  result.When = *when;
+  result.Succeeded = Read(UserSection(userID), "NightlyResult") == "ok";
+  result.Cause = Read(UserSection(userID), "NightlyCause");
+  result.Text = Read(UserSection(userID), "NightlyText");
+  return result;
+}
+
+void TSyncState::SetLastNightly(const std::string &userID, std::time_t when, bool succeeded,
+                                TFailureCause cause, const std::string &causeText) {
+  const std::string section = UserSection(userID);
+  const bool refused = cause == TFailureCause::fcNewerKept;
+  Write(section, "NightlyTime", std::to_string(static_cast<int64_t>(when)));
+  Write(section, "NightlyResult", succeeded ? "ok" : refused ? "refused" : "failed");
+  Write(section, "NightlyCause", succeeded ? "" : CauseName(cause));
+  Write(section, "NightlyText", succeeded ? "" : causeText);
+}
+
+std::string TSyncState::NightlyNotice(const std::string &userID) const {
+  const auto nightly = LastNightly(userID);
+  const auto lastUpload = LastUpload(userID);
+  if (!nightly || nightly->Succeeded || (lastUpload && *lastUpload >= nightly->When))
+    return {};
+  const TFailureCause cause = CauseNamed(nightly->Cause);
+  std::string notice = NoticeNightlyFailed;
+  notice += nightly->Text.empty() ? CauseText(cause) : nightly->Text;
+  notice += '\n';
+  notice += NextStepText(cause);
+  if (cause != TFailureCause::fcNewerKept) {
+    notice += '\n';
+    notice += NoticeUploadNow;
+  }
+  return notice;
 }
 
 int TSyncState::DaysBetween(std::time_t then, std::time_t now) {

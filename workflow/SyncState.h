@@ -17,10 +17,23 @@ struct TServerArchiveState {
   bool operator==(const TServerArchiveState &) const = default;
 };
 
+enum class TFailureCause;
+
+// How the last nightly upload went: when it ran, whether it uploaded, and if not why (the
+// cause's name and the sentence the person would have read).
+struct TNightlyResult {
+  std::time_t When = 0;
+  bool Succeeded = false;
+  std::string Cause; // CauseName(); empty after a success
+  std::string Text;  // the failure box's cause line
+};
+
 // Small facts the client keeps between runs beside FtpHost.ini, in SyncState.ini (INI text,
 // mode 0600, written durably):
 //   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC),
-//                      PartSize, PartTime (the server's archive a kept .part download came from)
+//                      PartSize, PartTime (the server's archive a kept .part download came from),
+//                      NightlyTime, NightlyResult ("ok", "failed", "refused"), NightlyCause,
+//                      NightlyText (the last nightly upload)
 //   [Server:<host>]    Passive (1 when only passive data connections worked)
 // A missing or unreadable file reads as "nothing known"; so does a symbolic link, which is
 // replaced by a file of its own at the next write, never written through. A write that fails
@@ -50,6 +63,14 @@ public:
   // The first write failure since the last call ("Unable to write to ..."), then cleared;
   // empty when every write succeeded.
   std::string TakeWriteFailure();
+
+  std::optional<TNightlyResult> LastNightly(const std::string &userID) const;
+  void SetLastNightly(const std::string &userID, std::time_t when, bool succeeded,
+                      TFailureCause cause, const std::string &causeText);
+  // For a box at the window's next start: "지난밤 자동 백업을 하지 못했습니다: ..." with the
+  // cause and what to do, when the last nightly upload failed or was refused and nothing was
+  // uploaded since; empty otherwise.
+  std::string NightlyNotice(const std::string &userID) const;
 
   // Whole days from then to now (never negative).
   static int DaysBetween(std::time_t then, std::time_t now);

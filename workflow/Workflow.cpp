@@ -5,11 +5,13 @@
 #include "DataTables.h"
 #include "DosDate.h"
 #include "Exception.h"
+#include "FailureTexts.h"
 #include "FileSystem.h"
 #include "FolderOps.h"
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdWait.h"
+#include "Log.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
@@ -66,6 +68,8 @@ class TWorkflow::TRun {
 public:
   explicit TRun(TWorkflow &workflow) : FWorkflow(workflow) {
     FWorkflow.FRunning = true;
+    FWorkflow.FLastFailure = TFailureReport();
+    FWorkflow.FLastCause = TFailureCause::fcUnknown;
     IdResetCancel();
   }
   ~TRun() {
@@ -138,6 +142,7 @@ void TWorkflow::RequestCancel() {
 void TWorkflow::SetLogin(const std::string &userID, const std::string &password) {
   FUserID = TrimmedUserID(userID);
   FPassword = password;
+  TLog::Hide(password);
 }
 
 bool TWorkflow::Upload() {
@@ -145,11 +150,13 @@ bool TWorkflow::Upload() {
     return false;
   TRun run(*this);
   FSucceeded = false;
+  WriteLog("upload: start (user " + FUserID + ")");
   try {
     UploadSteps();
   } catch (const EIdCancelled &) {
     ShowCancelled(TextUploadFailed);
   }
+  WriteLog(FSucceeded ? "upload: done" : "upload: not done");
   return FSucceeded;
 }
 
@@ -157,12 +164,15 @@ bool TWorkflow::Download() {
   if (FRunning)
     return false;
   TRun run(*this);
+  WriteLog("download: start (user " + FUserID + ")");
+  bool done = false;
   try {
-    return DownloadSteps();
+    done = DownloadSteps();
   } catch (const EIdCancelled &) {
     ShowCancelled(TextDownloadFailed);
-    return false;
   }
+  WriteLog(done ? "download: done" : "download: not done");
+  return done;
 }
 
 // A cancel that no step turned into its own failure message.
@@ -171,7 +181,24 @@ void TWorkflow::ShowCancelled(const char *failure) {
     FSession->Close();
   } catch (const Exception &) {
   }
-  HostUI().ShowMessage(failure);
+  // A step that saw the cancel first (a transfer) has said so already.
+  if (FLastFailure.Headline.empty())
+    Fail(failure, TFailureCause::fcCancelled);
+}
+
+void TWorkflow::Fail(const std::string &headline, TFailureCause cause, const std::string &subject,
+                     const std::exception *e, bool failureBox) {
+  FLastCause = cause;
+  FLastFailure = MakeFailureReport(headline, cause, subject, e, failureBox);
+  WriteLog("failure: " + headline + " | " + CauseName(cause) + " | " + FLastFailure.Details);
+  HostUI().ShowFailureReport(FLastFailure);
+}
+
+// A local step failed: a cancel, or a disk without room for need more bytes.
+TFailureCause TWorkflow::LocalFailureCause(const std::string &folder, int64_t need) const {
+  if (IdCancelRequested())
+    return TFailureCause::fcCancelled;
+  return LocalSpaceShort(folder, need) ? TFailureCause::fcDiskFull : TFailureCause::fcUnknown;
 }
 
 // Before any network step: a user ID or password that would break the command stream.
@@ -188,15 +215,20 @@ bool TWorkflow::ConfirmReplacingServerArchive() {
   // An upload cut off between its renames left its archive without the name: it is another
   // computer's newest data, and after a Yes it is kept as the previous version.
   if (!StrandedArchives(*FIdFTP1, RemoteArchiveName()).empty()) {
-    if (!HostUI().AskYesNo(TextNewerOnServer))
+    if (!HostUI().AskYesNo(TextNewerOnServer)) {
+      Fail(HeadlineNewerKept, TFailureCause::fcNewerKept);
       return false;
+    }
     PutStrandedArchiveInPlace(*FIdFTP1, RemoteArchiveName());
     return true;
   }
   const TServerArchiveState now = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
   if (!ServerArchiveChanged(FSyncState.ServerArchive(FUserID), now))
     return true;
-  return HostUI().AskYesNo(TextNewerOnServer);
+  if (HostUI().AskYesNo(TextNewerOnServer))
+    return true;
+  Fail(HeadlineNewerKept, TFailureCause::fcNewerKept);
+  return false;
 }
 
 bool TWorkflow::UndoDownload() {
@@ -230,16 +262,16 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
   } catch (const EIdCancelled &) {
     ShowCancelled(TTlsTrust::FailureMessage(trNone).c_str());
     return false;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     // The connection went while the server was asked.
-    HostUI().ShowMessage(TTlsTrust::FailureMessage(trNone));
+    Fail(TTlsTrust::FailureMessage(trNone), TransferFailureCause(e), {}, &e);
     return false;
   }
 }
 
 void TWorkflow::UploadSteps() {
   if (!FSettings.HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
+    Fail(TextNoDataFolder, TFailureCause::fcNoDataFolder, FSettings.DataFolder());
     return;
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
@@ -265,7 +297,7 @@ void TWorkflow::UploadSteps() {
 
 bool TWorkflow::CheckInternet() {
   if (!FSession->CheckInternet()) {
-    HostUI().ShowMessage(TextNoInternet);
+    Fail(TextNoInternet, TFailureCause::fcNoInternet);
     return false;
   }
   Status(StatusInternetOk);
@@ -280,9 +312,10 @@ bool TWorkflow::ConnectServer() {
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
     return true;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     // A changed certificate, or a server no longer offering TLS, has a message of its own.
-    HostUI().ShowMessage(TTlsTrust::FailureMessage(FSession->Refusal()));
+    const TTlsRefusal refusal = FSession->Refusal();
+    Fail(TTlsTrust::FailureMessage(refusal), LoginFailureCause(e, refusal), {}, &e);
     return false;
   }
 }
@@ -314,8 +347,13 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
     result = HasDataTableFiles(masks) && FBackupFile->Backup(masks, archivePath) &&
              FBackupFile->FilesProcessed() > 0;
   }
-  if (!result)
-    HostUI().ShowFailure(TextBackupFailed);
+  if (!result) {
+    int64_t need = 0; // the archive is never larger than what it packs, by much
+    for (const std::string &mask : masks)
+      for (const TSearchRec &file : FindFiles(mask, 0))
+        need += file.Size;
+    Fail(TextBackupFailed, LocalFailureCause(folder, need), {}, nullptr, true);
+  }
   return result;
 }
 
@@ -334,9 +372,9 @@ bool TWorkflow::UploadArchive() {
     FSession->RememberPassiveMode();
     FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
     return true;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     FSession->RememberPassiveMode();
-    HostUI().ShowMessage(TextUploadFailed);
+    Fail(TextUploadFailed, TransferFailureCause(e), {}, &e);
     return false;
   }
 }
@@ -357,6 +395,7 @@ void TWorkflow::DisconnectServer() {
 }
 
 void TWorkflow::Status(const std::string &text) {
+  WriteLog(text);
   if (OnStatus)
     OnStatus(text);
 }

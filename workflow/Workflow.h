@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchivePreview.h"
+#include "FailureCause.h"
 #include "IdComponent.h"
 #include "SettingsStore.h"
 #include "SyncState.h"
@@ -66,6 +67,7 @@ public:
   TSettingsStore &Settings() { return FSettings; }
   TSyncState &SyncState() { return FSyncState; }
   const TSettingsStore &Settings() const { return FSettings; }
+  const TSyncState &SyncState() const { return FSyncState; }
   const TWorkflowConfig &Config() const { return FConfig; }
   std::string LocalArchivePath() const { return FSettings.LocalArchivePath(FUserID); }
   std::string RemoteArchiveName() const { return TSettingsStore::RemoteArchiveName(FUserID); }
@@ -75,6 +77,10 @@ public:
   const TArchivePreview &LastPreview() const { return FLastPreview; }
   // The server session as it stands (host, passive mode, its component's events).
   const TServerSession &Session() const { return *FSession; }
+  // What the last failure box of this workflow said and why (its Cause empty when none was
+  // shown since the last whole workflow began).
+  const TFailureReport &LastFailure() const { return FLastFailure; }
+  TFailureCause LastFailureCause() const { return FLastCause; }
 
   // The status bar's text.
   std::function<void(const std::string &text)> OnStatus;
@@ -105,8 +111,13 @@ private:
   bool LoginIsUsable();
   bool ConfirmReplacingServerArchive();
   void ShowCancelled(const char *failure);
+  // Shows a failure box with its cause and next step, keeps it as the last failure and logs it.
+  void Fail(const std::string &headline, TFailureCause cause, const std::string &subject = {},
+            const std::exception *e = nullptr, bool failureBox = false);
+  TFailureCause LocalFailureCause(const std::string &folder, int64_t need) const;
   bool DownloadStrandedArchive(const std::vector<std::string> &names, const std::string &part);
   bool CanResume(const std::string &part);
+  TFailureCause DownloadFailureCause(const std::exception &e) const;
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
@@ -132,6 +143,8 @@ private:
   std::string FUserID;
   std::string FPassword;
   TArchivePreview FLastPreview;
+  TFailureReport FLastFailure;
+  TFailureCause FLastCause = TFailureCause::fcUnknown;
   int32_t FRemoteSize = 0;
   TServerArchiveState FFetched; // the server's archive the last download received
   bool FProgressVisible = false;

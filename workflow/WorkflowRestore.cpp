@@ -10,6 +10,7 @@
 #include "FolderOps.h"
 #include "HostUI.h"
 #include "IdFTP.h"
+#include "IdTCPConnection.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
@@ -46,7 +47,7 @@ const char *NameProblemWords(TNameProblem problem) {
 
 bool TWorkflow::DownloadSteps() {
   if (!FSettings.HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
+    Fail(TextNoDataFolder, TFailureCause::fcNoDataFolder, FSettings.DataFolder());
     return false;
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
@@ -96,12 +97,23 @@ bool TWorkflow::DownloadArchive() {
     FIdFTP1->DownloadFile(RemoteArchiveName(), part, !resume, resume, FFetched.Size);
     Status(StatusTransferDone);
     return true;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     if (!KeepForResume(part))
       DeleteFile(part);
-    HostUI().ShowMessage(TextDownloadFailed);
+    Fail(TextDownloadFailed, DownloadFailureCause(e), {}, &e);
     return false;
   }
+}
+
+// A RETR refused for a name the server knows nothing of: nothing was ever uploaded.
+TFailureCause TWorkflow::DownloadFailureCause(const std::exception &e) const {
+  const auto *reply = dynamic_cast<const EIdProtocolReplyError *>(&e);
+  if (reply != nullptr && reply->ReplyErrorCode() == 550 && !FFetched.Known())
+    return TFailureCause::fcNoServerArchive;
+  const TFailureCause cause = TransferFailureCause(e);
+  if (cause != TFailureCause::fcUnknown || !dynamic_cast<const EStreamError *>(&e))
+    return cause;
+  return LocalFailureCause(FSettings.BackupFolder(), std::max<int64_t>(FFetched.Size, 0));
 }
 
 // An upload cut off between its renames left no archive under its name: the newest of the
@@ -212,7 +224,7 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
   else if (verdict == TArchiveVerdict::avNoTables)
     HostUI().ShowFailure(TextNoTables);
   else if (!ok && verdict != TArchiveVerdict::avDeclined)
-    HostUI().ShowFailure(TextRestoreFailed);
+    Fail(TextRestoreFailed, LocalFailureCause(dataFolder, FileSize(local)), {}, nullptr, true);
   return ok;
 }
 
@@ -299,7 +311,7 @@ bool TWorkflow::StageArchives(const std::string &archivePath, const std::string 
 
 bool TWorkflow::UndoSteps() {
   if (!FSettings.HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
+    Fail(TextNoDataFolder, TFailureCause::fcNoDataFolder, FSettings.DataFolder());
     return false;
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
@@ -356,8 +368,13 @@ bool TWorkflow::RecoverUnfinishedRestore() {
 bool TWorkflow::DataInUse() {
   if (!FilesInUse(FSettings.DataFolder()))
     return false;
-  const bool vantari = OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder());
-  HostUI().ShowMessage(vantari ? TextOtherInstance : TextInUse);
+  if (OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder())) {
+    HostUI().ShowMessage(TextOtherInstance);
+    return true;
+  }
+  const std::vector<std::string> holders = ProgramsHoldingFiles(FSettings.DataFolder());
+  Fail(TextInUse, TFailureCause::fcTableInUse,
+       holders.empty() ? std::string() : ExtractFileName(holders.front()));
   return true;
 }
 

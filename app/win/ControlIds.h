@@ -21,7 +21,9 @@ enum TControlId : int {
   idLabel4 = 112,
   idStatusBar = 113,
   idProgressBar = 114,  // inside the status bar
-  idUndoDownload = 115, // the right-click menu's item
+  idUndoDownload = 115, // the right-click menu's items
+  idCopySupportReport = 116,
+  idNightlyNotice = 117, // posted at the start: the box about last night's upload
   // The About dialog.
   idAboutPanel2 = 201,
   idAboutPanel3 = 202,
@@ -31,6 +33,7 @@ enum TControlId : int {
   idAboutLabel10 = 206,
   idAboutLabel3 = 207,
   idAboutLabel8 = 208,
+  idAboutVersion = 209,
 };
 
 // Window classes, so that tests and the demo can find the windows.

@@ -2,6 +2,7 @@
 
 #include "../WindowTexts.h"
 #include "ControlIds.h"
+#include "FailureTexts.h"
 #include "Resources.h"
 #include "WinHostUI.h"
 #include "WinText.h"
@@ -51,6 +52,8 @@ TForm1::TForm1(TConfig config) : FPresenter(*this, std::move(config)) {
   FHandle = CreateFixedWindow(MainWindowClass, TextFormCaption, 275, 358, nullptr, this);
   BuildControls();
   Guard([this] { FPresenter.FormCreate(); });
+  // The start's boxes come once the window stands.
+  ::PostMessageW(FHandle, WM_COMMAND, idNightlyNotice, 0);
   Form2 = std::make_unique<TForm2>(FHandle);
 }
 
@@ -258,6 +261,10 @@ void TForm1::Command(int id, int code) {
     Guard([this] { btnRestoreWizardClick(); });
   else if (id == idUndoDownload)
     Guard([this] { UndoDownloadClick(); });
+  else if (id == idCopySupportReport)
+    CopyToClipboard(FHandle, FPresenter.SupportReportText());
+  else if (id == idNightlyNotice)
+    Guard([this] { FPresenter.ShowStartNotices(); });
 }
 
 // The notice in red, the rest in black.
@@ -291,6 +298,8 @@ void TForm1::ShowContextMenu(POINT at) {
   const std::wstring undo = Widen(TextUndoDownload);
   ::AppendMenuW(menu, MF_STRING | (FPresenter.Running() ? MF_GRAYED : 0), idUndoDownload,
                 undo.c_str());
+  const std::wstring report = Widen(TextCopySupportReport);
+  ::AppendMenuW(menu, MF_STRING, idCopySupportReport, report.c_str());
   if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner
     at = {0, 0};
     ::ClientToScreen(FHandle, &at);

@@ -2,6 +2,8 @@
 
 #include "../WindowTexts.h"
 #include "ControlIds.h"
+#include "FailureTexts.h"
+#include "SupportReport.h"
 
 namespace vantari::win {
 
@@ -87,6 +89,9 @@ void TForm2::BuildControls() {
     PlaceControl(page, L"STATIC", label.Id, label.Geometry, label.Text, SS_OWNERDRAW, FFont.Get());
     FTextColours[label.Id] = label.Colour;
   }
+  const std::string version = std::string(TextVersionLabel) + ProgramVersion();
+  PlaceControl(page, L"STATIC", idAboutVersion, {250, 262, 90, 12}, version.c_str(), SS_RIGHT,
+               FFont.Get());
 }
 
 LRESULT CALLBACK TForm2::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

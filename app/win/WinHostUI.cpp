@@ -1,8 +1,11 @@
 #include "WinHostUI.h"
 
 #include "../WindowTexts.h"
+#include "FailureTexts.h"
 #include "WinText.h"
 
+#include <commctrl.h>
+#include <cstring>
 #include <exception>
 
 namespace vantari::win {
@@ -74,6 +77,28 @@ void TWinHostUI::ShowFailure(const std::string &text) {
   ShowBox(TextFailureCaption, text, MB_OK | MB_ICONINFORMATION);
 }
 
+void TWinHostUI::ShowFailureReport(const TFailureReport &report) {
+  const std::string caption = report.FailureBox ? "자료백업/복원" : TextProgramTitle;
+  const std::wstring title = Widen(caption);
+  const std::wstring text = Widen(report.Text());
+  const std::wstring details = Widen(report.Details);
+  const std::wstring more = Widen(DetailsButton);
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hwndParent = ::GetActiveWindow();
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.dwCommonButtons = TDCBF_OK_BUTTON;
+  config.pszWindowTitle = title.c_str();
+  config.pszMainIcon = report.FailureBox ? TD_INFORMATION_ICON : nullptr;
+  config.pszContent = text.c_str();
+  config.pszExpandedInformation = details.empty() ? nullptr : details.c_str();
+  config.pszCollapsedControlText = more.c_str();
+  if (FAILED(::TaskDialogIndirect(&config, nullptr, nullptr, nullptr)))
+    // Without version 6 of the common controls: the plain box, details below the text.
+    ShowBox(caption, report.Text() + "\n\n" + report.Details,
+            MB_OK | (report.FailureBox ? MB_ICONINFORMATION : 0));
+}
+
 bool TWinHostUI::AskYesNo(const std::string &text) {
   return ShowBox(TextProgramTitle, text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
@@ -91,6 +116,26 @@ void TWinHostUI::SetCursor(TCursor cursor) {
     break;
   }
   ::SetCursor(busyCursor ? busyCursor : ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+bool CopyToClipboard(HWND owner, const std::string &text) {
+  const std::wstring wide = Widen(text);
+  const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (memory == nullptr)
+    return false;
+  std::memcpy(::GlobalLock(memory), wide.c_str(), bytes);
+  ::GlobalUnlock(memory);
+  if (!::OpenClipboard(owner)) {
+    ::GlobalFree(memory);
+    return false;
+  }
+  ::EmptyClipboard();
+  const bool taken = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  ::CloseClipboard();
+  if (!taken)
+    ::GlobalFree(memory); // the clipboard owns it only once taken
+  return taken;
 }
 
 HCURSOR BusyCursor() {

@@ -22,12 +22,18 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  // A task dialog with the caption, icon and OK button of the headline's box, and the details
+  // in its expandable part.
+  void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override;
 
 private:
   std::chrono::steady_clock::time_point FLastPaint{};
 };
+
+// Puts text (UTF-8) on the clipboard as Unicode text; false when the clipboard was busy.
+bool CopyToClipboard(HWND owner, const std::string &text);
 
 // The cursor a workflow set (the hourglass or the app-start arrow); null when none is set.
 HCURSOR BusyCursor();

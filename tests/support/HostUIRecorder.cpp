@@ -36,6 +36,14 @@ bool THostUIRecorder::AskYesNo(const std::string &text) {
   return answer;
 }
 
+void THostUIRecorder::ShowFailureReport(const TFailureReport &report) {
+  Reports.push_back(report);
+  if (report.FailureBox)
+    ShowFailure(report.Headline);
+  else
+    ShowMessage(report.Headline);
+}
+
 std::vector<std::string> THostUIRecorder::Texts(const std::string &kind) const {
   std::vector<std::string> out;
   for (const auto &shown : Shown)

@@ -32,6 +32,9 @@ public:
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override { Shown.push_back({"message", text}); }
   void ShowFailure(const std::string &text) override { Shown.push_back({"failure", text}); }
+  // Keeps the report's parts, then shows its headline alone through ShowFailure or
+  // ShowMessage, so that a test sees the established text where it always stood.
+  void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
   void SetCursor(TCursor cursor) override { Cursors.push_back(cursor); }
 
@@ -39,6 +42,7 @@ public:
 
   std::vector<TShown> Shown;
   std::vector<TCursor> Cursors;
+  std::vector<TFailureReport> Reports;
   std::deque<bool> VolumeAnswers;
   bool DefaultVolumeAnswer = true;
   std::deque<bool> YesNoAnswers;

@@ -91,6 +91,21 @@ private:
 pid_t ForkQuiet();
 // Reaps child, waiting at most about seconds; false when it is still there.
 bool Reap(pid_t child, int seconds, int *status = nullptr);
+
+// A tmpfs of the given size ("64k") mounted at where for its lifetime: a disk that fills up.
+// Needs root; Error() tells why the mount failed.
+class TSmallFileSystem {
+public:
+  TSmallFileSystem(const fs::path &where, const char *size);
+  ~TSmallFileSystem();
+  TSmallFileSystem(const TSmallFileSystem &) = delete;
+  TSmallFileSystem &operator=(const TSmallFileSystem &) = delete;
+  const std::string &Error() const { return FError; }
+
+private:
+  fs::path FWhere;
+  std::string FError;
+};
 #endif
 
 class RestoreTest : public ::testing::Test {

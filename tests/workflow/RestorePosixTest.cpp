@@ -237,28 +237,6 @@ TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
   EXPECT_EQ(Contents(DataFolder), After);
 }
 
-// A file system of its own, small enough that the staging copy of the archive cannot fit.
-class TSmallFileSystem {
-public:
-  TSmallFileSystem(const fs::path &where, const char *size) : FWhere(where) {
-    fs::create_directories(where);
-    const std::string options = std::string("size=") + size + ",mode=0755";
-    if (mount("vantari-test", where.c_str(), "tmpfs", 0, options.c_str()) != 0)
-      FError = std::strerror(errno);
-  }
-  ~TSmallFileSystem() {
-    if (FError.empty())
-      umount2(FWhere.c_str(), MNT_DETACH);
-  }
-  TSmallFileSystem(const TSmallFileSystem &) = delete;
-  TSmallFileSystem &operator=(const TSmallFileSystem &) = delete;
-  const std::string &Error() const { return FError; }
-
-private:
-  fs::path FWhere;
-  std::string FError;
-};
-
 TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
   if (geteuid() != 0)
     GTEST_SKIP() << "mounting a small file system needs root";

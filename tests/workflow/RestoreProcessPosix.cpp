@@ -1,14 +1,29 @@
 #include "RestoreFixture.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace vantari::test {
+
+TSmallFileSystem::TSmallFileSystem(const fs::path &where, const char *size) : FWhere(where) {
+  fs::create_directories(where);
+  const std::string options = std::string("size=") + size + ",mode=0755";
+  if (mount("vantari-test", where.c_str(), "tmpfs", 0, options.c_str()) != 0)
+    FError = std::strerror(errno);
+}
+
+TSmallFileSystem::~TSmallFileSystem() {
+  if (FError.empty())
+    umount2(FWhere.c_str(), MNT_DETACH);
+}
 
 pid_t ForkQuiet() {
   const pid_t pid = fork();

@@ -7,8 +7,8 @@ namespace vantari {
 
 namespace {
 
-const std::set<std::string> kCommands = {
-    "upload", "download", "undo-download", "status", "enable-nightly", "disable-nightly", "help"};
+const std::set<std::string> kCommands = {"upload", "download",       "undo-download",   "status",
+                                         "report", "enable-nightly", "disable-nightly", "help"};
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -38,12 +38,15 @@ void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i
     hasInline = true;
   }
   const auto take = [&] { return TakeValue(args, i, name, hasInline, value); };
-  if (hasInline && (name == "--yes" || name == "--quiet" || name == "--help"))
+  if (hasInline &&
+      (name == "--yes" || name == "--quiet" || name == "--help" || name == "--nightly"))
     throw ECliUsageError("option '" + name + "' takes no value");
   if (name == "-y" || name == "--yes")
     o.Yes = true;
   else if (name == "-q" || name == "--quiet")
     o.Quiet = true;
+  else if (name == "--nightly")
+    o.Nightly = true;
   else if (name == "-h" || name == "--help")
     o.Command = "help";
   else if (name == "--password-file")
@@ -115,6 +118,8 @@ const char *CliUsage() {
          "                  (자료 내려받기)\n"
          "  undo-download   bring back the data as it was before the last download\n"
          "  status          the server's archive (date, size), the local data's newest change\n"
+         "  report          the information for a support call (문제 신고용 정보), never the\n"
+         "                  password\n"
          "  enable-nightly  " VANTARI_NIGHTLY_MARK
          "upload every night: a Task Scheduler task of this user,\n"
          "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
@@ -126,6 +131,8 @@ const char *CliUsage() {
          "                          (the next volume); replacing newer local data is never\n"
          "                          confirmed: unattended, that question is answered no\n"
          "  -q, --quiet             no status lines and no progress line\n"
+         "  --nightly               the nightly upload: its result is kept for the window's\n"
+         "                          next start, and a failure is shown on the desktop\n"
          "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
          "                          " VANTARI_PASSWORD_FILE_RULE "\n"
          "  --user ID               another user ID than the last login's\n"

@@ -13,10 +13,11 @@ class ECliUsageError : public Exception {
 };
 
 struct TCliOptions {
-  std::string Command; // upload, download, undo-download, status, help
+  std::string Command; // upload, download, undo-download, status, report, help
   // Without a terminal, prompts whose OK keeps the data are answered OK.
   bool Yes = false;
-  bool Quiet = false; // no status lines, no progress line
+  bool Quiet = false;   // no status lines, no progress line
+  bool Nightly = false; // the timer's run: its result is kept for the window's next start
   std::string PasswordFile;
   // A server other than the one of the settings (support staff, a test server).
   std::string Host;

@@ -7,6 +7,7 @@
 #include "NightlyTask.h"
 #include "Password.h"
 #include "Paths.h"
+#include "SupportReport.h"
 
 #include <cstdio>
 #include <ctime>
@@ -91,6 +92,16 @@ int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
   return kExitOk;
 }
 
+// What the support desk asks for; needs no password and no server.
+int Report(const TCliOptions &o) {
+  TSettingsStore settings;
+  TWorkflow workflow(ConfigFor(o, settings));
+  workflow.Settings().ReadDataFolder();
+  const std::string user = o.User.empty() ? settings.ReadSetting("HOSTID") : o.User;
+  std::fputs(SupportReport(workflow, user == kNoSetting ? std::string() : user).c_str(), stdout);
+  return kExitOk;
+}
+
 int Run(const TCliOptions &o, TCliHostUI &host) {
   TSettingsStore settings;
   TMainWindowPresenter presenter(host, ConfigFor(o, settings));
@@ -119,9 +130,11 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
 
   if (o.Command == "status")
     return Status(workflow, user, host);
-  if (o.Command == "upload")
+  if (o.Command == "upload") {
     presenter.Upload();
-  else if (o.Command == "download")
+    if (o.Nightly)
+      RecordNightlyRun(workflow, user, presenter.Succeeded());
+  } else if (o.Command == "download")
     presenter.Download();
   else if (o.Command == "undo-download")
     presenter.UndoDownload();
@@ -168,6 +181,8 @@ int main(int argc, char **argv) {
   }
   if (options.Command == "enable-nightly" || options.Command == "disable-nightly")
     return Nightly(options);
+  if (options.Command == "report")
+    return Report(options);
   TCliHostUI host(kProgram, options.Quiet, options.Yes);
   SetHostUI(&host);
   int status = kExitFailure;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantari {
+
+// The per-user folder for what the program keeps about its own runs (the log), ending in '/':
+// $XDG_STATE_HOME/vantari/ (default ~/.local/state/vantari/) on Linux,
+// %LOCALAPPDATA%\Vantari\ on Windows. Created (owner only) when missing.
+std::string LocalStateFolder();
+
+// The operating system's name and version for a support report, e.g. "Linux 6.1.0 x86_64" or
+// "Windows 10.0.19045".
+std::string OperatingSystemVersion();
+
+// Bytes free for this user on the volume holding path (a folder or a file); -1 when the
+// system cannot tell.
+int64_t FreeDiskBytes(const std::string &path);
+
+// Tells the person at the desktop, now, in a notification with a title and a body: on Linux
+// through the session bus's notification service (when DBUS_SESSION_BUS_ADDRESS is set);
+// false when there is none or it did not take the notice.
+bool ShowDesktopNotice(const std::string &title, const std::string &body);
+
+} // namespace vantari
