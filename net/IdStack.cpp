@@ -6,8 +6,6 @@
 #include <charconv>
 #include <strings.h>
 
-#include "IdSystemStack.h"
-
 #ifdef _WIN32
 #include <winsock2.h>
 #else
@@ -101,16 +99,6 @@ bool ReadDecimal(const std::string &text, long long &value) {
 }
 
 } // namespace
-
-const std::vector<std::string> &TIdStack::LocalAddresses() {
-  FLocalAddresses.clear();
-  FLocalAddresses.push_back(GetHostByName(GetHostName()));
-  return FLocalAddresses;
-}
-
-std::string TIdStack::LocalAddress() {
-  return LocalAddresses().front();
-}
 
 std::string TIdStack::ErrorText(int32_t code) {
   for (const auto &entry : ErrorTexts) {
@@ -206,7 +194,7 @@ std::unique_ptr<TIdStack> CreateStack() {
   if (stackFactory) {
     return stackFactory();
   }
-  return std::make_unique<TIdSystemStack>();
+  return CreateSystemStack();
 }
 
 } // namespace vantari
