@@ -158,7 +158,6 @@ public:
 
   // Properties.
   std::string Version() const { return "5.10"; }
-  void SetVersion(const std::string &) {}
   const std::string &BackupTitle() const { return FBackupTitle; }
   void SetBackupTitle(const std::string &value) { FBackupTitle = value; }
   TBackupMode BackupMode() const { return FBackupMode; }
