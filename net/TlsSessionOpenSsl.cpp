@@ -64,6 +64,7 @@ struct TTlsSession::TState {
 
   static int Verify(int preverifyOk, X509_STORE_CTX *store);
   static int NewSession(SSL *ssl, SSL_SESSION *sslSession);
+  template <typename Call> static int BioCall(BIO *bio, int retryFlags, Call call);
   static int BioRead(BIO *bio, char *out, int length);
   static int BioWrite(BIO *bio, const char *in, int length);
   static long BioControl(BIO *bio, int command, long, void *);
@@ -97,45 +98,39 @@ int TTlsSession::TState::NewSession(SSL *ssl, SSL_SESSION *sslSession) {
   return 1; // the reference is ours now
 }
 
-int TTlsSession::TState::BioRead(BIO *bio, char *out, int length) {
+// One socket call for the BIO, never blocking: its count, or -1 with the BIO told to retry
+// (the socket is not ready) or with the errno kept (the call failed).
+template <typename Call> int TTlsSession::TState::BioCall(BIO *bio, int retryFlags, Call call) {
   auto *state = static_cast<TState *>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   for (;;) {
-    const ssize_t n = ::recv(state->Session.FFd, out, static_cast<size_t>(length), MSG_DONTWAIT);
-    if (n >= 0) {
-      if (n == 0)
-        BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
-      return static_cast<int>(n);
-    }
-    if (errno == EINTR)
-      continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      BIO_set_retry_read(bio);
-    } else {
-      state->LastErrno = errno;
-    }
-    return -1;
-  }
-}
-
-int TTlsSession::TState::BioWrite(BIO *bio, const char *in, int length) {
-  auto *state = static_cast<TState *>(BIO_get_data(bio));
-  BIO_clear_retry_flags(bio);
-  for (;;) {
-    // MSG_NOSIGNAL: a peer that is gone must not kill the process.
-    const ssize_t n =
-        ::send(state->Session.FFd, in, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n = call(state->Session.FFd);
     if (n >= 0)
       return static_cast<int>(n);
     if (errno == EINTR)
       continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      BIO_set_retry_write(bio);
-    } else {
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+      BIO_set_flags(bio, retryFlags | BIO_FLAGS_SHOULD_RETRY);
+    else
       state->LastErrno = errno;
-    }
     return -1;
   }
+}
+
+int TTlsSession::TState::BioRead(BIO *bio, char *out, int length) {
+  const int n = BioCall(bio, BIO_FLAGS_READ, [out, length](int fd) {
+    return ::recv(fd, out, static_cast<size_t>(length), MSG_DONTWAIT);
+  });
+  if (n == 0)
+    BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+  return n;
+}
+
+int TTlsSession::TState::BioWrite(BIO *bio, const char *in, int length) {
+  // MSG_NOSIGNAL: a peer that is gone must not kill the process.
+  return BioCall(bio, BIO_FLAGS_WRITE, [in, length](int fd) {
+    return ::send(fd, in, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+  });
 }
 
 long TTlsSession::TState::BioControl(BIO *bio, int command, long, void *) {
