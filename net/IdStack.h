@@ -55,6 +55,7 @@ enum : int32_t {
 };
 
 // Socket types, protocols and options as the stack's callers pass them (the OS values).
+constexpr int32_t Id_AF_INET = 2;
 constexpr int32_t Id_SOCK_STREAM = 1;
 constexpr int32_t Id_SOCK_DGRAM = 2;
 constexpr int32_t Id_SOCK_RAW = 3;

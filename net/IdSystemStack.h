@@ -55,9 +55,6 @@ private:
   bool FStarted = false; // the system's socket library was started for this stack
 };
 
-// The family number of IPv4 addresses, the same on every system.
-constexpr int32_t Id_AF_INET = 2;
-
 // The IPv4 socket address (either system's sockaddr_in) of ip and port; empty ip means any.
 template <typename TAddress> TAddress MakeAddress(const std::string &ip, int32_t port) {
   TAddress address{};
