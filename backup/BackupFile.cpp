@@ -6,6 +6,7 @@
 #include "BlockDeflater.h"
 #include "FileSystem.h"
 #include "HostUI.h"
+#include "MemberWriter.h"
 #include "PackPipeline.h"
 #include "TargetFolder.h"
 
@@ -60,7 +61,8 @@ TBackupFile::TRunScope::~TRunScope() {
   FOwner.FVolumes.clear(); // removes the temporary files of an archive not completed
   FOwner.FArchiveFolder.reset();
   FOwner.FPipeline.reset();
-  FOwner.FOutput.reset(); // removes the temporary file of a member not completed
+  FOwner.FMemberWriter.reset(); // the member's writes end before its file goes
+  FOwner.FOutput.reset();       // removes the temporary file of a member not completed
   FOwner.FMemberFile = nullptr;
   FOwner.FFileList.clear();
   FOwner.FListed.clear();

@@ -14,6 +14,7 @@
 namespace vantari {
 
 class TArchiveWriter;
+class TMemberWriter;
 class TPackPipeline;
 class TReplacementFile;
 class TTargetFolder;
@@ -158,7 +159,6 @@ public:
 
   // Properties.
   std::string Version() const { return "5.10"; }
-  void SetVersion(const std::string &) {}
   const std::string &BackupTitle() const { return FBackupTitle; }
   void SetBackupTitle(const std::string &value) { FBackupTitle = value; }
   TBackupMode BackupMode() const { return FBackupMode; }
@@ -302,10 +302,11 @@ private:
   std::unique_ptr<TPackPipeline> FPipeline;
   int32_t FFileDate = 0;
   bool FDoRestore = false;
-  std::unique_ptr<TStream> FOutput;        // the member being restored
-  TReplacementFile *FMemberFile = nullptr; // FOutput while it is the engine's own file
-  bool FSegmentOpen = false;               // inside a segment of a member being written
-  bool FContinuation = false;              // that segment is in a later volume
+  std::unique_ptr<TStream> FOutput;             // the member being restored
+  std::unique_ptr<TMemberWriter> FMemberWriter; // writes FOutput while a restore runs
+  TReplacementFile *FMemberFile = nullptr;      // FOutput while it is the engine's own file
+  bool FSegmentOpen = false;                    // inside a segment of a member being written
+  bool FContinuation = false;                   // that segment is in a later volume
   // A flat restore's targets so far: the member that went there and what stood there before.
   struct TWrittenTarget {
     std::string Member;

@@ -7,6 +7,7 @@
 #include "DosDate.h"
 #include "FileSystem.h"
 #include "HostUI.h"
+#include "MemberWriter.h"
 #include "TargetFolder.h"
 
 #include <algorithm>
@@ -129,6 +130,7 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
     return false;
   }
   FBusy = true;
+  FMemberWriter = std::make_unique<TMemberWriter>();
   TRestorer restorer(*this);
   TArchiveWalk walk;
   try {
@@ -145,6 +147,7 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
     else
       throw;
   }
+  FMemberWriter.reset();
   FOutput.reset(); // a member the run did not complete is removed
   FMemberFile = nullptr;
   const bool result = FErrorCode == 0 && FContinue;
@@ -295,6 +298,7 @@ void TBackupFile::OpenOutput(const std::string &base, const std::vector<std::str
     auto file = std::make_unique<TReplacementFile>(folder, parts.back());
     FMemberFile = file.get();
     FOutput = std::move(file);
+    FMemberWriter->Start(FOutput.get());
     FSegmentOpen = true;
   } catch (const Exception &) {
     WriteFailed();
@@ -303,6 +307,7 @@ void TBackupFile::OpenOutput(const std::string &base, const std::vector<std::str
 
 void TBackupFile::WriteFailed() {
   FFailedFile = FCurrentFile;
+  FMemberWriter->Drop();
   FOutput.reset();
   FMemberFile = nullptr;
   FSegmentOpen = false;
@@ -311,7 +316,7 @@ void TBackupFile::WriteFailed() {
 
 void TBackupFile::WriteOutput(const uint8_t *data, int32_t count) {
   try {
-    FOutput->WriteBuffer(data, count);
+    FMemberWriter->Write(data, static_cast<size_t>(count));
     FBytesProcessed += count;
   } catch (const Exception &) {
     WriteFailed();
@@ -324,6 +329,12 @@ void TBackupFile::SegmentWritten() {
   FSegmentOpen = false;
   if (!FOutput)
     return;
+  try {
+    FMemberWriter->Drain();
+  } catch (const Exception &) {
+    WriteFailed();
+    return;
+  }
   if (OnFileRestored)
     OnFileRestored(*this, FCurrentFile, FOutput);
   if (FOutput.get() == FMemberFile)
@@ -341,6 +352,7 @@ void TBackupFile::CommitOutput() {
   if (!FOutput || !FMemberFile)
     return;
   try {
+    FMemberWriter->Drain();
     // Flushed to disk first where it replaces a file, so that even a power cut leaves
     // the old file or the whole new one.
     FMemberFile->Finish(FFileDate, FMemberFile->ReplacesExisting());

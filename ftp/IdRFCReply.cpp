@@ -25,12 +25,6 @@ bool ParseInt32(const std::string &text, int32_t &value) {
   return begin != end && ec == std::errc() && ptr == end;
 }
 
-void TIdRFCReply::SetNumericCode(int32_t value) {
-  FNumericCode = value;
-  if (value > 0)
-    FTextCode = std::to_string(value);
-}
-
 void TIdRFCReply::SetTextCode(const std::string &value) {
   FTextCode = value;
   if (!value.empty())

@@ -11,8 +11,6 @@ namespace vantari {
 class TIdRFCReply {
 public:
   int32_t NumericCode() const { return FNumericCode; }
-  // A value above 0 also sets TextCode to its decimal text.
-  void SetNumericCode(int32_t value);
   const std::string &TextCode() const { return FTextCode; }
   // A non-empty value also sets NumericCode (0 when it is not a number).
   void SetTextCode(const std::string &value);

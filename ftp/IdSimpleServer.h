@@ -31,7 +31,6 @@ public:
   // Opens, binds and listens (backlog 15) on BoundIP:BoundPort.
   virtual void StartListening();
   virtual void BindListener();
-  virtual void ResetConnection() { ResetReadState(); }
   // Waits at most AcceptTimeout ms for the peer and accepts it; the listening socket is
   // closed in every case. Raises EIdAcceptTimeout when the limit passes; false only
   // after RequestAbort.

@@ -359,7 +359,7 @@ int16_t TIdTCPConnection::ReadReplyWithin(TIdTimeout limit) {
     for (;;) {
       std::string line = ReadLine("\n", -1, -1);
       byteCount += static_cast<int64_t>(line.size()) + 1;
-      if (++lineCount > FMaxReplyLines || byteCount > FMaxReplyBytes)
+      if (++lineCount > MaxReplyLines || byteCount > MaxReplyBytes)
         throw EIdReplyTooLong();
       if (!TrimBlanks(line).empty()) {
         while (static_cast<unsigned char>(line.back()) <= ' ')

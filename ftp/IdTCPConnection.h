@@ -180,12 +180,7 @@ public:
   int32_t ReplyTimeout() const { return FReplyTimeout; }
   void SetReplyTimeout(int32_t value) { FReplyTimeout = value; }
   // The longest a send may wait for the peer to take bytes (ms); 0 = no limit.
-  int32_t WriteTimeout() const { return FWriteTimeout; }
   void SetWriteTimeout(int32_t value) { FWriteTimeout = value; }
-  int32_t MaxReplyLines() const { return FMaxReplyLines; }
-  void SetMaxReplyLines(int32_t value) { FMaxReplyLines = value; }
-  int32_t MaxReplyBytes() const { return FMaxReplyBytes; }
-  void SetMaxReplyBytes(int32_t value) { FMaxReplyBytes = value; }
   int32_t RecvBufferSize() const { return FRecvBufferSize; }
   void SetRecvBufferSize(int32_t value) { FRecvBufferSize = value; }
   int32_t SendBufferSize() const { return FSendBufferSize; }
@@ -221,8 +216,8 @@ private:
   int32_t FReadTimeout = 0;
   int32_t FReplyTimeout = 0;
   int32_t FWriteTimeout = 0;
-  int32_t FMaxReplyLines = 500;
-  int32_t FMaxReplyBytes = 65536;
+  static constexpr int32_t MaxReplyLines = 500;
+  static constexpr int32_t MaxReplyBytes = 65536;
   TIdDeadline FReplyDeadline; // while a reply is read
   int32_t FRecvBufferSize = 32768;
   int32_t FSendBufferSize = 32768;

@@ -8,7 +8,4 @@ EIdInvalidPortRange::EIdInvalidPortRange(int32_t min, int32_t max)
 EIdCanNotBindPortInRange::EIdCanNotBindPortInRange(int32_t min, int32_t max)
     : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", min, max)) {}
 
-EIdInvalidServiceName::EIdInvalidServiceName(const std::string &service)
-    : EIdException(Format("%s is not a valid service.", service.c_str())) {}
-
 } // namespace vantari

@@ -86,10 +86,6 @@ class EIdNotAllBytesSent : public EIdSocketHandleError {
 public:
   EIdNotAllBytesSent() : EIdSocketHandleError("Not all bytes sent.") {}
 };
-class EIdInvalidServiceName : public EIdException {
-public:
-  explicit EIdInvalidServiceName(const std::string &service);
-};
 // The peer neither answered nor took bytes within a limit. Every time-out of a connection's
 // reads, and of its TLS writes, is one of these, so that one recovery serves them all.
 class EIdReadTimeout : public EIdException {

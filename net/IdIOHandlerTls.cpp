@@ -14,13 +14,6 @@ int32_t WaitMs(TIdTimeout timeout) {
   return static_cast<int32_t>(std::min<int64_t>(timeout.Milliseconds(), INT32_MAX));
 }
 
-// The network layer's one wait, so a TLS wait repaints, ends at its limit and obeys cancel.
-bool WaitForTls(int fd, TTlsWaitFor what, int32_t ms) {
-  const TIdWaitSocket socket{fd,
-                             static_cast<uint8_t>(what == twReadable ? weReadable : weWritable)};
-  return !IdWait(socket, TIdDeadline(TIdTimeout::FromWaitMs(ms))).TimedOut();
-}
-
 } // namespace
 
 TIdIOHandlerTls::~TIdIOHandlerTls() {
@@ -32,7 +25,6 @@ void TIdIOHandlerTls::StartTls(TTlsContext &context, const std::string &hostName
   if (!IsOpen())
     throw EIdClosedSocket();
   FTls = std::make_unique<TTlsSession>(context, SocketHandle()->SocketId());
-  FTls->SetWait(WaitForTls);
   FTls->SetTimeout(WaitMs(timeout));
   try {
     FTls->Connect(hostName, resumeFrom);

@@ -1,6 +1,5 @@
 #include "IdRawBase.h"
 
-#include "HostUI.h"
 #include "IdException.h"
 #include "IdWait.h"
 #include "IdWaitPlatform.h"
@@ -175,21 +174,13 @@ int32_t TIdRawBase::ReceiveInto(uint8_t *buffer, int32_t length, int32_t timeout
   }
   TEcho &echo = *FEcho;
   // The wait is the echo service's; it repaints and obeys cancel like the one wait.
-  const TIdDeadline deadline{TIdTimeout::FromWaitMs(timeout)};
-  for (;;) {
-    if (IdCancelRequested()) {
-      throw EIdCancelled();
-    }
-    const TIdTimeout left = deadline.Remaining();
-    const int64_t slice = left.Limited() ? std::min(left.Milliseconds(), WaitSliceMs) : WaitSliceMs;
-    const DWORD state = ::WaitForSingleObject(echo.Done, static_cast<DWORD>(slice));
-    HostUI().ProcessPaintEvents();
-    if (state == WAIT_OBJECT_0) {
-      break;
-    }
-    if (deadline.Passed()) {
-      return 0;
-    }
+  const TIdWaitResult ended = IdWaitInSlices(
+      TIdDeadline(TIdTimeout::FromWaitMs(timeout)), [&echo](int64_t ms, TIdWaitResult &result) {
+        result.First = ::WaitForSingleObject(echo.Done, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+        return result.First ? 1 : 0;
+      });
+  if (ended.TimedOut()) {
+    return 0;
   }
   echo.Pending = false;
   ::IcmpParseReplies(echo.Reply.data(), static_cast<DWORD>(echo.Reply.size()));

@@ -3,17 +3,9 @@
 #include "IdException.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <strings.h>
-
-#include "IdSystemStack.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#endif
 
 namespace vantari {
 
@@ -102,16 +94,6 @@ bool ReadDecimal(const std::string &text, long long &value) {
 
 } // namespace
 
-const std::vector<std::string> &TIdStack::LocalAddresses() {
-  FLocalAddresses.clear();
-  FLocalAddresses.push_back(GetHostByName(GetHostName()));
-  return FLocalAddresses;
-}
-
-std::string TIdStack::LocalAddress() {
-  return LocalAddresses().front();
-}
-
 std::string TIdStack::ErrorText(int32_t code) {
   for (const auto &entry : ErrorTexts) {
     if (entry.Code == code) {
@@ -121,17 +103,22 @@ std::string TIdStack::ErrorText(int32_t code) {
   return std::string();
 }
 
+// Network order is big-endian.
 uint16_t TIdStack::HToNS(uint16_t v) {
-  return htons(v);
+  if constexpr (std::endian::native == std::endian::big)
+    return v;
+  return static_cast<uint16_t>((v >> 8) | (v << 8));
 }
 uint16_t TIdStack::NToHS(uint16_t v) {
-  return ntohs(v);
+  return HToNS(v);
 }
 uint32_t TIdStack::HToNL(uint32_t v) {
-  return htonl(v);
+  if constexpr (std::endian::native == std::endian::big)
+    return v;
+  return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
 }
 uint32_t TIdStack::NToHL(uint32_t v) {
-  return ntohl(v);
+  return HToNL(v);
 }
 
 std::string TIdStack::AddressToText(const uint8_t address[4]) {
@@ -173,7 +160,7 @@ std::string TIdStack::LookupHost(const std::string &host) {
 }
 
 TIdStackSocketHandle TIdStack::OpenSocketId(int32_t type, int32_t protocol) {
-  const TIdStackSocketHandle s = Socket(AF_INET, type, protocol);
+  const TIdStackSocketHandle s = Socket(Id_AF_INET, type, protocol);
   if (s == Id_INVALID_SOCKET) {
     FLastErrorCode = WSAGetLastError();
     throw EIdInvalidSocket();
@@ -206,7 +193,7 @@ std::unique_ptr<TIdStack> CreateStack() {
   if (stackFactory) {
     return stackFactory();
   }
-  return std::make_unique<TIdSystemStack>();
+  return CreateSystemStack();
 }
 
 } // namespace vantari

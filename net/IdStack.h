@@ -55,6 +55,7 @@ enum : int32_t {
 };
 
 // Socket types, protocols and options as the stack's callers pass them (the OS values).
+constexpr int32_t Id_AF_INET = 2;
 constexpr int32_t Id_SOCK_STREAM = 1;
 constexpr int32_t Id_SOCK_DGRAM = 2;
 constexpr int32_t Id_SOCK_RAW = 3;
@@ -81,10 +82,6 @@ public:
   TIdStack(const TIdStack &) = delete;
   TIdStack &operator=(const TIdStack &) = delete;
 
-  // Local addresses (gethostname, then a lookup of that name).
-  const std::vector<std::string> &LocalAddresses();
-  std::string LocalAddress();
-
   // Blocks until a connection arrives; gives the peer's dotted address and port.
   virtual TIdStackSocketHandle Accept(TIdStackSocketHandle s, std::string &ip, int32_t &port) = 0;
   // Empty ip means any address.
@@ -96,10 +93,6 @@ public:
   // First IPv4 address of the name as dotted text; raises EIdSocketError (11001) when none,
   // (10060) when no answer comes within 30 s.
   virtual std::string GetHostByName(const std::string &name) = 0;
-  virtual std::string GetHostName() = 0;
-  virtual std::string GetHostByAddr(const std::string &ip) = 0;
-  // Port of a service name or decimal text; raises EIdInvalidServiceName otherwise.
-  virtual int32_t GetServByName(const std::string &name) = 0;
   virtual int32_t Listen(TIdStackSocketHandle s, int32_t backlog) = 0;
   virtual int32_t Recv(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags) = 0;
   virtual int32_t RecvFrom(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags,
@@ -162,16 +155,17 @@ public:
 
 private:
   int32_t FLastErrorCode = 0;
-  std::vector<std::string> FLocalAddresses;
 };
 
 // The process-wide stack; exists while at least one TIdComponent lives.
 TIdStack &SharedStack();
 bool HasSharedStack();
 
-// Which stack the first component creates (the POSIX one unless replaced, e.g. by a test).
+// Which stack the first component creates (the system's own unless replaced, e.g. by a test).
 using TIdStackFactory = std::function<std::unique_ptr<TIdStack>()>;
 void SetStackClass(TIdStackFactory factory);
 std::unique_ptr<TIdStack> CreateStack();
+// The stack of the system the program is built for (defined by that system's stack).
+std::unique_ptr<TIdStack> CreateSystemStack();
 
 } // namespace vantari

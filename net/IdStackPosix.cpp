@@ -1,9 +1,9 @@
 #include "IdStackPosix.h"
+#include "IdSystemStack.h"
 
 #include "IdException.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,10 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace vantari {
@@ -27,20 +24,18 @@ static_assert(Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_ICMP == IPPROTO_ICMP &&
 static_assert(Id_IP_TTL == IP_TTL && Id_TCP_NODELAY == TCP_NODELAY && Id_SOL_SOCKET == SOL_SOCKET &&
               Id_SO_REUSEADDR == SO_REUSEADDR);
 
+static_assert(Id_AF_INET == AF_INET && INADDR_ANY == 0);
+
 namespace {
 
 // Like the per-thread error of Windows Sockets: the code of this thread's last failure.
 thread_local int32_t lastError = 0;
 
-int32_t Fail(int32_t code) {
-  lastError = code;
-  return Id_SOCKET_ERROR;
-}
-
 // Records the errno of a failed call (-1) as its Windows Sockets code.
 int32_t Checked(long result, int error) {
   if (result < 0) {
-    return Fail(WSACodeOfErrno(error));
+    lastError = WSACodeOfErrno(error);
+    return Id_SOCKET_ERROR;
   }
   return static_cast<int32_t>(result);
 }
@@ -48,19 +43,6 @@ int32_t Checked(long result, int error) {
 // errno is read here, after the call that set it has returned.
 int32_t Checked(long result) {
   return Checked(result, errno);
-}
-
-sockaddr_in MakeAddress(const std::string &ip, int32_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = ip.empty() ? htonl(INADDR_ANY) : TIdStack::TextToAddress(ip);
-  return address;
-}
-
-void ReadAddress(const sockaddr_in &address, std::string &ip, int32_t &port) {
-  ip = TIdStack::AddressToText(reinterpret_cast<const uint8_t *>(&address.sin_addr.s_addr));
-  port = ntohs(address.sin_port);
 }
 
 template <typename Call> long RetryOnInterrupt(Call call) {
@@ -193,7 +175,21 @@ int32_t WSACodeOfResolverError(int error, int savedErrno) {
   }
 }
 
-TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle s, std::string &ip, int32_t &port) {
+std::unique_ptr<TIdStack> CreateSystemStack() {
+  return std::make_unique<TIdSystemStack>();
+}
+
+// Nothing to start: the sockets are the kernel's own.
+TIdSystemStack::TIdSystemStack() = default;
+TIdSystemStack::~TIdSystemStack() = default;
+
+int32_t TIdSystemStack::Fail(int32_t code) {
+  lastError = code;
+  return Id_SOCKET_ERROR;
+}
+
+TIdStackSocketHandle TIdSystemStack::Accept(TIdStackSocketHandle s, std::string &ip,
+                                            int32_t &port) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   IdWait({s, weReadable}, TIdDeadline());
@@ -215,12 +211,12 @@ TIdStackSocketHandle TIdStackPosix::Accept(TIdStackSocketHandle s, std::string &
   return Checked(result, error);
 }
 
-int32_t TIdStackPosix::Bind(TIdStackSocketHandle s, const std::string &ip, int32_t port) {
-  const sockaddr_in address = MakeAddress(ip, port);
+int32_t TIdSystemStack::Bind(TIdStackSocketHandle s, const std::string &ip, int32_t port) {
+  const sockaddr_in address = MakeAddress<sockaddr_in>(ip, port);
   return Checked(bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address));
 }
 
-int32_t TIdStackPosix::CloseSocket(TIdStackSocketHandle s) {
+int32_t TIdSystemStack::CloseSocket(TIdStackSocketHandle s) {
   // close() alone does not wake an accept() blocked on the socket in another thread.
   int listening = 0;
   socklen_t length = sizeof listening;
@@ -230,9 +226,9 @@ int32_t TIdStackPosix::CloseSocket(TIdStackSocketHandle s) {
   return Checked(close(s));
 }
 
-int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port,
-                               TIdTimeout timeout) {
-  const sockaddr_in address = MakeAddress(ip, port);
+int32_t TIdSystemStack::Connect(TIdStackSocketHandle s, const std::string &ip, int32_t port,
+                                TIdTimeout timeout) {
+  const sockaddr_in address = MakeAddress<sockaddr_in>(ip, port);
   const int flags = fcntl(s, F_GETFL);
   if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) {
     return Checked(-1);
@@ -253,150 +249,16 @@ int32_t TIdStackPosix::Connect(TIdStackSocketHandle s, const std::string &ip, in
   return error == 0 ? 0 : Fail(WSACodeOfErrno(error));
 }
 
-namespace {
-
-// The longest a host lookup may take before the connect gives up on it.
-constexpr int64_t LookupTimeoutMs = 30000;
-
-// What a lookup thread and its caller share; the thread holds a reference of its own,
-// so a caller that stopped waiting (time-out, cancel) leaves it to finish alone.
-struct TLookupState {
-  explicit TLookupState(std::string name) : Name(std::move(name)) {}
-  ~TLookupState() {
-    if (Answer)
-      freeaddrinfo(Answer);
-    if (Ended >= 0)
-      close(Ended);
-  }
-  TLookupState(const TLookupState &) = delete;
-  TLookupState &operator=(const TLookupState &) = delete;
-
-  void Run() {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    Result = getaddrinfo(Name.c_str(), nullptr, &hints, &Answer);
-    Error = errno;
-    Done.store(true);
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t ignored = write(Ended, &one, sizeof one);
-  }
-
-  std::string Name;
-  int Ended = eventfd(0, EFD_CLOEXEC); // readable once the lookup ended
-  std::atomic<bool> Done{false};
-  int Result = 0;
-  int Error = 0;
-  addrinfo *Answer = nullptr;
-};
-
-// A name lookup run on a thread of its own while the caller waits in the one wait, so
-// that an unanswering name server neither freezes the window nor holds the caller past
-// the limit. The thread is made by the caller (it resolves in the caller's network
-// namespace) and is joined when it ended in time.
-class TPendingLookup {
-public:
-  explicit TPendingLookup(const std::string &name) : FState(std::make_shared<TLookupState>(name)) {
-    if (FState->Ended < 0) {
-      FState->Run(); // no descriptor to spare: look up in place, as a plain blocking call
-      return;
-    }
-    try {
-      FWorker = std::thread([state = FState] { state->Run(); });
-    } catch (const std::system_error &) {
-      FState->Run(); // no thread to spare: likewise
-    }
-  }
-  ~TPendingLookup() {
-    if (!FWorker.joinable())
-      return;
-    if (FState->Done.load())
-      FWorker.join();
-    else
-      FWorker.detach();
-  }
-  TPendingLookup(const TPendingLookup &) = delete;
-  TPendingLookup &operator=(const TPendingLookup &) = delete;
-
-  // True once the lookup ended within the limit.
-  bool Await() {
-    if (!FState->Done.load())
-      IdWait({FState->Ended, weReadable}, TIdDeadline(TIdTimeout::Ms(LookupTimeoutMs)));
-    return FState->Done.load();
-  }
-  int Result() const { return FState->Result; }
-  const addrinfo *Answer() const { return FState->Answer; }
-  int Error() const { return FState->Error; }
-
-private:
-  std::shared_ptr<TLookupState> FState;
-  std::thread FWorker;
-};
-
-} // namespace
-
-std::string TIdStackPosix::GetHostByName(const std::string &name) {
-  TPendingLookup lookup(name);
-  if (!lookup.Await()) {
-    Fail(Id_WSAETIMEDOUT);
-    CheckResult(Id_SOCKET_ERROR);
-  }
-  const addrinfo *answer = lookup.Answer();
-  if (lookup.Result() != 0 || answer == nullptr) {
-    Fail(WSACodeOfResolverError(lookup.Result(), lookup.Error()));
-    CheckResult(Id_SOCKET_ERROR);
-  }
-  std::string ip;
-  int32_t port = 0;
-  ReadAddress(*reinterpret_cast<const sockaddr_in *>(answer->ai_addr), ip, port);
-  return ip;
-}
-
-std::string TIdStackPosix::GetHostName() {
-  char buffer[250] = {};
-  gethostname(buffer, sizeof buffer - 1);
-  return buffer;
-}
-
-std::string TIdStackPosix::GetHostByAddr(const std::string &ip) {
-  const sockaddr_in address = MakeAddress(ip, 0);
-  char host[NI_MAXHOST] = {};
-  const int rc = getnameinfo(reinterpret_cast<const sockaddr *>(&address), sizeof address, host,
-                             sizeof host, nullptr, 0, NI_NAMEREQD);
-  if (rc != 0) {
-    Fail(WSACodeOfResolverError(rc, errno));
-    CheckResult(Id_SOCKET_ERROR);
-  }
-  return host;
-}
-
-int32_t TIdStackPosix::GetServByName(const std::string &name) {
-  servent entry{};
-  servent *found = nullptr;
-  char buffer[1024];
-  if (getservbyname_r(name.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) == 0 && found) {
-    return ntohs(static_cast<uint16_t>(found->s_port));
-  }
-  try {
-    size_t used = 0;
-    const int port = std::stoi(name, &used);
-    if (used == name.size()) {
-      return port;
-    }
-  } catch (const std::exception &) {
-  }
-  throw EIdInvalidServiceName(name);
-}
-
-int32_t TIdStackPosix::Listen(TIdStackSocketHandle s, int32_t backlog) {
+int32_t TIdSystemStack::Listen(TIdStackSocketHandle s, int32_t backlog) {
   return Checked(listen(s, backlog));
 }
 
-int32_t TIdStackPosix::Recv(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags) {
+int32_t TIdSystemStack::Recv(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags) {
   return Checked(RetryOnInterrupt([&] { return recv(s, buf, static_cast<size_t>(len), flags); }));
 }
 
-int32_t TIdStackPosix::RecvFrom(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags,
-                                std::string &ip, int32_t &port) {
+int32_t TIdSystemStack::RecvFrom(TIdStackSocketHandle s, void *buf, int32_t len, int32_t flags,
+                                 std::string &ip, int32_t &port) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   const long result = RetryOnInterrupt([&] {
@@ -408,8 +270,8 @@ int32_t TIdStackPosix::RecvFrom(TIdStackSocketHandle s, void *buf, int32_t len, 
   return Checked(result, error);
 }
 
-int32_t TIdStackPosix::RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len, std::string &ip,
-                                    uint8_t &ttl) {
+int32_t TIdSystemStack::RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t len,
+                                     std::string &ip, uint8_t &ttl) {
   sockaddr_in address{};
   iovec data{buf, static_cast<size_t>(len)};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
@@ -437,9 +299,9 @@ int32_t TIdStackPosix::RecvDatagram(TIdStackSocketHandle s, void *buf, int32_t l
   return Checked(result, error);
 }
 
-int32_t TIdStackPosix::RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len,
-                                       uint8_t &type, uint8_t &code, std::string &reporter,
-                                       uint8_t &ttl) {
+int32_t TIdSystemStack::RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_t len,
+                                        uint8_t &type, uint8_t &code, std::string &reporter,
+                                        uint8_t &ttl) {
   sockaddr_in address{};
   iovec data{buf, static_cast<size_t>(len)};
   alignas(cmsghdr) char control[512];
@@ -486,18 +348,10 @@ int32_t TIdStackPosix::RecvErrorReport(TIdStackSocketHandle s, void *buf, int32_
   return Checked(result, error);
 }
 
-int32_t TIdStackPosix::Select(TIdStackSocketHandle s, TIdTimeout timeout) {
-  const TIdWaitResult ready = IdWait({s, weReadable}, TIdDeadline(timeout));
-  if (ready.Closed)
-    return Fail(Id_WSAENOTSOCK);
-  // Readable, or an error or hang-up that the next receive reports, as select has it.
-  return ready.First ? 1 : 0;
-}
-
 // Blocks like a plain send, but waits for buffer space through the one wait, so the
 // window repaints and a stalled peer ends the send once the limit passes.
-int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
-                            TIdTimeout timeout) {
+int32_t TIdSystemStack::Send(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
+                             TIdTimeout timeout) {
   for (;;) {
     const long result = send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
     if (result >= 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -509,46 +363,39 @@ int32_t TIdStackPosix::Send(TIdStackSocketHandle s, const void *buf, int32_t len
   }
 }
 
-int32_t TIdStackPosix::SendTo(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
-                              const std::string &ip, int32_t port) {
-  const sockaddr_in address = MakeAddress(ip, port);
+int32_t TIdSystemStack::SendTo(TIdStackSocketHandle s, const void *buf, int32_t len, int32_t flags,
+                               const std::string &ip, int32_t port) {
+  const sockaddr_in address = MakeAddress<sockaddr_in>(ip, port);
   return Checked(RetryOnInterrupt([&] {
     return sendto(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL,
                   reinterpret_cast<const sockaddr *>(&address), sizeof address);
   }));
 }
 
-int32_t TIdStackPosix::SetSockOpt(TIdStackSocketHandle s, int32_t level, int32_t name,
-                                  const void *value, int32_t len) {
+int32_t TIdSystemStack::SetSockOpt(TIdStackSocketHandle s, int32_t level, int32_t name,
+                                   const void *value, int32_t len) {
   return Checked(setsockopt(s, level, name, value, static_cast<socklen_t>(len)));
 }
 
-TIdStackSocketHandle TIdStackPosix::Socket(int32_t family, int32_t type, int32_t protocol) {
+TIdStackSocketHandle TIdSystemStack::Socket(int32_t family, int32_t type, int32_t protocol) {
   return Checked(socket(family, type | SOCK_CLOEXEC, protocol));
 }
 
-int32_t TIdStackPosix::Shutdown(TIdStackSocketHandle s, int32_t how) {
+int32_t TIdSystemStack::Shutdown(TIdStackSocketHandle s, int32_t how) {
   return Checked(shutdown(s, how));
 }
 
-std::string TIdStackPosix::ErrorText(int32_t code) {
-  if (code == Id_WSAHOST_NOT_FOUND) {
-    return "Host not found.";
-  }
-  return TIdStack::ErrorText(code);
-}
-
-int32_t TIdStackPosix::WSAGetLastError() {
+int32_t TIdSystemStack::WSAGetLastError() {
   return lastError;
 }
 
-void TIdStackPosix::GetPeerName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
-                                int32_t &port) {
+void TIdSystemStack::GetPeerName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
+                                 int32_t &port) {
   CheckResult(ReadEndpoint(getpeername, s, family, ip, port));
 }
 
-void TIdStackPosix::GetSockName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
-                                int32_t &port) {
+void TIdSystemStack::GetSockName(TIdStackSocketHandle s, int32_t &family, std::string &ip,
+                                 int32_t &port) {
   CheckResult(ReadEndpoint(getsockname, s, family, ip, port));
 }
 

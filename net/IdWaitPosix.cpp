@@ -1,9 +1,5 @@
-#include "IdWait.h"
-
-#include "HostUI.h"
 #include "IdWaitPlatform.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 
@@ -20,46 +16,24 @@ short PollEvents(uint8_t events) {
   return result;
 }
 
-void CheckCancel() {
-  if (IdCancelRequested())
-    throw EIdCancelled();
-}
-
 } // namespace
 
 // A wait looks at the cancel request at least every slice, so nothing needs waking.
 void IdWakeWaits() {}
 
-TIdWaitResult IdWait(TIdWaitSocket first, TIdWaitSocket second, const TIdDeadline &deadline) {
+int IdWaitSlice(const TIdWaitSocket &first, const TIdWaitSocket &second, int64_t ms,
+                TIdWaitResult &result) {
+  // poll skips negative descriptors, so an unwatched second socket costs nothing.
   pollfd entries[2] = {{first.Socket, PollEvents(first.Events), 0},
                        {second.Socket, PollEvents(second.Events), 0}};
-  // poll skips negative descriptors, so an unwatched second socket costs nothing.
-  TIdWaitResult result;
-  for (;;) {
-    CheckCancel();
-    const TIdTimeout left = deadline.Remaining();
-    const int64_t slice = left.Limited() ? std::min(left.Milliseconds(), WaitSliceMs) : WaitSliceMs;
-    entries[0].revents = entries[1].revents = 0;
-    const int n = poll(entries, 2, static_cast<int>(slice));
-    if (n > 0) {
-      result.First = entries[0].revents != 0 && !(entries[0].revents & POLLNVAL);
-      result.Second = entries[1].revents != 0 && !(entries[1].revents & POLLNVAL);
-      result.Closed = ((entries[0].revents | entries[1].revents) & POLLNVAL) != 0;
-      // A line or chunk made of many short waits blocks as long as one long wait: the
-      // window gets its turn at the end of each (the host paces itself).
-      HostUI().ProcessPaintEvents();
-      return result;
-    }
-    if (n < 0 && errno != EINTR) {
-      result.Closed = true;
-      return result;
-    }
-    HostUI().ProcessPaintEvents();
-    // The window may have asked to cancel while it repainted.
-    CheckCancel();
-    if (deadline.Passed())
-      return result;
+  const int n = poll(entries, 2, static_cast<int>(ms));
+  if (n > 0) {
+    result.First = entries[0].revents != 0 && !(entries[0].revents & POLLNVAL);
+    result.Second = entries[1].revents != 0 && !(entries[1].revents & POLLNVAL);
+    result.Closed = ((entries[0].revents | entries[1].revents) & POLLNVAL) != 0;
   }
+  // An interrupted poll is a slice in which nothing happened.
+  return n < 0 && errno == EINTR ? 0 : n;
 }
 
 } // namespace vantari

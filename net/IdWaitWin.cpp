@@ -1,11 +1,6 @@
-#include "IdWait.h"
-
-#include "HostUI.h"
 #include "IdWaitPlatform.h"
 
 #include <winsock2.h>
-
-#include <algorithm>
 
 namespace vantari {
 
@@ -63,11 +58,6 @@ TWakeUp &WakeUp() {
   return wakeUp;
 }
 
-void CheckCancel() {
-  if (IdCancelRequested())
-    throw EIdCancelled();
-}
-
 void Watch(const TIdWaitSocket &watched, fd_set &readable, fd_set &writable, fd_set &failed) {
   if (watched.Socket == Id_INVALID_SOCKET)
     return;
@@ -94,45 +84,34 @@ void IdWakeWaits() {
 }
 
 // select, not WSAPoll: WSAPoll of older Windows never reports a connect that failed.
-TIdWaitResult IdWait(TIdWaitSocket first, TIdWaitSocket second, const TIdDeadline &deadline) {
+int IdWaitSlice(const TIdWaitSocket &first, const TIdWaitSocket &second, int64_t ms,
+                TIdWaitResult &result) {
   const TWakeUp &wakeUp = WakeUp();
-  TIdWaitResult result;
-  for (;;) {
-    CheckCancel();
-    const TIdTimeout left = deadline.Remaining();
-    const int64_t slice = left.Limited() ? std::min(left.Milliseconds(), WaitSliceMs) : WaitSliceMs;
-    fd_set readable, writable, failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    Watch(first, readable, writable, failed);
-    Watch(second, readable, writable, failed);
-    if (wakeUp.Socket() != INVALID_SOCKET)
-      FD_SET(wakeUp.Socket(), &readable);
-    timeval limit{static_cast<long>(slice / 1000), static_cast<long>(slice % 1000 * 1000)};
-    const bool nothingWatched = readable.fd_count == 0;
-    int n = nothingWatched ? (::Sleep(static_cast<DWORD>(slice)), 0)
-                           : ::select(0, &readable, &writable, &failed, &limit);
-    if (n == SOCKET_ERROR) {
-      // A watched socket is not open (10038), or the set was refused.
-      result.Closed = true;
-      return result;
-    }
-    if (wakeUp.Socket() != INVALID_SOCKET && FD_ISSET(wakeUp.Socket(), &readable)) {
-      wakeUp.Drain();
-      --n;
-    }
-    if (n > 0) {
-      result.First = Ready(first, readable, writable, failed);
-      result.Second = Ready(second, readable, writable, failed);
-      HostUI().ProcessPaintEvents();
-      return result;
-    }
-    HostUI().ProcessPaintEvents();
-    CheckCancel();
-    if (deadline.Passed())
-      return result;
+  fd_set readable, writable, failed;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  Watch(first, readable, writable, failed);
+  Watch(second, readable, writable, failed);
+  if (wakeUp.Socket() != INVALID_SOCKET)
+    FD_SET(wakeUp.Socket(), &readable);
+  timeval limit{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000 * 1000)};
+  if (readable.fd_count == 0) {
+    ::Sleep(static_cast<DWORD>(ms)); // select refuses empty sets
+    return 0;
   }
+  int n = ::select(0, &readable, &writable, &failed, &limit);
+  if (n == SOCKET_ERROR)
+    return -1; // a watched socket is not open (10038), or the set was refused
+  if (wakeUp.Socket() != INVALID_SOCKET && FD_ISSET(wakeUp.Socket(), &readable)) {
+    wakeUp.Drain();
+    --n;
+  }
+  if (n > 0) {
+    result.First = Ready(first, readable, writable, failed);
+    result.Second = Ready(second, readable, writable, failed);
+  }
+  return n;
 }
 
 } // namespace vantari

@@ -3,17 +3,9 @@
 #include "IdException.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-// OpenSSL's types, so that users of this header need not include OpenSSL.
-struct ssl_ctx_st;
-struct ssl_st;
-struct ssl_session_st;
-#endif
 
 namespace vantari {
 
@@ -54,34 +46,20 @@ public:
   TTlsContext(const TTlsContext &) = delete;
   TTlsContext &operator=(const TTlsContext &) = delete;
 
-#ifdef _WIN32
-  struct TState;
-  TState &State() const {
-    return *FState;
-  }
+  struct TState; // the engine's own
+  TState &State() const { return *FState; }
 
 private:
   std::unique_ptr<TState> FState;
-#else
-  ssl_ctx_st *Handle() const {
-    return FContext.get();
-  }
-
-private:
-  struct Free {
-    void operator()(ssl_ctx_st *context) const;
-  };
-  std::unique_ptr<ssl_ctx_st, Free> FContext;
-#endif
 };
 
+// What an engine waits for on the socket.
 enum TTlsWaitFor { twReadable, twWritable };
-// Blocks until fd is ready for what, for at most timeoutMs (-2: no limit); false on time-out.
-// The network layer hands its one wait here, so a TLS wait repaints and ends like every other.
-using TTlsWait = std::function<bool(int fd, TTlsWaitFor what, int32_t timeoutMs)>;
 
 // The client side of TLS over a connected stream socket that somebody else owns.
-// Every call blocks through the wait; the socket's own blocking mode is left alone.
+// Every call blocks through the network layer's one wait (IdWait: it repaints, ends at its
+// limit and obeys cancel); the socket's own blocking mode is left alone. TlsSession.cpp holds
+// what every engine shares, TlsSessionOpenSsl.cpp and TlsSessionSchannel.cpp the engines.
 class TTlsSession {
 public:
   TTlsSession(TTlsContext &context, int fd);
@@ -89,7 +67,6 @@ public:
   TTlsSession(const TTlsSession &) = delete;
   TTlsSession &operator=(const TTlsSession &) = delete;
 
-  void SetWait(TTlsWait wait) { FWait = std::move(wait); }
   // Limit of each wait for the peer, in ms; -2 (the default) waits without limit.
   void SetTimeout(int32_t ms) { FTimeoutMs = ms; }
 
@@ -119,63 +96,36 @@ public:
   bool PeerVerified() const { return FHandshakeDone && FVerifyErrors.empty(); }
   // The certificate is its own issuer (nothing but a pin can make it trusted).
   bool PeerSelfSigned() const;
-  // The first verification failure, in OpenSSL's words; empty when verified.
+  // The first verification failure, in the engine's words; empty when verified.
   std::string VerifyErrorText() const;
   bool SessionReused() const;
   // "TLSv1.2", "TLSv1.3".
   std::string Version() const;
 
-#ifdef _WIN32
-private:
-  struct TState; // the SChannel context and what it buffers
+  struct TState; // the engine's connection and what it buffers
 
+private:
+  // Blocks until the socket is ready for what, within the timeout; false on time-out.
   bool WaitFor(TTlsWaitFor what);
+  [[noreturn]] static void RaiseSocketError(int32_t code);
+  // The engine's part of Shutdown: sends close_notify; true when the peer's is yet to come.
+  bool SendCloseNotify();
+  // Ends this side's sending on the socket, so the peer sees its end of stream.
+  void CloseSending();
+  // Drops what the engine kept of failures on the way out.
+  void ForgetFailures();
+  // SHA-256 of the peer's certificate; empty without one.
+  std::vector<unsigned char> PeerCertificateDigest() const;
+  // The text of one verification failure, in the engine's words.
+  static std::string VerifyFailureText(int failure);
 
   std::unique_ptr<TState> FState;
   int FFd;
-  TTlsWait FWait;
   int32_t FTimeoutMs = -2;
   bool FHandshakeDone = false;
   bool FPeerClosed = false;
   bool FPeerClosedCleanly = false;
-  std::vector<int> FVerifyErrors; // the chain check's failures (Windows codes)
-#else
-private:
-  friend struct TTlsCallbacks;
-  struct SessionFree {
-    void operator()(ssl_session_st *session) const;
-  };
-  using TSessionPtr = std::unique_ptr<ssl_session_st, SessionFree>;
-  struct Ticket {
-    TSessionPtr Session;
-    bool Used = false;
-    bool FromControl = false; // made by the handshake of the connection that keeps it
-  };
-  struct SslFree {
-    void operator()(ssl_st *ssl) const;
-  };
-
-  // Runs one OpenSSL call until it completes, waiting as it asks; the call's result.
-  int Drive(const std::function<int()> &call, bool eofIsEnd);
-  bool WaitFor(TTlsWaitFor what);
-  [[noreturn]] void RaiseFailure(const char *what);
-  void KeepTicket(ssl_session_st *session);
-  ssl_session_st *TicketToOffer();
-
-  std::unique_ptr<ssl_st, SslFree> FSsl;
-  int FFd;
-  TTlsWait FWait;
-  int32_t FTimeoutMs = -2;
-  bool FHandshakeDone = false;
-  bool FPeerClosed = false;
-  bool FPeerClosedCleanly = false;
-  int FLastErrno = 0; // errno of the socket call that failed last
-  std::vector<int> FVerifyErrors;
-  // Sessions the server gave this connection (TLS 1.3 sends them after the handshake), and
-  // those it gave the data connections that resumed from it.
-  std::vector<Ticket> FTickets;
-  TTlsSession *FTicketHome = this; // where this connection's new sessions go
-#endif
+  std::vector<int> FVerifyErrors; // the chain check's failures (the engine's codes)
 };
 
 } // namespace vantari

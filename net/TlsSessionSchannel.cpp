@@ -1,6 +1,6 @@
+// The SChannel engine of TTlsSession: only SChannel's calls and the socket's (TlsSession.cpp
+// holds what the engines share).
 #include "TlsSession.h"
-
-#include "IdStackWin.h"
 
 // clang-format off
 #include <winsock2.h>
@@ -12,20 +12,19 @@
 #include <bcrypt.h>
 // clang-format on
 
+#include "DurableFile.h"
+#include "win/WinText.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace vantari {
 
 namespace {
 
-// Bytes a shutdown drops while it waits for the peer's close_notify, at most.
-constexpr int MaxDrainBytes = 1 << 20;
-// A peer that neither answers close_notify nor closes is left after this long.
-constexpr int32_t ShutdownWaitMs = 10000;
+// The largest file of trusted roots read (a system's whole bundle is a fraction of it).
+constexpr size_t MaxRootsFileBytes = 16 << 20;
 // Largest TLS record on the wire: header, 16 KiB of data, the cipher's expansion.
 constexpr size_t MaxRecordSize = 5 + 16384 + 2048;
 
@@ -36,28 +35,11 @@ constexpr DWORD HandshakeFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT
                                  ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                  ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR;
 
-std::wstring Wide(const std::string &text) {
-  if (text.empty())
-    return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-  return wide;
-}
-
+// The status code and the system's own words for it.
 std::string StatusText(SECURITY_STATUS status) {
-  char text[32];
-  std::snprintf(text, sizeof text, "SSPI status 0x%08lX", static_cast<unsigned long>(status));
-  return text;
-}
-
-[[noreturn]] void RaiseSocketError(int32_t code) {
-  if (HasSharedStack())
-    SharedStack().RaiseError(code);
-  TIdStackWin stack;
-  stack.RaiseError(code);
+  char code[32];
+  std::snprintf(code, sizeof code, "SSPI status 0x%08lX", static_cast<unsigned long>(status));
+  return std::string(code) + " (" + win::SystemMessage(static_cast<DWORD>(status)) + ")";
 }
 
 // A token the security package allocated, given back when done.
@@ -82,10 +64,11 @@ struct TChainFree {
 };
 using TChainPtr = std::unique_ptr<const CERT_CHAIN_CONTEXT, TChainFree>;
 
-// The DER certificates of a PEM file.
+// The DER certificates of a PEM file; none when it cannot be read.
 std::vector<std::vector<BYTE>> PemCertificates(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text;
+  if (ReadSmallFile(path, MaxRootsFileBytes, text) != TSmallRead::srRead)
+    return {};
   std::vector<std::vector<BYTE>> certificates;
   const std::string begin = "-----BEGIN CERTIFICATE-----";
   const std::string end = "-----END CERTIFICATE-----";
@@ -335,7 +318,7 @@ void TTlsSession::TState::CheckPeer(TTlsSession &session, const std::string &hos
     return;
   }
   const TChainPtr owned(chain);
-  std::wstring server = Wide(hostName);
+  std::wstring server = win::Widen(hostName);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA extra{};
   extra.cbSize = sizeof extra;
   extra.dwAuthType = AUTHTYPE_SERVER;
@@ -380,7 +363,7 @@ void TTlsSession::Connect(const std::string &hostName, TTlsSession *resumeFrom) 
   // connections share the control connection's context and name its host, so resumeFrom
   // has nothing more to hand over.
   (void)resumeFrom;
-  FState->Target = Wide(hostName);
+  FState->Target = win::Widen(hostName);
   FState->Handshake(*this, false);
   FHandshakeDone = true;
   if (hostName.empty())
@@ -449,80 +432,45 @@ bool TTlsSession::HasPending() const {
   return in.size() >= record;
 }
 
-void TTlsSession::Shutdown(bool waitForPeer) {
-  if (!FHandshakeDone)
-    return;
+bool TTlsSession::SendCloseNotify() {
   TState &state = *FState;
-  const int32_t savedTimeout = FTimeoutMs;
-  FTimeoutMs = (FTimeoutMs < 0 || FTimeoutMs > ShutdownWaitMs) ? ShutdownWaitMs : FTimeoutMs;
-  try {
-    DWORD type = SCHANNEL_SHUTDOWN;
-    SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
-    SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-    if (::ApplyControlToken(&state.Handle, &controlDesc) == SEC_E_OK) {
-      TOutputToken output;
-      DWORD flags = 0;
-      const SECURITY_STATUS status = ::InitializeSecurityContextW(
-          &state.Shared.Credentials, &state.Handle,
-          state.Target.empty() ? nullptr : state.Target.data(), HandshakeFlags, 0, 0, nullptr, 0,
-          nullptr, &output.Desc, &flags, nullptr);
-      if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && output.Buffer.cbBuffer > 0)
-        state.SendAll(*this, static_cast<const char *>(output.Buffer.pvBuffer),
-                      output.Buffer.cbBuffer);
-    }
-    if (waitForPeer && !FPeerClosed) {
-      // Our end is said: the peer sees its end of stream and closes in turn.
-      ::shutdown(static_cast<SOCKET>(FFd), SD_SEND);
-      char sink[16384];
-      int dropped = 0;
-      while (dropped < MaxDrainBytes) {
-        const int32_t n = Read(sink, sizeof sink);
-        if (n <= 0)
-          break;
-        dropped += n;
-      }
-    }
-  } catch (const EIdException &) {
-    // The peer went away first; nothing left to say to it.
+  DWORD type = SCHANNEL_SHUTDOWN;
+  SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
+  SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
+  if (::ApplyControlToken(&state.Handle, &controlDesc) == SEC_E_OK) {
+    TOutputToken output;
+    DWORD flags = 0;
+    const SECURITY_STATUS status = ::InitializeSecurityContextW(
+        &state.Shared.Credentials, &state.Handle,
+        state.Target.empty() ? nullptr : state.Target.data(), HandshakeFlags, 0, 0, nullptr, 0,
+        nullptr, &output.Desc, &flags, nullptr);
+    if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && output.Buffer.cbBuffer > 0)
+      state.SendAll(*this, static_cast<const char *>(output.Buffer.pvBuffer),
+                    output.Buffer.cbBuffer);
   }
-  FTimeoutMs = savedTimeout;
+  return true; // SChannel keeps no record of the peer's close_notify until it is read
 }
 
-bool TTlsSession::WaitFor(TTlsWaitFor what) {
-  if (FWait)
-    return FWait(FFd, what, FTimeoutMs);
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(static_cast<SOCKET>(FFd), &set);
-  timeval limit{FTimeoutMs / 1000, FTimeoutMs % 1000 * 1000};
-  const int result =
-      ::select(0, what == twReadable ? &set : nullptr, what == twWritable ? &set : nullptr, nullptr,
-               FTimeoutMs < 0 ? nullptr : &limit);
-  return result != 0; // an error shows itself in the next call
+void TTlsSession::CloseSending() {
+  ::shutdown(static_cast<SOCKET>(FFd), SD_SEND);
 }
 
-std::string TTlsSession::PeerFingerprint() const {
+void TTlsSession::ForgetFailures() {}
+
+std::vector<unsigned char> TTlsSession::PeerCertificateDigest() const {
   const CERT_CONTEXT *peer = FState->Peer.get();
   if (!peer)
     return {};
-  UCHAR digest[32];
+  std::vector<unsigned char> digest(32);
   BCRYPT_ALG_HANDLE sha256 = nullptr;
   if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
     return {};
   const NTSTATUS hashed = ::BCryptHash(sha256, nullptr, 0, peer->pbCertEncoded, peer->cbCertEncoded,
-                                       digest, sizeof digest);
+                                       digest.data(), static_cast<ULONG>(digest.size()));
   ::BCryptCloseAlgorithmProvider(sha256, 0);
   if (!BCRYPT_SUCCESS(hashed))
     return {};
-  static const char hex[] = "0123456789ABCDEF";
-  std::string text;
-  for (size_t i = 0; i < sizeof digest; ++i) {
-    if (i > 0)
-      text += ':';
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
+  return digest;
 }
 
 bool TTlsSession::PeerSelfSigned() const {
@@ -537,22 +485,8 @@ bool TTlsSession::PeerSelfSigned() const {
              const_cast<CERT_CONTEXT *>(peer), 0, nullptr);
 }
 
-std::string TTlsSession::VerifyErrorText() const {
-  if (!FHandshakeDone)
-    return "no handshake";
-  if (FVerifyErrors.empty())
-    return {};
-  char *text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(FVerifyErrors.front()), 0, reinterpret_cast<char *>(&text), 0,
-      nullptr);
-  std::string message = length > 0 && text ? std::string(text, length) : std::string();
-  if (text)
-    ::LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-    message.pop_back();
-  return message.empty() ? StatusText(FVerifyErrors.front()) : message;
+std::string TTlsSession::VerifyFailureText(int failure) {
+  return win::SystemMessage(static_cast<DWORD>(failure));
 }
 
 bool TTlsSession::SessionReused() const {

@@ -106,7 +106,6 @@ TWorkflow::~TWorkflow() = default;
 
 void TWorkflow::CreateComponents() {
   FBackupFile = std::make_unique<TBackupFile>();
-  FBackupFile->SetVersion("5.10");
   FBackupFile->SetBackupMode(bmAll);
   FBackupFile->SetCompressionLevel(clFastest);
   FBackupFile->SetRestoreMode(rmAll);
