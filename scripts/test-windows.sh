@@ -37,6 +37,11 @@ cd "$build"
 # ("wine client error: recvmsg: Connection reset by peer"); such a start is tried once more.
 ctest --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
 
+# Only Windows' own DLLs: every program the installer ships starts on a clean Windows.
+"$root/scripts/check-imports.sh" "$build/app/win/vantari.exe" "$build/tools/cli/vantari-cli.exe" \
+  "$build/tools/bcktool.exe"
+echo "the programs import only Windows' own DLLs: ok"
+
 # Archives from bcktool.exe and the Linux bcktool are the same bytes for the same input.
 linux_bcktool=${LINUX_BCKTOOL:-$root/build/tools/bcktool}
 [ -x "$linux_bcktool" ] || cmake --build "$root/build" --target bcktool
