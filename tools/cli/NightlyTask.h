@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Exception.h"
+
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -10,8 +13,18 @@ namespace vantari {
 struct TNightlyTask {
   std::string Program;      // vantari-cli.exe, a full path
   std::string PasswordFile; // the password the upload reads, a full path
+  // Given to the upload only when not empty (0: the program's own port).
+  std::string User;
+  std::string Host;
+  int Port = 0;
+  std::string PingTarget;
   int Hour = 21;
   int Minute = 0;
+};
+
+// A value the task's command line cannot carry as it is; the message names which.
+class ENightlyTaskValue : public Exception {
+  using Exception::Exception;
 };
 
 // The task's name in the Task Scheduler, as the systemd units are named.
@@ -20,13 +33,23 @@ extern const char *const NightlyTaskName;
 // Parses "HH:MM" (24 hours) into task; false when it is no such time.
 bool ParseNightlyTime(const std::string &text, TNightlyTask &task);
 
+// The arguments the task gives the program, one element each, as the program will receive them.
+std::vector<std::string> NightlyTaskArguments(const TNightlyTask &task);
+
+// One argument as Windows' command-line parser (CommandLineToArgvW, the C runtime) splits it
+// back out: quoted when it holds a blank, backslashes before the closing quote doubled.
+// Raises ENightlyTaskValue for a quote, a control character (line ends among them), '%' (the
+// Task Scheduler expands variables) or text that is not UTF-8: no quoting carries those safely.
+std::string WindowsArgument(const std::string &name, const std::string &value);
+
 // The task as Task Scheduler XML (UTF-8 text declaring UTF-16, as schtasks wants the file
 // converted): a daily start at the time, made up for when the computer was off, running
-// `upload` unattended in the user's own session without raised rights.
+// `upload` unattended in the user's own session without raised rights. Raises
+// ENightlyTaskValue when a path or value cannot be carried (see WindowsArgument).
 std::string NightlyTaskXml(const TNightlyTask &task);
 
-// Registers (replacing) or removes the task through schtasks; the failure's text, or empty.
-// Windows only: elsewhere they say the systemd timer is the way.
+// Registers (replacing) or removes the task through the system folder's schtasks.exe; the
+// failure's text, or empty. Windows only: elsewhere they say the systemd timer is the way.
 std::string RegisterNightlyTask(const TNightlyTask &task);
 std::string RemoveNightlyTask();
 

@@ -129,7 +129,8 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
   return ok ? kExitOk : Failed(host, o.Command);
 }
 
-// enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows).
+// enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows). The task
+// runs with what was given here (user, server); its password file must be readable now.
 int Nightly(const TCliOptions &o) {
   std::string failure;
   if (o.Command == "disable-nightly") {
@@ -143,7 +144,17 @@ int Nightly(const TCliOptions &o) {
     task.Program = ProgramFile();
     task.PasswordFile =
         o.PasswordFile.empty() ? ConfigFolder() + "password" : ExpandFileName(o.PasswordFile);
-    failure = RegisterNightlyTask(task);
+    task.User = o.User;
+    task.Host = o.Host;
+    task.Port = o.Port;
+    task.PingTarget = o.PingTarget;
+    try {
+      TPasswordSource::ReadFile(task.PasswordFile);
+      failure = RegisterNightlyTask(task);
+    } catch (const Exception &e) { // an unusable password file, a value the task cannot carry
+      std::cerr << kProgram << ": " << o.Command << ": " << e.Message() << std::endl;
+      return kExitUsage;
+    }
   }
   if (failure.empty())
     return kExitOk;
