@@ -43,8 +43,14 @@ ctest --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
 echo "the programs import only Windows' own DLLs: ok"
 
 # Archives from bcktool.exe and the Linux bcktool are the same bytes for the same input.
-linux_bcktool=${LINUX_BCKTOOL:-$root/build/tools/bcktool}
-[ -x "$linux_bcktool" ] || cmake --build "$root/build" --target bcktool
+# The Linux one is built here, in a folder of its own, when none is given: a fresh clone has none.
+linux_build=$build/linux-bcktool
+linux_bcktool=${LINUX_BCKTOOL:-$linux_build/tools/bcktool}
+if [ -z "${LINUX_BCKTOOL:-}" ]; then
+  cmake -S "$root" -B "$linux_build" -G Ninja -DVANTARI_BUILD_APP=OFF -DVANTARI_BUILD_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$linux_build" --target bcktool >/dev/null
+fi
 "$root/scripts/same-archive.sh" "$linux_bcktool" "$build/tools/bcktool.exe"
 
 # vantari-cli.exe against the demo service over TLS: an upload, then a download over damaged
@@ -54,7 +60,7 @@ rm -rf "$cli_dir" && mkdir -p "$cli_dir/server"
 /usr/bin/python3 "$root/scripts/demo/make_data.py" "$cli_dir/data" "$cli_dir/config" demo >/dev/null
 cp -a "$cli_dir/data" "$cli_dir/uploaded"
 # The service's certificate is new each time: no pin of an earlier one (settings of this prefix).
-rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari "$WINEPREFIX"/drive_c/users/*/AppData/Local/Vantari
 windows_path() { echo "Z:${1//\//\\}"; }
 database_key='HKCU\Software\Corvex\LumoraBC\Database'
 cli_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -81,6 +87,17 @@ cli download
 diff -r -x Backup "$cli_dir/uploaded" "$cli_dir/data" >/dev/null ||
   { echo "test-windows.sh: vantari-cli.exe download did not give back the uploaded data" >&2; exit 1; }
 task() { find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 2 -ipath '*/tasks/vantari-backup'; }
+# What this computer saw stays on it: the sync state is in %LOCALAPPDATA%, not the roaming folder.
+[ -n "$(find "$WINEPREFIX"/drive_c/users/*/AppData/Local/Vantari -name SyncState.ini)" ] &&
+  [ -z "$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari -name SyncState.ini)" ] ||
+  { echo "test-windows.sh: SyncState.ini is not in %LOCALAPPDATA%\\Vantari alone" >&2; exit 1; }
+# A missing password file and a path that would add arguments are refused: no task.
+for refused in "$(windows_path "$cli_dir/no-such-password")" 'C:\pw" --host evil.invalid --user mallory "x'; do
+  status=0
+  cli --password-file "$refused" enable-nightly 2>/dev/null || status=$?
+  [ "$status" -eq 2 ] && [ -z "$(task)" ] ||
+    { echo "test-windows.sh: enable-nightly took the password file '$refused' ($status)" >&2; exit 1; }
+done
 echo vantari1234 >"$cli_dir/password"
 cli --password-file "$(windows_path "$cli_dir/password")" enable-nightly
 [ -n "$(task)" ] || { echo "test-windows.sh: enable-nightly registered no task" >&2; exit 1; }
@@ -92,7 +109,7 @@ echo "vantari-cli.exe: upload, download and the nightly task under Wine: ok"
 # the buttons by control ID, answers the boxes (the newer-data question with Yes), checks that the
 # data folder equals what was uploaded and saves the picture of the window that the README shows.
 demo_prepare >/dev/null
-rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Vantari "$WINEPREFIX"/drive_c/users/*/AppData/Local/Vantari
 demo_start_server
 wine reg add "$database_key" /v DefaultDatabase /d "$(windows_path "$demo_data")" /f >/dev/null
 LANG=ko_KR.UTF-8 DEMO_PASSWORD=$demo_password wine "$build/app/win/vantari-demo.exe" \
