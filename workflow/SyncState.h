@@ -17,8 +17,9 @@ struct TServerArchiveState {
   bool operator==(const TServerArchiveState &) const = default;
 };
 
-// Small facts the client keeps between runs beside FtpHost.ini, in SyncState.ini (INI text,
-// mode 0600, written durably):
+// Small facts the client keeps between runs in SyncState.ini of the per-computer state folder
+// (StateFolder: what this computer saw never roams to another; INI text, mode 0600, written
+// durably):
 //   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC),
 //                      PartSize, PartTime (the server's archive a kept .part download came from)
 //   [Server:<host>]    Passive (1 when only passive data connections worked)

@@ -68,6 +68,17 @@ std::string ConfigFolder() {
   return folder;
 }
 
+// %LOCALAPPDATA%\Vantari\: stays on this computer when the profile roams.
+std::string StateFolder() {
+  std::string base = Environment(L"LOCALAPPDATA");
+  if (base.empty())
+    base = HomeFolder() + "AppData/Local";
+  const std::string folder = WithSlash(base) + "Vantari/";
+  ::CreateDirectoryW(WidePath(base).c_str(), nullptr);
+  ::CreateDirectoryW(WidePath(folder).c_str(), nullptr);
+  return folder;
+}
+
 std::vector<std::string> CommandLineArguments(int argc, char **argv) {
   int count = 0;
   LPWSTR *wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);

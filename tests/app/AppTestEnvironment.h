@@ -6,8 +6,9 @@
 
 namespace vantari::test {
 
-// A private home for one test: $XDG_CONFIG_HOME points into a fresh temporary folder
-// (settings file and registry stand-in), $WINEPREFIX at a folder that does not exist.
+// A private home for one test: $XDG_CONFIG_HOME (settings file and registry stand-in) and
+// $XDG_STATE_HOME (what this computer saw) point into a fresh temporary folder, $WINEPREFIX at
+// a folder that does not exist.
 class TUserHome {
 public:
   TUserHome();
@@ -18,6 +19,7 @@ public:
   const std::filesystem::path &Root() const { return FRoot; }
   std::filesystem::path ConfigFolder() const { return FRoot / "config" / "vantari"; }
   std::filesystem::path SettingsFile() const { return ConfigFolder() / "FtpHost.ini"; }
+  std::filesystem::path StateFolder() const { return FRoot / "state" / "vantari"; }
   // Writes the registry stand-in with one value line under the accounting program's key,
   // e.g. "\"DefaultDatabase\"=\"/data/\"".
   void WriteRegistry(const std::string &valueLine) const;

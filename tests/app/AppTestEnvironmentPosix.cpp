@@ -15,6 +15,7 @@ TUserHome::TUserHome() {
     throw std::runtime_error("cannot create a temporary folder");
   FRoot = pattern;
   setenv("XDG_CONFIG_HOME", (FRoot / "config").c_str(), 1);
+  setenv("XDG_STATE_HOME", (FRoot / "state").c_str(), 1);
   setenv("WINEPREFIX", (FRoot / "no-wine").c_str(), 1);
 }
 

@@ -24,7 +24,7 @@ protected:
   }
 
   void LastUploadDaysAgo(const std::string &user, std::time_t days) {
-    TSyncState(Home.ConfigFolder().string() + "/SyncState.ini")
+    TSyncState((Home.StateFolder() / "SyncState.ini").string())
         .SetLastUpload(user, std::time(nullptr) - days * kDay - 60);
   }
 
