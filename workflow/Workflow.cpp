@@ -9,6 +9,7 @@
 #include "HostUI.h"
 #include "IdFTP.h"
 #include "IdWait.h"
+#include "NightlyCredential.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
@@ -274,6 +275,7 @@ bool TWorkflow::ConnectServer() {
     FSettings.WriteSetting(FSession->Host(), "FTPHOST");
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
+    RefreshNightlyCredential(FPassword);
     return true;
   } catch (const std::exception &) {
     // A changed certificate, or a server no longer offering TLS, has a message of its own.

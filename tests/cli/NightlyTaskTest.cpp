@@ -2,12 +2,16 @@
 // intended arguments, and what its command line cannot carry is refused. Under Wine the task is
 // also registered through the system's schtasks.exe and its stored file read back.
 #include "NightlyTask.h"
+#include "NightlyCredential.h"
+#include "Paths.h"
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include "ScopeExit.h"
 
@@ -38,8 +42,7 @@ std::string ElementText(const std::string &xml, const std::string &tag) {
 
 TNightlyTask Ordinary() {
   TNightlyTask task;
-  task.Program = "C:\\Program Files\\Vantari\\vantari-cli.exe";
-  task.PasswordFile = "C:\\Users\\Kim & Lee\\AppData\\Roaming\\Vantari\\password";
+  task.Program = "C:\\Program Files\\Vantari\\vantari-nightly.exe";
   return task;
 }
 
@@ -96,24 +99,27 @@ TEST(NightlyTaskTest, XmlHoldsExactlyTheIntendedArguments) {
     std::vector<std::string> Intended;
   };
   TNightlyTask korean = Ordinary();
-  korean.PasswordFile = "C:\\Users\\김철수\\AppData\\Local\\Vantari\\비밀 번호\\";
   korean.User = "김철수";
   korean.Host = "ftp.example.test";
   korean.Port = 2121;
   korean.PingTarget = "127.0.0.1";
+  TNightlyTask awkward = Ordinary();
+  awkward.User = "kim & lee\\";
   const Case cases[] = {
       {"the settings' server and user",
        Ordinary(),
-       "upload --yes --password-file \"C:\\Users\\Kim & Lee\\AppData\\Roaming\\Vantari\\password\"",
-       {"upload", "--yes", "--password-file",
-        "C:\\Users\\Kim & Lee\\AppData\\Roaming\\Vantari\\password"}},
-      {"another user and server, a folder with a trailing backslash",
+       "upload --yes --nightly",
+       {"upload", "--yes", "--nightly"}},
+      {"another user and server",
        korean,
-       "upload --yes --password-file \"C:\\Users\\김철수\\AppData\\Local\\Vantari\\비밀 번호\\\\\" "
-       "--user 김철수 --host ftp.example.test --port 2121 --ping-target 127.0.0.1",
-       {"upload", "--yes", "--password-file",
-        "C:\\Users\\김철수\\AppData\\Local\\Vantari\\비밀 번호\\", "--user", "김철수", "--host",
-        "ftp.example.test", "--port", "2121", "--ping-target", "127.0.0.1"}},
+       "upload --yes --nightly --user 김철수 --host ftp.example.test --port 2121 --ping-target "
+       "127.0.0.1",
+       {"upload", "--yes", "--nightly", "--user", "김철수", "--host", "ftp.example.test", "--port",
+        "2121", "--ping-target", "127.0.0.1"}},
+      {"a blank, '&' and a trailing backslash",
+       awkward,
+       "upload --yes --nightly --user \"kim & lee\\\\\"",
+       {"upload", "--yes", "--nightly", "--user", "kim & lee\\"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.What);
@@ -154,9 +160,8 @@ TEST(NightlyTaskTest, HostileValuesAreRefused) {
       std::string("\xB1\xE8", 2), // CP949 bytes, not UTF-8
       std::string("a\0b", 3),
   };
-  std::string TNightlyTask::*fields[] = {&TNightlyTask::Program, &TNightlyTask::PasswordFile,
-                                         &TNightlyTask::User, &TNightlyTask::Host,
-                                         &TNightlyTask::PingTarget};
+  std::string TNightlyTask::*fields[] = {&TNightlyTask::Program, &TNightlyTask::User,
+                                         &TNightlyTask::Host, &TNightlyTask::PingTarget};
   for (auto field : fields)
     for (const std::string &value : hostile) {
       TNightlyTask task = Ordinary();
@@ -169,6 +174,83 @@ TEST(NightlyTaskTest, HostileValuesAreRefused) {
 #endif
     }
 }
+
+// The nightly backup's one password: an earlier version's plain file is taken over, a login
+// refreshes it only while the backup is on, and on Windows it is kept only in protected form.
+TEST(NightlyCredentialTest, TakenOverRefreshedWhileOnAndNeverPlainOnWindows) {
+  const fs::path home =
+      fs::temp_directory_path() / ("vantari-credential-" + std::to_string(std::random_device()()));
+  fs::create_directories(home);
+#ifdef _WIN32
+  ::SetEnvironmentVariableW(L"APPDATA", home.wstring().c_str());
+#else
+  ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+#endif
+  const fs::path config = fs::u8path(ConfigFolder());
+  ASSERT_TRUE(fs::equivalent(config.parent_path().parent_path(), home)) << config;
+  const auto bytesOf = [&](const char *name) {
+    std::ifstream in(config / name, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  EXPECT_FALSE(HasNightlyCredential());
+  RefreshNightlyCredential("로그인 비밀번호");
+  EXPECT_FALSE(HasNightlyCredential()) << "the backup is off: a login keeps nothing";
+
+  std::ofstream(config / "password", std::ios::binary) << "옛 비밀번호\r\nsecond line\r\n";
+  EXPECT_EQ(LoadNightlyCredential(), "옛 비밀번호");
+  RefreshNightlyCredential("새 비밀번호");
+  EXPECT_EQ(LoadNightlyCredential(), "새 비밀번호");
+#ifdef _WIN32
+  EXPECT_FALSE(fs::exists(config / "password")) << "the plain file was taken over and removed";
+  const std::string kept = bytesOf("nightly.dat");
+  EXPECT_FALSE(kept.empty());
+  EXPECT_EQ(kept.find("비밀번호"), std::string::npos) << "kept in plain text";
+#else
+  EXPECT_EQ(bytesOf("password"), "새 비밀번호\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((config / "password").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
+  EXPECT_FALSE(SaveNightlyCredential("two\nlines"));
+  EXPECT_EQ(LoadNightlyCredential(), "새 비밀번호");
+  EXPECT_TRUE(RemoveNightlyCredential());
+  EXPECT_FALSE(HasNightlyCredential());
+  EXPECT_FALSE(LoadNightlyCredential().has_value());
+  std::error_code ignored;
+  fs::remove_all(home, ignored);
+}
+
+#ifdef _WIN32
+// The PE optional header's Subsystem of a program: 2 for the window subsystem, 3 for a console.
+int Subsystem(const std::string &program) {
+  std::ifstream in(fs::u8path(program), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 0x40)
+    return -1;
+  uint32_t header = 0;
+  std::memcpy(&header, bytes.data() + 0x3C, 4);
+  const size_t at = size_t(header) + 4 + 20 + 68; // signature, file header, Subsystem's offset
+  if (bytes.size() < at + 2 || bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0)
+    return -1;
+  uint16_t subsystem = 0;
+  std::memcpy(&subsystem, bytes.data() + at, 2);
+  return subsystem;
+}
+
+// The task runs the window-less build, so no console window opens at night.
+TEST(NightlyTaskTest, TheTaskRunsAWindowSubsystemProgram) {
+  const std::string folder = ProgramFolder() + "../../tools/cli/";
+  TNightlyTask task;
+  task.Program = NightlyProgramIn(folder);
+  std::string command = ElementText(NightlyTaskXml(task), "Command");
+  ASSERT_GE(command.size(), 2u);
+  command = command.substr(1, command.size() - 2); // unquoted
+  EXPECT_EQ(Subsystem(command), IMAGE_SUBSYSTEM_WINDOWS_GUI) << command;
+  EXPECT_EQ(Subsystem(folder + "vantari-cli.exe"), IMAGE_SUBSYSTEM_WINDOWS_CUI);
+}
+#endif
 
 } // namespace
 } // namespace vantari::test

@@ -8,7 +8,8 @@ namespace vantari {
 namespace {
 
 const std::set<std::string> kCommands = {
-    "upload", "download", "undo-download", "status", "enable-nightly", "disable-nightly", "help"};
+    "upload",         "download",        "undo-download", "status",
+    "enable-nightly", "disable-nightly", "save-login",    "help"};
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -38,12 +39,15 @@ void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i
     hasInline = true;
   }
   const auto take = [&] { return TakeValue(args, i, name, hasInline, value); };
-  if (hasInline && (name == "--yes" || name == "--quiet" || name == "--help"))
+  if (hasInline &&
+      (name == "--yes" || name == "--quiet" || name == "--help" || name == "--nightly"))
     throw ECliUsageError("option '" + name + "' takes no value");
   if (name == "-y" || name == "--yes")
     o.Yes = true;
   else if (name == "-q" || name == "--quiet")
     o.Quiet = true;
+  else if (name == "--nightly")
+    o.Nightly = true;
   else if (name == "-h" || name == "--help")
     o.Command = "help";
   else if (name == "--password-file")
@@ -117,9 +121,12 @@ const char *CliUsage() {
          "  status          the server's archive (date, size), the local data's newest change\n"
          "  enable-nightly  " VANTARI_NIGHTLY_MARK
          "upload every night: a Task Scheduler task of this user,\n"
-         "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
-         "                  from --password-file, else from the settings folder's password\n"
-         "  disable-nightly " VANTARI_NIGHTLY_MARK "remove that task\n"
+         "                  vantari-backup, at --at HH:MM (21:00 without it), with the\n"
+         "                  password kept by save-login (or given now) and --user, --host\n"
+         "                  and --port when given\n"
+         "  disable-nightly " VANTARI_NIGHTLY_MARK "remove that task and the kept password\n"
+         "  save-login      log in once with --user and the password, then keep both: the\n"
+         "                  user ID for the window, the password for the nightly backup\n"
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
@@ -131,6 +138,7 @@ const char *CliUsage() {
          "  --user ID               another user ID than the last login's\n"
          "  --host HOST, --port N   another FTP server than the service's\n"
          "  --ping-target ADDR      another address for the connectivity check\n"
+         "  --nightly               use the password kept for the nightly backup\n"
          "  -h, --help              this help\n"
          "\n"
          "The password comes from the environment variable VANTARI_PASSWORD or from\n"

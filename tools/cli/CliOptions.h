@@ -22,8 +22,9 @@ struct TCliOptions {
   std::string Host;
   int32_t Port = 0; // 0: the program's own
   std::string PingTarget;
-  std::string User; // empty: the user ID of the last login (FtpHost.ini)
-  std::string At;   // enable-nightly: "HH:MM", empty for the timer's 21:00
+  std::string User;     // empty: the user ID of the last login (FtpHost.ini)
+  std::string At;       // enable-nightly: "HH:MM", empty for the timer's 21:00
+  bool Nightly = false; // the password is the one kept for the nightly backup
 };
 
 // Parses argv (without the program name); raises ECliUsageError with the reason. A password

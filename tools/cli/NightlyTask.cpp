@@ -75,6 +75,14 @@ std::string Quoted(const std::string &path) {
 
 } // namespace
 
+std::string NightlyProgramIn(const std::string &folder) {
+#ifdef _WIN32
+  return folder + "vantari-nightly.exe";
+#else
+  return folder + "vantari-cli";
+#endif
+}
+
 bool ParseNightlyTime(const std::string &text, TNightlyTask &task) {
   int hour = 0;
   int minute = 0;
@@ -99,7 +107,7 @@ std::string WindowsArgument(const std::string &name, const std::string &value) {
 }
 
 std::vector<std::string> NightlyTaskArguments(const TNightlyTask &task) {
-  std::vector<std::string> arguments = {"upload", "--yes", "--password-file", task.PasswordFile};
+  std::vector<std::string> arguments = {"upload", "--yes", "--nightly"};
   const std::pair<const char *, std::string> optional[] = {
       {"--user", task.User},
       {"--host", task.Host},
@@ -117,18 +125,21 @@ std::string NightlyTaskXml(const TNightlyTask &task) {
   Check("the program's path", task.Program);
   const std::vector<std::string> values = NightlyTaskArguments(task);
   std::string arguments;
-  for (size_t i = 0; i < values.size(); ++i)
-    arguments +=
-        (i ? " " : "") +
-        WindowsArgument(i > 0 && values[i - 1].rfind("--", 0) == 0 ? values[i - 1] : "an argument",
-                        values[i]);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const bool option = i > 0 && values[i - 1].rfind("--", 0) == 0;
+    if (i > 0)
+      arguments += ' ';
+    arguments += WindowsArgument(option ? values[i - 1] : "an argument", values[i]);
+  }
   // StartWhenAvailable makes up for a night the computer was off; priority 7 is below normal,
   // so packing does not slow the user's work; a stuck run ends after three hours.
   return "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
          "<Task version=\"1.2\" "
          "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
          "  <RegistrationInfo>\r\n"
-         "    <Description>Vantari backup every night</Description>\r\n"
+         "    <Description>" +
+         Escaped(NightlyTaskDescription) +
+         "</Description>\r\n"
          "  </RegistrationInfo>\r\n"
          "  <Triggers>\r\n"
          "    <CalendarTrigger>\r\n"

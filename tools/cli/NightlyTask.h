@@ -11,8 +11,9 @@ namespace vantari {
 // counterpart of the systemd user timer on Linux (same name, same time, same command line).
 
 struct TNightlyTask {
-  std::string Program;      // vantari-cli.exe, a full path
-  std::string PasswordFile; // the password the upload reads, a full path
+  // A full path: on Windows vantari-nightly.exe, the window-less build of vantari-cli. The
+  // upload reads the password kept for the nightly backup, so the task names none.
+  std::string Program;
   // Given to the upload only when not empty (0: the program's own port).
   std::string User;
   std::string Host;
@@ -29,6 +30,14 @@ class ENightlyTaskValue : public Exception {
 
 // The task's name in the Task Scheduler, as the systemd units are named.
 extern const char *const NightlyTaskName;
+// What the Task Scheduler shows the person about it.
+inline constexpr const char *NightlyTaskDescription =
+    "반타리서비스 자동 백업: 컴퓨터가 켜져 있으면 매일 밤 회계 자료를 서버에 올립니다.";
+
+// The program the task runs, from the folder of vantari-cli (ending in '/'): on Windows the
+// window-less build vantari-nightly.exe, so that no console window opens at night; elsewhere
+// vantari-cli itself.
+std::string NightlyProgramIn(const std::string &folder);
 
 // Parses "HH:MM" (24 hours) into task; false when it is no such time.
 bool ParseNightlyTime(const std::string &text, TNightlyTask &task);
