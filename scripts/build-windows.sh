@@ -16,7 +16,7 @@ windows_wine_prefix "$build/wine"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 windows_build -DVANTARI_BUILD_TESTS=OFF "$@"
 "$root/scripts/check-imports.sh" "$build/app/win/vantari.exe" "$build/tools/cli/vantari-cli.exe" \
-  "$build/tools/bcktool.exe"
+  "$build/tools/cli/vantari-nightly.exe" "$build/tools/bcktool.exe"
 setup=$(windows_setup)
 [ -f "$setup" ] || { echo "build-windows.sh: no installer made ($setup)" >&2; exit 1; }
 echo "$setup"

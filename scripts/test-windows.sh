@@ -39,7 +39,7 @@ ctest --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
 
 # Only Windows' own DLLs: every program the installer ships starts on a clean Windows.
 "$root/scripts/check-imports.sh" "$build/app/win/vantari.exe" "$build/tools/cli/vantari-cli.exe" \
-  "$build/tools/bcktool.exe"
+  "$build/tools/cli/vantari-nightly.exe" "$build/tools/bcktool.exe"
 echo "the programs import only Windows' own DLLs: ok"
 
 # Archives from bcktool.exe and the Linux bcktool are the same bytes for the same input.

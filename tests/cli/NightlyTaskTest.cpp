@@ -250,6 +250,32 @@ TEST(NightlyTaskTest, TheTaskRunsAWindowSubsystemProgram) {
   EXPECT_EQ(Subsystem(command), IMAGE_SUBSYSTEM_WINDOWS_GUI) << command;
   EXPECT_EQ(Subsystem(folder + "vantari-cli.exe"), IMAGE_SUBSYSTEM_WINDOWS_CUI);
 }
+// Every shipped program names the product, its version and the company, as Explorer's Details
+// tab and the support desk read them.
+TEST(WindowsProgramsTest, EveryProgramCarriesItsVersion) {
+  const std::string build = ProgramFolder() + "../../";
+  for (const char *program : {"app/win/vantari.exe", "tools/cli/vantari-cli.exe",
+                              "tools/cli/vantari-nightly.exe", "tools/bcktool.exe"}) {
+    SCOPED_TRACE(program);
+    const std::wstring path = fs::u8path(build + program).wstring();
+    DWORD ignored = 0;
+    std::string info(::GetFileVersionInfoSizeW(path.c_str(), &ignored), '\0');
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, DWORD(info.size()), info.data()));
+    const auto value = [&](const wchar_t *name) {
+      wchar_t *text = nullptr;
+      UINT length = 0;
+      const std::wstring key = std::wstring(L"\\StringFileInfo\\041204B0\\") + name;
+      if (!::VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void **>(&text), &length))
+        return std::wstring();
+      return std::wstring(text, length > 0 ? length - 1 : 0);
+    };
+    EXPECT_EQ(value(L"ProductName"), L"반타리서비스");
+    EXPECT_EQ(value(L"ProductVersion"), L"" VANTARI_VERSION);
+    EXPECT_FALSE(value(L"CompanyName").empty());
+    EXPECT_FALSE(value(L"FileDescription").empty());
+  }
+}
 #endif
 
 } // namespace
