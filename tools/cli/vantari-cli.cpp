@@ -133,23 +133,28 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
 
 // save-login: how the installer hands over a login. It is tried on the server first; only a
 // login that works is kept: the user ID for the window (the login itself saves it) and the
-// password for the nightly backup.
+// password for the nightly backup. Without --user or a password given, the window's last
+// login is the one.
 int SaveLogin(const TCliOptions &o, TCliHostUI &host) {
-  if (o.User.empty()) {
-    host.Complain("save-login needs --user ID");
+  TSettingsStore settings;
+  const std::string user = o.User.empty() ? settings.ReadSetting("HOSTID") : o.User;
+  if (user.empty() || user == kNoSetting) {
+    host.Complain("save-login needs --user ID: no login was saved by the window yet");
     return kExitUsage;
   }
   std::string password;
   try {
     password = TPasswordSource::Read(o.PasswordFile);
   } catch (const ENoPassword &e) {
-    host.Complain(e.Message());
-    return kExitUsage;
+    password = settings.ReadSetting("HOSTPASS");
+    if (password.empty() || password == "HOSTPASS") {
+      host.Complain(e.Message());
+      return kExitUsage;
+    }
   }
-  TSettingsStore settings;
   TWorkflow workflow(ConfigFor(o, settings));
   host.Attach(workflow);
-  workflow.SetLogin(o.User, password);
+  workflow.SetLogin(user, password);
   const bool ok = workflow.ConnectServer();
   workflow.DisconnectServer();
   if (!ok)
