@@ -38,8 +38,8 @@ cd "$build"
 ctest --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
 
 # Only Windows' own DLLs: every program the installer ships starts on a clean Windows.
-"$root/scripts/check-imports.sh" "$build/app/win/vantari.exe" "$build/tools/cli/vantari-cli.exe" \
-  "$build/tools/cli/vantari-nightly.exe" "$build/tools/bcktool.exe"
+# shellcheck disable=SC2046 # the programs' paths hold no blanks
+"$root/scripts/check-imports.sh" $(windows_programs)
 echo "the programs import only Windows' own DLLs: ok"
 
 # Archives from bcktool.exe and the Linux bcktool are the same bytes for the same input.
@@ -101,6 +101,10 @@ done
 echo vantari1234 >"$cli_dir/password"
 cli --password-file "$(windows_path "$cli_dir/password")" enable-nightly
 [ -n "$(task)" ] || { echo "test-windows.sh: enable-nightly registered no task" >&2; exit 1; }
+# The task's program as the task runs it: window-less, with the password kept for it.
+wine "$build/tools/cli/vantari-nightly.exe" upload --yes --nightly --user demo \
+  --host 127.0.0.1 --port "$cli_port" --ping-target 127.0.0.1 </dev/null ||
+  { echo "test-windows.sh: vantari-nightly.exe did not upload with the kept password" >&2; exit 1; }
 cli disable-nightly
 [ -z "$(task)" ] || { echo "test-windows.sh: disable-nightly left the task" >&2; exit 1; }
 echo "vantari-cli.exe: upload, download and the nightly task under Wine: ok"
@@ -121,3 +125,32 @@ echo "vantari.exe: the window's demo under Wine: ok (docs/screenshot-windows.png
 # The installer as a customer's computer runs it, in a Wine prefix of its own.
 setup=$(windows_setup)
 "$root/scripts/installer-check.sh" "$setup"
+
+# Signing: copies of the programs and the installer signed with a throwaway certificate made
+# here; each signature verifies against it and names its signer, and a copy changed after
+# signing no longer verifies.
+signing=$build/signing
+rm -rf "$signing" && mkdir -p "$signing"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$signing/key.pem" -out "$signing/cert.pem" \
+  -days 2 -subj "/CN=Vantari test signing" -addext extendedKeyUsage=codeSigning 2>/dev/null
+# shellcheck disable=SC2046
+cp $(windows_programs) "$setup" "$signing/"
+(
+  VANTARI_SIGN_CERT=$signing/cert.pem VANTARI_SIGN_KEY=$signing/key.pem
+  windows_sign "$signing"/*.exe
+)
+for signed in "$signing"/*.exe; do
+  osslsigncode verify -CAfile "$signing/cert.pem" -in "$signed" >"$signing/verify.log" 2>&1 ||
+    { cat "$signing/verify.log" >&2; echo "test-windows.sh: $signed does not verify" >&2; exit 1; }
+  osslsigncode extract-signature -in "$signed" -out "$signing/signature.der" >/dev/null
+  openssl pkcs7 -inform DER -in "$signing/signature.der" -print_certs -noout |
+    grep -q 'subject=CN = Vantari test signing' ||
+    { echo "test-windows.sh: the signature of $signed names another signer" >&2; exit 1; }
+  rm -f "$signing/signature.der"
+done
+changed=$signing/changed.exe
+cp "$signing/vantari-cli.exe" "$changed"
+printf 'X' | dd of="$changed" bs=1 seek=4096 conv=notrunc 2>/dev/null
+! osslsigncode verify -CAfile "$signing/cert.pem" -in "$changed" >/dev/null 2>&1 ||
+  { echo "test-windows.sh: a program changed after signing still verifies" >&2; exit 1; }
+echo "Authenticode signatures of the programs and the installer: ok"

@@ -155,7 +155,7 @@ int SaveLogin(const TCliOptions &o, TCliHostUI &host) {
   TWorkflow workflow(ConfigFor(o, settings));
   host.Attach(workflow);
   workflow.SetLogin(user, password);
-  const bool ok = workflow.ConnectServer();
+  const bool ok = workflow.CheckInternet() && workflow.ConnectServer();
   workflow.DisconnectServer();
   if (!ok)
     return Failed(host, "save-login");
