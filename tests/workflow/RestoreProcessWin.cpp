@@ -199,11 +199,12 @@ bool TPausedRun::Finish() {
   return code == 0;
 }
 
-// A private home: %APPDATA% in a fresh folder, and the accounting program's key in this
-// user's registry, whose value goes when the test ends.
+// A private home: %APPDATA% and %LOCALAPPDATA% in a fresh folder, and the accounting program's
+// key in this user's registry, whose value goes when the test ends.
 TUserHome::TUserHome() {
   FRoot = fs::absolute(MakeTempFolder("/tmp/vantari-home-")).make_preferred();
   ::SetEnvironmentVariableW(L"APPDATA", (FRoot / "config").wstring().c_str());
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", (FRoot / "state").wstring().c_str());
 }
 
 TUserHome::~TUserHome() {
@@ -213,6 +214,7 @@ TUserHome::~TUserHome() {
     ::RegCloseKey(key);
   }
   ::SetEnvironmentVariableW(L"APPDATA", nullptr);
+  ::SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   std::error_code ignored;
   fs::remove_all(FRoot, ignored);
 }
