@@ -154,15 +154,17 @@ Function .onInit
   ${If} $R1 != ""
     !insertmacro Refuse "아이디, 파일 이름이나 서버 이름에는 따옴표를 쓸 수 없습니다." 2
   ${EndIf}
-  ; What is on now: the task as the Task Scheduler has it, the time as it was chosen here.
-  nsExec::Exec '"$SYSDIR\schtasks.exe" /Query /TN ${TASK_NAME}'
-  Pop $0
-  StrCpy $NightlyWasOn ""
-  ${If} $0 == "0"
-    StrCpy $NightlyWasOn "1"
-  ${EndIf}
+  ; What is on now: the time this installer registered the task at, while the Task Scheduler
+  ; still has the task (Wine's schtasks answers every query with success, so the time counts).
   ReadRegStr $NightlyTime HKCU "${UNINSTALL_KEY}" "NightlyTime"
-  ${If} $NightlyTime == ""
+  StrCpy $NightlyWasOn ""
+  ${If} $NightlyTime != ""
+    nsExec::Exec '"$SYSDIR\schtasks.exe" /Query /TN ${TASK_NAME}'
+    Pop $0
+    ${If} $0 == "0"
+      StrCpy $NightlyWasOn "1"
+    ${EndIf}
+  ${Else}
     StrCpy $NightlyTime "21:00"
   ${EndIf}
   ClearErrors
@@ -296,6 +298,7 @@ Function ApplyNightly
     Push "$INSTDIR\vantari-cli.exe"
     Push "disable-nightly"
     Call RunCli
+    DeleteRegValue HKCU "${UNINSTALL_KEY}" "NightlyTime"
     Return
   ${EndIf}
   ${If} $Nightly == ""
