@@ -24,6 +24,7 @@ protected:
   }
 
   void LastUploadDaysAgo(const std::string &user, std::time_t days) {
+    std::filesystem::create_directories(Home.StateFolder());
     TSyncState((Home.StateFolder() / "SyncState.ini").string())
         .SetLastUpload(user, std::time(nullptr) - days * kDay - 60);
   }
