@@ -5,6 +5,7 @@
 #include "Exception.h"
 #include "FileSystem.h"
 #include "FolderOps.h"
+#include "Paths.h"
 #include "Stream.h"
 #include "SystemInfo.h"
 
@@ -54,7 +55,7 @@ std::vector<std::string> Lines(const std::string &path) {
 } // namespace
 
 std::string TLog::Path() const {
-  return FPath.empty() ? LocalStateFolder() + "vantari.log" : FPath;
+  return FPath.empty() ? StateFolder() + "vantari.log" : FPath;
 }
 
 void TLog::Hide(const std::string &secret) {

@@ -7,14 +7,14 @@
 namespace vantari {
 
 // The per-user log the support desk asks for: one line per step, "YYYY-MM-DD HH:MM:SS [pid]
-// text", in LocalStateFolder()'s vantari.log. At 1 MB the file becomes vantari.log.1 (the
+// text", in StateFolder()'s vantari.log. At 1 MB the file becomes vantari.log.1 (the
 // one before it goes), so that two files at most are kept. A line that cannot be written is
 // dropped: the log never stops the work it records.
 class TLog {
 public:
   static constexpr int64_t RotateBytes = 1024 * 1024;
 
-  // The log file; without one, LocalStateFolder()'s vantari.log as it is at each write (the
+  // The log file; without one, StateFolder()'s vantari.log as it is at each write (the
   // folder follows the environment).
   explicit TLog(std::string path = {}) : FPath(std::move(path)) {}
   std::string Path() const;

@@ -39,12 +39,16 @@ std::string ProgramFile() {
   return error ? std::string() : exe.string();
 }
 
-std::string ConfigFolder() {
+namespace {
+
+// $variable/vantari/ when it holds an absolute path, else the home's fallback/vantari/;
+// made private to the user when missing.
+std::string XdgFolder(const char *variable, const char *fallback) {
   std::string base;
-  if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+  if (const char *xdg = std::getenv(variable); xdg != nullptr && xdg[0] == '/')
     base = xdg;
   else
-    base = HomeFolder() + ".config";
+    base = HomeFolder() + fallback;
   const std::string folder = WithSlash(base) + "vantari/";
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) {
@@ -52,6 +56,16 @@ std::string ConfigFolder() {
     ::chmod(folder.c_str(), 0700);
   }
   return folder;
+}
+
+} // namespace
+
+std::string ConfigFolder() {
+  return XdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+std::string StateFolder() {
+  return XdgFolder("XDG_STATE_HOME", ".local/state");
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char **argv) {

@@ -20,6 +20,12 @@ std::string HomeFolder();
 // reported here: the first write into it fails instead.
 std::string ConfigFolder();
 
+// The per-user folder of what this computer alone knows (what it last saw on the server, the
+// log): $XDG_STATE_HOME/vantari/ (default ~/.local/state/vantari/) on Linux,
+// %LOCALAPPDATA%\Vantari\ on Windows, never the roaming profile, so that another computer
+// sharing the settings never takes it for its own. Ends in '/'; created as ConfigFolder is.
+std::string StateFolder();
+
 // The program's arguments after its name, as UTF-8: on Windows from the wide command line,
 // since argv there is in the ANSI code page.
 std::vector<std::string> CommandLineArguments(int argc, char **argv);

@@ -64,23 +64,6 @@ bool RunProgram(const std::string &program, const std::vector<std::string> &argu
 
 } // namespace
 
-std::string LocalStateFolder() {
-  std::string base;
-  if (const char *xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/')
-    base = xdg;
-  else
-    base = HomeFolder() + ".local/state";
-  if (base.back() != '/')
-    base += '/';
-  const std::string folder = base + "vantari/";
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
-    std::filesystem::create_directories(folder, error);
-    ::chmod(folder.c_str(), 0700);
-  }
-  return folder;
-}
-
 std::string OperatingSystemVersion() {
   utsname name{};
   if (::uname(&name) != 0)

@@ -5,11 +5,6 @@
 
 namespace vantari {
 
-// The per-user folder for what the program keeps about its own runs (the log), ending in '/':
-// $XDG_STATE_HOME/vantari/ (default ~/.local/state/vantari/) on Linux,
-// %LOCALAPPDATA%\Vantari\ on Windows. Created (owner only) when missing.
-std::string LocalStateFolder();
-
 // The operating system's name and version for a support report, e.g. "Linux 6.1.0 x86_64" or
 // "Windows 10.0.19045".
 std::string OperatingSystemVersion();

@@ -15,6 +15,16 @@ windows_libdeflate
 windows_wine_prefix "$build/wine"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 windows_build -DVANTARI_BUILD_TESTS=OFF "$@"
+# shellcheck disable=SC2046 # the programs' paths hold no blanks
+"$root/scripts/check-imports.sh" $(windows_programs)
+# Signed (when a certificate is given, see windows_sign) before the installer packs them; then
+# the installer, packed again from the signed programs, is signed itself.
+if [ -n "${VANTARI_SIGN_PKCS12:-}${VANTARI_SIGN_CERT:-}" ]; then
+  # shellcheck disable=SC2046
+  windows_sign $(windows_programs)
+  rm -f "$build"/vantari-setup-*.exe
+fi
 setup=$(windows_setup)
 [ -f "$setup" ] || { echo "build-windows.sh: no installer made ($setup)" >&2; exit 1; }
+windows_sign "$setup"
 echo "$setup"

@@ -36,6 +36,8 @@ windows_packages=(
   fonts-wine xvfb xauth locales # the window under Wine: its fonts, a display, a Korean locale
   x11-utils # the installed window, seen by xwininfo (scripts/installer-check.sh)
   python3 python3-pyftpdlib python3-openssl openssl # the demo service for vantari-cli.exe
+  build-essential zlib1g-dev libssl-dev # the Linux bcktool the archives are compared with
+  osslsigncode # Authenticode signatures on the programs and the installer
 )
 
 packages=()

@@ -60,3 +60,38 @@ windows_setup() {
   }
   echo "$build/vantari-setup-$(sed -n 's/^project(Vantari VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt").exe"
 }
+
+# Signs the files given, in place, with Authenticode through osslsigncode when a certificate is
+# given, and does nothing otherwise:
+#   VANTARI_SIGN_PKCS12=FILE.pfx  and  VANTARI_SIGN_PASSWORD_FILE=FILE (its password, first line)
+#   or VANTARI_SIGN_CERT=CERT.pem  and  VANTARI_SIGN_KEY=KEY.pem (an unencrypted key);
+#   VANTARI_SIGN_TIMESTAMP=URL  an RFC 3161 timestamp server, so signatures outlive the cert.
+windows_sign() {
+  local signer=()
+  if [ -n "${VANTARI_SIGN_PKCS12:-}" ]; then
+    signer=(-pkcs12 "$VANTARI_SIGN_PKCS12")
+    [ -z "${VANTARI_SIGN_PASSWORD_FILE:-}" ] || signer+=(-readpass "$VANTARI_SIGN_PASSWORD_FILE")
+  elif [ -n "${VANTARI_SIGN_CERT:-}" ]; then
+    signer=(-certs "$VANTARI_SIGN_CERT" -key "${VANTARI_SIGN_KEY:?VANTARI_SIGN_KEY names no key}")
+  else
+    return 0
+  fi
+  [ -z "${VANTARI_SIGN_TIMESTAMP:-}" ] || signer+=(-ts "$VANTARI_SIGN_TIMESTAMP")
+  local file
+  for file in "$@"; do
+    rm -f "$file.signed"
+    osslsigncode sign "${signer[@]}" -h sha256 -n "반타리서비스" -in "$file" -out "$file.signed" \
+      >/dev/null || {
+      rm -f "$file.signed"
+      echo "windows_sign: osslsigncode could not sign $file" >&2
+      return 1
+    }
+    mv "$file.signed" "$file"
+  done
+}
+
+# The programs the installer ships, as the build leaves them.
+windows_programs() {
+  echo "$build/app/win/vantari.exe" "$build/tools/cli/vantari-cli.exe" \
+    "$build/tools/cli/vantari-nightly.exe" "$build/tools/bcktool.exe"
+}

@@ -4,6 +4,7 @@
 #include "Exception.h"
 #include "FailureCause.h"
 #include "FailureTexts.h"
+#include "FileSystem.h"
 #include "FolderOps.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -37,8 +38,15 @@ std::optional<int64_t> Number(const std::string &text) {
 
 TSyncState::TSyncState(std::string path) : FPath(std::move(path)) {}
 
+// What this computer saw stays on it (StateFolder). A file from before, in the settings folder
+// that may roam to other computers, is moved over once; a failed move leaves it where it was and
+// this computer starts with nothing known, as after a first install.
 std::string TSyncState::DefaultPath() {
-  return ConfigFolder() + "SyncState.ini";
+  const std::string path = StateFolder() + "SyncState.ini";
+  const std::string old = ConfigFolder() + "SyncState.ini";
+  if (!FileExists(path) && !IsSymbolicLink(path) && FileExists(old))
+    MoveNoReplace(old, path);
+  return path;
 }
 
 std::string TSyncState::Read(const std::string &section, const std::string &key) const {

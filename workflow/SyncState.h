@@ -28,8 +28,9 @@ struct TNightlyResult {
   std::string Text;  // the failure box's cause line
 };
 
-// Small facts the client keeps between runs beside FtpHost.ini, in SyncState.ini (INI text,
-// mode 0600, written durably):
+// Small facts the client keeps between runs in SyncState.ini of the per-computer state folder
+// (StateFolder: what this computer saw never roams to another; INI text, mode 0600, written
+// durably):
 //   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC),
 //                      PartSize, PartTime (the server's archive a kept .part download came from),
 //                      NightlyTime, NightlyResult ("ok", "failed", "refused"), NightlyCause,

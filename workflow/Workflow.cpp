@@ -12,6 +12,7 @@
 #include "IdFTP.h"
 #include "IdWait.h"
 #include "Log.h"
+#include "NightlyCredential.h"
 #include "RestoreTransaction.h"
 #include "SafeUpload.h"
 #include "ScopeExit.h"
@@ -237,6 +238,15 @@ bool TWorkflow::UndoDownload() {
   return UndoSteps();
 }
 
+bool TWorkflow::CheckLogin() {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  const bool ok = LoginIsUsable() && CheckInternet() && ConnectServer();
+  DisconnectServer();
+  return ok;
+}
+
 bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &name) {
   if (FRunning)
     return false;
@@ -310,6 +320,7 @@ bool TWorkflow::ConnectServer() {
     FSettings.WriteSetting(FSession->Host(), "FTPHOST");
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
+    RefreshNightlyCredential(FPassword);
     return true;
   } catch (const std::exception &e) {
     // A changed certificate, or a server no longer offering TLS, has a message of its own.

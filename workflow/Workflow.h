@@ -52,6 +52,9 @@ public:
   // an upload cut off between its renames left no archive under that name, name is the file
   // the last whole archive lies under (read through before it is named), else the archive's.
   bool QueryServerArchive(TServerArchiveState &archive, std::string &name);
+  // The connectivity check and the login of an upload, then the goodbye: whether the login
+  // works now. Shows its own failure; nothing local or on the server changes.
+  bool CheckLogin();
   bool Running() const { return FRunning; }
   // Asks the running workflow to stop at its next wait or block; the next run starts without it.
   void RequestCancel();

@@ -52,20 +52,35 @@ std::string ProgramFolder() {
   return path.empty() ? "./" : path.substr(0, path.rfind('/') + 1);
 }
 
-// %APPDATA%\Vantari\: FtpHost.ini holds a password, and the program's own folder (under
-// Program Files) is readable by every user of the computer and writable by none.
-std::string ConfigFolder() {
-  std::string base = Environment(L"APPDATA");
+namespace {
+
+// %variable%\Vantari\ (else the profile's fallback\Vantari\), created when missing.
+std::string VantariFolderIn(const wchar_t *variable, const char *fallback) {
+  std::string base = Environment(variable);
   if (base.empty())
-    base = HomeFolder() + "AppData/Roaming";
+    base = HomeFolder() + fallback;
   const std::string folder = WithSlash(base) + "Vantari/";
   ::CreateDirectoryW(WidePath(base).c_str(), nullptr);
   ::CreateDirectoryW(WidePath(folder).c_str(), nullptr);
+  return folder;
+}
+
+} // namespace
+
+// %APPDATA%\Vantari\: FtpHost.ini holds a password, and the program's own folder (under
+// Program Files) is readable by every user of the computer and writable by none.
+std::string ConfigFolder() {
+  const std::string folder = VantariFolderIn(L"APPDATA", "AppData/Roaming");
   // A customer coming from the old client kept FtpHost.ini beside the program: taken over
   // once; from then on the copy here is the one.
   const std::string old = ProgramFolder() + "FtpHost.ini";
   ::CopyFileW(WidePath(old).c_str(), WidePath(folder + "FtpHost.ini").c_str(), TRUE);
   return folder;
+}
+
+// %LOCALAPPDATA%\Vantari\: stays on this computer when the profile roams.
+std::string StateFolder() {
+  return VantariFolderIn(L"LOCALAPPDATA", "AppData/Local");
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char **argv) {

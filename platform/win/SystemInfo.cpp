@@ -12,23 +12,6 @@ using TRtlGetVersion = LONG(WINAPI *)(OSVERSIONINFOW *);
 
 } // namespace
 
-std::string LocalStateFolder() {
-  // GetEnvironmentVariableW, not the C library's copy: what was set since the start counts.
-  std::wstring local(::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0), L'\0');
-  if (!local.empty())
-    local.resize(
-        ::GetEnvironmentVariableW(L"LOCALAPPDATA", local.data(), static_cast<DWORD>(local.size())));
-  std::string base = win::NarrowPath(local);
-  if (base.empty())
-    base = HomeFolder() + "AppData/Local";
-  if (base.back() != '/' && base.back() != '\\')
-    base += '/';
-  const std::string folder = base + "Vantari/";
-  ::CreateDirectoryW(win::WidePath(base).c_str(), nullptr);
-  ::CreateDirectoryW(win::WidePath(folder).c_str(), nullptr);
-  return folder;
-}
-
 std::string OperatingSystemVersion() {
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;

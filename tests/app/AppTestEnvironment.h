@@ -11,8 +11,10 @@ namespace vantari::test {
 std::string U8(const std::filesystem::path &path);
 std::filesystem::path U8Path(const std::string &text);
 
-// A private home for one test: $XDG_CONFIG_HOME points into a fresh temporary folder
-// (settings file and registry stand-in), $WINEPREFIX at a folder that does not exist.
+// A private home for one test: $XDG_CONFIG_HOME (settings file and registry stand-in) and
+// $XDG_STATE_HOME (what this computer saw) point into a fresh temporary folder, $WINEPREFIX at
+// a folder that does not exist. On Windows %APPDATA% and %LOCALAPPDATA% are Hangul folders
+// there, as a Korean user name makes them.
 class TUserHome {
 public:
   TUserHome();
@@ -21,13 +23,19 @@ public:
   TUserHome &operator=(const TUserHome &) = delete;
 
   const std::filesystem::path &Root() const { return FRoot; }
-#ifdef _WIN32 // %APPDATA%\Vantari, %APPDATA% in Hangul as a Korean user name makes it
+#ifdef _WIN32
   std::filesystem::path ConfigFolder() const {
     return FRoot / U8Path("설정") / "Vantari";
+  }
+  std::filesystem::path StateFolder() const {
+    return FRoot / U8Path("로컬 설정") / "Vantari";
   }
 #else
   std::filesystem::path ConfigFolder() const {
     return FRoot / "config" / "vantari";
+  }
+  std::filesystem::path StateFolder() const {
+    return FRoot / "state" / "vantari";
   }
 #endif
   std::filesystem::path SettingsFile() const {

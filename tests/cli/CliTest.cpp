@@ -3,7 +3,6 @@
 #include "AppTestEnvironment.h"
 #include "CliProcess.h"
 #include "FtpServer.h"
-#include "NightlyTask.h"
 #include "SyncState.h"
 #include "TlsFtpServers.h"
 
@@ -397,7 +396,7 @@ TEST_F(CliTest, ResumeNeverJoinsTwoArchivesOfTheSameSizeAndSecond) {
     SetTime(onServer, 1767225600);
 
     for (const std::string *kept : overTls ? std::vector{&second, &first} : std::vector{&first}) {
-      TSyncState((Home.ConfigFolder() / "SyncState.ini").string())
+      TSyncState((Home.StateFolder() / "SyncState.ini").string())
           .SetPartialOrigin(Server.User(), {static_cast<int64_t>(second.size()), "20260101000000"});
       WriteFile(DataFolder / "Backup" / (name + ".part"), kept->substr(0, 120000));
       WriteFile(DataFolder / "AssemblyItem.DB", "changed here");
@@ -429,46 +428,6 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
   const TCliResult noUser = Cli({"upload"});
   EXPECT_EQ(noUser.ExitStatus, 2);
   EXPECT_FALSE(fs::exists(Server.PathOf("HOSTID.bck")));
-}
-
-// The Windows nightly task as the Task Scheduler reads it, here read by a real XML parser: a
-// daily start at the chosen time, the program quoted (its folder has a space), an unattended
-// upload with the password file, the user's own session, no raised rights.
-TEST(NightlyTaskTest, XmlIsADailyUnattendedUploadOfThisUser) {
-  TNightlyTask task;
-  task.Program = "C:\\Program Files\\Vantari\\vantari-cli.exe";
-  task.PasswordFile = "C:\\Users\\Kim & Lee\\AppData\\Roaming\\Vantari\\password";
-  ASSERT_TRUE(ParseNightlyTime("23:05", task));
-  EXPECT_FALSE(ParseNightlyTime("24:00", task));
-  EXPECT_FALSE(ParseNightlyTime("7:5", task));
-
-  const fs::path file = fs::temp_directory_path() / ("vantari-task-" + std::to_string(getpid()));
-  std::ofstream(file) << NightlyTaskXml(task);
-  const std::string script =
-      "import sys, xml.etree.ElementTree as E\n"
-      "n = {'t': 'http://schemas.microsoft.com/windows/2004/02/mit/task'}\n"
-      // As the file reaches schtasks: UTF-16 with a byte order mark, as it declares.
-      "r = E.fromstring(open(sys.argv[1], encoding='utf-8').read().encode('utf-16'))\n"
-      "for p in ['t:Triggers/t:CalendarTrigger/t:StartBoundary',\n"
-      "          't:Triggers/t:CalendarTrigger/t:ScheduleByDay/t:DaysInterval',\n"
-      "          't:Actions/t:Exec/t:Command', 't:Actions/t:Exec/t:Arguments',\n"
-      "          't:Principals/t:Principal/t:LogonType', 't:Principals/t:Principal/t:RunLevel']:\n"
-      "    print(r.find(p, n).text)\n";
-  FILE *pipe = popen(("/usr/bin/python3 -c \"" + script + "\" " + file.string()).c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-    out.append(buffer, n);
-  EXPECT_EQ(pclose(pipe), 0) << out;
-  fs::remove(file);
-  EXPECT_EQ(out, "2024-01-01T23:05:00\n"
-                 "1\n"
-                 "\"C:\\Program Files\\Vantari\\vantari-cli.exe\"\n"
-                 "upload --yes --password-file "
-                 "\"C:\\Users\\Kim & Lee\\AppData\\Roaming\\Vantari\\password\"\n"
-                 "InteractiveToken\n"
-                 "LeastPrivilege\n");
 }
 
 } // namespace

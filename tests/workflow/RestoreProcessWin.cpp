@@ -199,8 +199,8 @@ bool TPausedRun::Finish() {
   return code == 0;
 }
 
-// A private home: %APPDATA% in a fresh folder, and the accounting program's key in this
-// user's registry, whose value goes when the test ends.
+// A private home: %APPDATA% and %LOCALAPPDATA% in a fresh folder, and the accounting program's
+// key in this user's registry, whose value goes when the test ends.
 TUserHome::TUserHome() {
   FRoot = fs::absolute(MakeTempFolder("/tmp/vantari-home-")).make_preferred();
   // A Korean user's profile: the roaming and the local application data in Hangul.

@@ -13,6 +13,15 @@ namespace {
 
 TEST(SyncStateTest, FactsSurviveARestartPerUserAndPerServerAndGarbageReadsAsUnknown) {
   TUserHome home;
+  // A file from before, in the settings folder that may roam, is moved to this computer's
+  // own folder once; one written later in the old place is no longer read.
+  std::filesystem::create_directories(home.ConfigFolder());
+  WriteFile(home.ConfigFolder() / "SyncState.ini", "[User:lee]\nLastDownload=1765000000\n");
+  EXPECT_EQ(TSyncState().LastDownload("lee"), 1765000000);
+  EXPECT_EQ(TSyncState().Path(), (home.StateFolder() / "SyncState.ini").string());
+  EXPECT_FALSE(std::filesystem::exists(home.ConfigFolder() / "SyncState.ini"));
+  WriteFile(home.ConfigFolder() / "SyncState.ini", "[User:lee]\nLastUpload=1\n");
+  EXPECT_FALSE(TSyncState().LastUpload("lee").has_value());
   {
     TSyncState state;
     EXPECT_FALSE(state.ServerArchive("kim").Known());

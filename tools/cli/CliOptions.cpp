@@ -7,8 +7,9 @@ namespace vantari {
 
 namespace {
 
-const std::set<std::string> kCommands = {"upload", "download",       "undo-download",   "status",
-                                         "report", "enable-nightly", "disable-nightly", "help"};
+const std::set<std::string> kCommands = {"upload",          "download",   "undo-download",
+                                         "status",          "report",     "enable-nightly",
+                                         "disable-nightly", "save-login", "help"};
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -122,17 +123,21 @@ const char *CliUsage() {
          "                  password\n"
          "  enable-nightly  " VANTARI_NIGHTLY_MARK
          "upload every night: a Task Scheduler task of this user,\n"
-         "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
-         "                  from --password-file, else from the settings folder's password\n"
-         "  disable-nightly " VANTARI_NIGHTLY_MARK "remove that task\n"
+         "                  vantari-backup, at --at HH:MM (21:00 without it), with the\n"
+         "                  password kept by save-login (or given now) and --user, --host\n"
+         "                  and --port when given\n"
+         "  disable-nightly " VANTARI_NIGHTLY_MARK "remove that task and the kept password\n"
+         "  save-login      log in once with --user and the password, then keep both: the\n"
+         "                  user ID for the window, the password for the nightly backup\n"
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
          "                          (the next volume); replacing newer local data is never\n"
          "                          confirmed: unattended, that question is answered no\n"
          "  -q, --quiet             no status lines and no progress line\n"
-         "  --nightly               the nightly upload: its result is kept for the window's\n"
-         "                          next start, and a failure is shown on the desktop\n"
+         "  --nightly               the nightly upload: the password kept for it is used, its\n"
+         "                          result is kept for the window's next start, and a failure\n"
+         "                          is shown on the desktop\n"
          "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
          "                          " VANTARI_PASSWORD_FILE_RULE "\n"
          "  --user ID               another user ID than the last login's\n"

@@ -16,8 +16,7 @@ struct TCliOptions {
   std::string Command; // upload, download, undo-download, status, report, help
   // Without a terminal, prompts whose OK keeps the data are answered OK.
   bool Yes = false;
-  bool Quiet = false;   // no status lines, no progress line
-  bool Nightly = false; // the timer's run: its result is kept for the window's next start
+  bool Quiet = false; // no status lines, no progress line
   std::string PasswordFile;
   // A server other than the one of the settings (support staff, a test server).
   std::string Host;
@@ -25,6 +24,9 @@ struct TCliOptions {
   std::string PingTarget;
   std::string User; // empty: the user ID of the last login (FtpHost.ini)
   std::string At;   // enable-nightly: "HH:MM", empty for the timer's 21:00
+  // The nightly run: the password is the one kept for the nightly backup, and the result is
+  // kept for the window's next start.
+  bool Nightly = false;
 };
 
 // Parses argv (without the program name); raises ECliUsageError with the reason. A password

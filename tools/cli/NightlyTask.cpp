@@ -1,6 +1,8 @@
 #include "NightlyTask.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #ifdef _WIN32
 #include "win/WinText.h"
@@ -20,11 +22,66 @@ std::string Escaped(const std::string &text) {
   return out;
 }
 
+// Well-formed UTF-8 without overlong forms or surrogates: what converts to UTF-16 one to one.
+bool IsUtf8(const std::string &text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80         ? 1
+                          : (lead >> 5) == 6  ? 2
+                          : (lead >> 4) == 14 ? 3
+                          : (lead >> 3) == 30 ? 4
+                                              : 0;
+    if (length == 0 || i + length > text.size())
+      return false;
+    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80)
+        return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+// Why text cannot stand in the task's command line, or empty.
+std::string Unsafe(const std::string &text) {
+  if (text.empty())
+    return "it is empty";
+  for (const char c : text) {
+    if (c == '"')
+      return "it holds a quote";
+    if (c == '%')
+      return "it holds '%'";
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      return "it holds a line end or another control character";
+  }
+  return IsUtf8(text) ? std::string() : "it is not UTF-8 text";
+}
+
+void Check(const std::string &name, const std::string &value) {
+  const std::string problem = Unsafe(value);
+  if (!problem.empty())
+    throw ENightlyTaskValue("the nightly task cannot carry " + name + ": " + problem);
+}
+
 std::string Quoted(const std::string &path) {
   return "\"" + path + "\"";
 }
 
 } // namespace
+
+std::string NightlyProgramIn(const std::string &folder) {
+#ifdef _WIN32
+  return folder + "vantari-nightly.exe";
+#else
+  return folder + "vantari-cli";
+#endif
+}
 
 bool ParseNightlyTime(const std::string &text, TNightlyTask &task) {
   int hour = 0;
@@ -39,17 +96,50 @@ bool ParseNightlyTime(const std::string &text, TNightlyTask &task) {
   return true;
 }
 
+std::string WindowsArgument(const std::string &name, const std::string &value) {
+  Check(name, value);
+  if (value.find(' ') == std::string::npos)
+    return value; // backslashes not before a quote are taken as they are
+  // Inside quotes only the backslashes before the closing one are special: doubled, each pair
+  // gives back one.
+  const size_t trailing = value.size() - 1 - value.find_last_not_of('\\');
+  return "\"" + value + std::string(trailing, '\\') + "\"";
+}
+
+std::vector<std::string> NightlyTaskArguments(const TNightlyTask &task) {
+  std::vector<std::string> arguments = {"upload", "--yes", "--nightly"};
+  const std::pair<const char *, std::string> optional[] = {
+      {"--user", task.User},
+      {"--host", task.Host},
+      {"--port", task.Port > 0 ? std::to_string(task.Port) : std::string()},
+      {"--ping-target", task.PingTarget}};
+  for (const auto &[option, value] : optional)
+    if (!value.empty())
+      arguments.insert(arguments.end(), {option, value});
+  return arguments;
+}
+
 std::string NightlyTaskXml(const TNightlyTask &task) {
   char start[32];
   std::snprintf(start, sizeof start, "2024-01-01T%02d:%02d:00", task.Hour, task.Minute);
-  const std::string arguments = "upload --yes --password-file " + Quoted(task.PasswordFile);
+  Check("the program's path", task.Program);
+  const std::vector<std::string> values = NightlyTaskArguments(task);
+  std::string arguments;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const bool option = i > 0 && values[i - 1].rfind("--", 0) == 0;
+    if (i > 0)
+      arguments += ' ';
+    arguments += WindowsArgument(option ? values[i - 1] : "an argument", values[i]);
+  }
   // StartWhenAvailable makes up for a night the computer was off; priority 7 is below normal,
   // so packing does not slow the user's work; a stuck run ends after three hours.
   return "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
          "<Task version=\"1.2\" "
          "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
          "  <RegistrationInfo>\r\n"
-         "    <Description>Vantari backup every night</Description>\r\n"
+         "    <Description>" +
+         Escaped(NightlyTaskDescription) +
+         "</Description>\r\n"
          "  </RegistrationInfo>\r\n"
          "  <Triggers>\r\n"
          "    <CalendarTrigger>\r\n"
@@ -94,20 +184,29 @@ std::string NightlyTaskXml(const TNightlyTask &task) {
 
 namespace {
 
-// Runs schtasks with arguments, without a window; the failure's text, or empty.
+// Runs the system folder's schtasks.exe with arguments, without a window; the failure's text,
+// or empty. Never found through the search path: one in the current folder must not run.
 std::string RunSchtasks(const std::string &arguments) {
+  wchar_t system[MAX_PATH + 1] = {};
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH)
+    return "cannot find the system folder";
+  const std::wstring program = std::wstring(system, length) + L"\\schtasks.exe";
   std::wstring line = L"schtasks.exe " + win::Widen(arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process))
-    return "cannot start schtasks.exe";
-  ::CloseHandle(process.hThread);
-  ::WaitForSingleObject(process.hProcess, INFINITE);
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process))
+    return "cannot start " + win::Narrow(program) + ": " + win::SystemMessage(::GetLastError());
+  const win::THandle thread(process.hThread);
+  const win::THandle child(process.hProcess);
+  if (::WaitForSingleObject(child.Get(), 120000) != WAIT_OBJECT_0) {
+    ::TerminateProcess(child.Get(), 1);
+    return "schtasks.exe did not finish within two minutes";
+  }
   DWORD status = 1;
-  ::GetExitCodeProcess(process.hProcess, &status);
-  ::CloseHandle(process.hProcess);
+  ::GetExitCodeProcess(child.Get(), &status);
   return status == 0 ? std::string() : "schtasks.exe ended with status " + std::to_string(status);
 }
 
@@ -117,14 +216,15 @@ std::wstring WriteTemporary(const std::wstring &bytes) {
   wchar_t name[MAX_PATH + 1] = {};
   if (::GetTempPathW(MAX_PATH + 1, folder) == 0 || ::GetTempFileNameW(folder, L"vnt", 0, name) == 0)
     return {};
-  const HANDLE file = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_TEMPORARY, nullptr);
-  const DWORD size = static_cast<DWORD>(bytes.size() * sizeof(wchar_t));
-  DWORD written = 0;
-  const bool ok = file != INVALID_HANDLE_VALUE &&
-                  ::WriteFile(file, bytes.data(), size, &written, nullptr) && written == size;
-  if (file != INVALID_HANDLE_VALUE)
-    ::CloseHandle(file);
+  bool ok = false;
+  {
+    const win::THandle file(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    const DWORD size = static_cast<DWORD>(bytes.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    ok = file.Valid() && ::WriteFile(file.Get(), bytes.data(), size, &written, nullptr) &&
+         written == size;
+  }
   if (!ok)
     ::DeleteFileW(name);
   return ok ? std::wstring(name) : std::wstring();
@@ -138,7 +238,8 @@ std::string RegisterNightlyTask(const TNightlyTask &task) {
   if (file.empty())
     return "cannot write the task file in the temporary folder";
   const std::string failure =
-      RunSchtasks("/Create /XML " + Quoted(win::Narrow(file)) + " /TN " + NightlyTaskName + " /F");
+      RunSchtasks("/Create /XML " + WindowsArgument("the task file", win::Narrow(file)) + " /TN " +
+                  NightlyTaskName + " /F");
   ::DeleteFileW(file.c_str());
   return failure;
 }

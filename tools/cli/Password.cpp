@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "NightlyCredential.h"
 #ifdef _WIN32
 #include "DurableFile.h"
 #else
@@ -26,9 +28,14 @@ std::string FirstLine(const std::string &text) {
 
 } // namespace
 
-std::string TPasswordSource::Read(const std::string &file) {
+std::string TPasswordSource::Read(const std::string &file, bool nightly) {
   if (!file.empty())
     return ReadFile(file);
+  if (nightly) {
+    if (const auto kept = LoadNightlyCredential())
+      return *kept;
+    throw ENoPassword("no password kept for the nightly backup: run vantari-cli save-login");
+  }
   if (const char *value = std::getenv(EnvironmentName)) {
     std::string password = value;
     // Children of this process (none today) need not see it.

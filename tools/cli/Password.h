@@ -12,8 +12,9 @@ class TPasswordSource {
 public:
   static constexpr const char *EnvironmentName = "VANTARI_PASSWORD";
 
-  // file: the --password-file argument, empty when none was given.
-  static std::string Read(const std::string &file);
+  // file: the --password-file argument, empty when none was given; nightly: the password kept
+  // for the nightly backup instead.
+  static std::string Read(const std::string &file, bool nightly = false);
   // The first line of a file owned by this user, with no permission for group or others.
   static std::string ReadFile(const std::string &file);
 };

@@ -4,12 +4,14 @@
 #include "CliOptions.h"
 #include "FileSystem.h"
 #include "MainWindowPresenter.h"
+#include "NightlyCredential.h"
 #include "NightlyTask.h"
 #include "Password.h"
 #include "Paths.h"
 #include "SupportReport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 
@@ -119,7 +121,7 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
   std::string password;
   if (o.Command != "undo-download") {
     try {
-      password = TPasswordSource::Read(o.PasswordFile);
+      password = TPasswordSource::Read(o.PasswordFile, o.Nightly);
     } catch (const ENoPassword &e) {
       host.Complain(e.Message());
       return kExitUsage;
@@ -142,21 +144,71 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
   return presenter.Succeeded() ? kExitOk : Failed(host, o.Command);
 }
 
-// enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows).
+// save-login: how the installer hands over a login. It is tried on the server first; only a
+// login that works is kept: the user ID for the window (the login itself saves it) and the
+// password for the nightly backup. Without --user or a password given, the window's last
+// login is the one.
+int SaveLogin(const TCliOptions &o, TCliHostUI &host) {
+  TSettingsStore settings;
+  const std::string user = o.User.empty() ? settings.ReadSetting("HOSTID") : o.User;
+  if (user.empty() || user == kNoSetting) {
+    host.Complain("save-login needs --user ID: no login was saved by the window yet");
+    return kExitUsage;
+  }
+  std::string password;
+  try {
+    password = TPasswordSource::Read(o.PasswordFile);
+  } catch (const ENoPassword &e) {
+    password = settings.ReadSetting("HOSTPASS");
+    if (password.empty() || password == "HOSTPASS") {
+      host.Complain(e.Message());
+      return kExitUsage;
+    }
+  }
+  TMainWindowPresenter presenter(host, ConfigFor(o, settings));
+  presenter.Workflow().SetLogin(user, password);
+  if (!presenter.Workflow().CheckLogin())
+    return Failed(host, "save-login");
+  if (!SaveNightlyCredential(password)) {
+    host.Complain("save-login: the password could not be kept in " + ConfigFolder());
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// enable-nightly and disable-nightly: the Task Scheduler's daily upload (Windows). The task
+// runs with what was given here (user, server) and the password kept for it: the one given
+// now (--password-file, VANTARI_PASSWORD), else the one save-login kept.
 int Nightly(const TCliOptions &o) {
   std::string failure;
   if (o.Command == "disable-nightly") {
     failure = RemoveNightlyTask();
+    if (failure.empty() && !RemoveNightlyCredential())
+      failure = "the kept password could not be removed from " + ConfigFolder();
   } else {
     TNightlyTask task;
     if (!o.At.empty() && !ParseNightlyTime(o.At, task)) {
       std::cerr << kProgram << ": invalid time '" << o.At << "' (HH:MM)" << std::endl;
       return kExitUsage;
     }
-    task.Program = ProgramFile();
-    task.PasswordFile =
-        o.PasswordFile.empty() ? ConfigFolder() + "password" : ExpandFileName(o.PasswordFile);
-    failure = RegisterNightlyTask(task);
+    task.Program = NightlyProgramIn(ProgramFolder());
+    task.User = o.User;
+    task.Host = o.Host;
+    task.Port = o.Port;
+    task.PingTarget = o.PingTarget;
+    try {
+      NightlyTaskXml(task); // refuses what the task cannot carry before anything is kept
+      if (!o.PasswordFile.empty() || std::getenv(TPasswordSource::EnvironmentName) != nullptr) {
+        if (!SaveNightlyCredential(TPasswordSource::Read(o.PasswordFile)))
+          throw Exception("the password could not be kept in " + ConfigFolder());
+      } else if (!HasNightlyCredential()) {
+        throw Exception("no password kept: run save-login, or give --password-file FILE");
+      }
+      failure = RegisterNightlyTask(task);
+    } catch (const Exception &e) { // an unusable password file, a value the task cannot carry
+      std::cerr << kProgram << ": " << o.Command << ": " << e.Message() << std::endl;
+      return kExitUsage;
+    }
   }
   if (failure.empty())
     return kExitOk;
@@ -187,7 +239,7 @@ int main(int argc, char **argv) {
   SetHostUI(&host);
   int status = kExitFailure;
   try {
-    status = Run(options, host);
+    status = options.Command == "save-login" ? SaveLogin(options, host) : Run(options, host);
   } catch (const std::exception &e) {
     // What no step catches (the connectivity check's socket, a damaged archive's header).
     host.Complain(e.what());
