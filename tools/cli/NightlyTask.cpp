@@ -5,7 +5,13 @@
 #include <utility>
 
 #ifdef _WIN32
+#include "DurableFile.h"
+#include "FileSystem.h"
+#include "win/WinHandle.h"
 #include "win/WinText.h"
+// The platform's own calls, not the system's macros of the same names.
+#undef DeleteFile
+#undef GetTempFileName
 #endif
 
 namespace vantari {
@@ -199,8 +205,8 @@ std::string RunSchtasks(const std::string &arguments) {
   if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process))
     return "cannot start " + win::Narrow(program) + ": " + win::SystemMessage(::GetLastError());
-  const win::THandle thread(process.hThread);
-  const win::THandle child(process.hProcess);
+  const win::TWinHandle thread(process.hThread);
+  const win::TWinHandle child(process.hProcess);
   if (::WaitForSingleObject(child.Get(), 120000) != WAIT_OBJECT_0) {
     ::TerminateProcess(child.Get(), 1);
     return "schtasks.exe did not finish within two minutes";
@@ -210,37 +216,31 @@ std::string RunSchtasks(const std::string &arguments) {
   return status == 0 ? std::string() : "schtasks.exe ended with status " + std::to_string(status);
 }
 
-// Writes bytes to a new file in the temporary folder; its name, or empty on failure.
-std::wstring WriteTemporary(const std::wstring &bytes) {
-  wchar_t folder[MAX_PATH + 1] = {};
-  wchar_t name[MAX_PATH + 1] = {};
-  if (::GetTempPathW(MAX_PATH + 1, folder) == 0 || ::GetTempFileNameW(folder, L"vnt", 0, name) == 0)
+// Writes text as UTF-16 with its byte order mark, as the task file's declaration says, to a
+// new file in the temporary folder; its name, or empty on failure.
+std::string WriteTemporary(const std::string &text) {
+  const std::wstring wide = L"\xFEFF" + win::Widen(text);
+  const std::string name = GetTempFileName(GetTempDir(), "vnt");
+  if (name.empty())
     return {};
-  bool ok = false;
-  {
-    const win::THandle file(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    const DWORD size = static_cast<DWORD>(bytes.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    ok = file.Valid() && ::WriteFile(file.Get(), bytes.data(), size, &written, nullptr) &&
-         written == size;
+  const std::string_view bytes(reinterpret_cast<const char *>(wide.data()),
+                               wide.size() * sizeof(wchar_t));
+  if (!ReplaceFileDurably(name, bytes, 0600)) {
+    DeleteFile(name);
+    return {};
   }
-  if (!ok)
-    ::DeleteFileW(name);
-  return ok ? std::wstring(name) : std::wstring();
+  return name;
 }
 
 } // namespace
 
 std::string RegisterNightlyTask(const TNightlyTask &task) {
-  // schtasks reads the file as UTF-16 with its byte order mark, as the declaration says.
-  const std::wstring file = WriteTemporary(L"\xFEFF" + win::Widen(NightlyTaskXml(task)));
+  const std::string file = WriteTemporary(NightlyTaskXml(task));
   if (file.empty())
     return "cannot write the task file in the temporary folder";
-  const std::string failure =
-      RunSchtasks("/Create /XML " + WindowsArgument("the task file", win::Narrow(file)) + " /TN " +
-                  NightlyTaskName + " /F");
-  ::DeleteFileW(file.c_str());
+  const std::string failure = RunSchtasks("/Create /XML " + WindowsArgument("the task file", file) +
+                                          " /TN " + NightlyTaskName + " /F");
+  DeleteFile(file);
   return failure;
 }
 
