@@ -18,6 +18,8 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
+  // A small dialog with the lines in a list, OK and Cancel.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor cursor) override;
 
 private:

@@ -47,6 +47,7 @@ private:
     FForm.btnBackupWizard.setEnabled(!running);
     FForm.btnRestoreWizard.setEnabled(!running);
     FForm.UndoDownloadAction.setEnabled(!running);
+    FForm.RestoreFromHistoryAction.setEnabled(!running);
     FForm.UserIDEdit.setReadOnly(running);
     FForm.PasswordEdit.setReadOnly(running);
   }
@@ -99,6 +100,11 @@ void TForm1::BuildControls() {
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(&UndoDownloadAction, &QAction::triggered, this,
           [this] { Application().Guard([this] { UndoDownloadClick(); }); });
+  RestoreFromHistoryAction.setObjectName(QStringLiteral("RestoreFromHistoryAction"));
+  RestoreFromHistoryAction.setText(QString::fromUtf8(TextRestoreFromHistory));
+  addAction(&RestoreFromHistoryAction);
+  connect(&RestoreFromHistoryAction, &QAction::triggered, this,
+          [this] { Application().Guard([this] { RestoreFromHistoryClick(); }); });
 
   PlacePanel(Panel4, "Panel4", {0, 229, 275, 58}, window);
   QFont bold = font();
@@ -188,6 +194,10 @@ void TForm1::btnRestoreWizardClick() {
 
 void TForm1::UndoDownloadClick() {
   RunWorkflow(&TWorkflow::UndoDownload);
+}
+
+void TForm1::RestoreFromHistoryClick() {
+  RunWorkflow(&TWorkflow::DownloadFromHistory);
 }
 
 // One workflow at a time, with the ID and password as they stand in the window.

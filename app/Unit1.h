@@ -41,6 +41,8 @@ public:
   void btnRestoreWizardClick();
   // The window's context menu: bring back the data as it was before the last download.
   void UndoDownloadClick();
+  // ... and restore from one of the server's earlier archives, chosen by date.
+  void RestoreFromHistoryClick();
   void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
   void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
   void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);
@@ -80,6 +82,7 @@ private:
   QProgressBar ProgressBar{this};
   std::unique_ptr<TForm2> Form2;
   QAction UndoDownloadAction{this};
+  QAction RestoreFromHistoryAction{this};
 
   std::unique_ptr<TWorkflow> FWorkflow;
   TTransferMeter FTransfer;

@@ -232,6 +232,24 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
   }
 }
 
+bool TWorkflow::QueryServerHistory(std::vector<THistoryEntry> &history) {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return QueryHistorySteps(history);
+}
+
+bool TWorkflow::DownloadFromHistory() {
+  return DownloadFromHistory(std::string(), false);
+}
+
+bool TWorkflow::DownloadFromHistory(const std::string &day, bool replaceNewer) {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return HistorySteps(day, replaceNewer);
+}
+
 void TWorkflow::UploadSteps() {
   if (!FSettings.HasDataFolder()) {
     HostUI().ShowMessage(TextNoDataFolder);
@@ -245,13 +263,14 @@ void TWorkflow::UploadSteps() {
     DisconnectServer();
     return;
   }
-  if (!BackupData(LocalArchivePath())) {
+  if (!BackupData(LocalArchivePath()) || !DataLooksSound()) {
     DisconnectServer();
     return;
   }
   if (UploadArchive()) {
     FSucceeded = true;
-    FSyncState.SetLastUpload(FUserID, std::time(nullptr));
+    FSyncState.SetLastUpload(FUserID, FConfig.WallNow());
+    FSyncState.SetTableStats(FUserID, FPackedTables);
     HostUI().ShowMessage(TextAllDone);
     ReportSyncStateFailure();
   }
@@ -324,9 +343,11 @@ bool TWorkflow::UploadArchive() {
     FIdFTP1->SetTransferType(ftBinary);
     // A dropped connection looks like a finished one: the new archive is checked under a
     // temporary name before it replaces the last good one.
-    SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
+    SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName(), HistoryPlan());
     FSession->RememberPassiveMode();
-    FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
+    const TServerArchiveState uploaded = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    FSyncState.SetServerArchive(FUserID, uploaded);
+    FSyncState.SetUploadedAt(FUserID, uploaded, FConfig.WallNow());
     return true;
   } catch (const std::exception &) {
     FSession->RememberPassiveMode();

@@ -2,6 +2,7 @@
 
 #include "ArchivePreview.h"
 #include "IdComponent.h"
+#include "SafeUpload.h"
 #include "SettingsStore.h"
 #include "SyncState.h"
 #include "WorkflowConfig.h"
@@ -51,6 +52,16 @@ public:
   // an upload cut off between its renames left no archive under that name, name is the file
   // the last whole archive lies under (read through before it is named), else the archive's.
   bool QueryServerArchive(TServerArchiveState &archive, std::string &name);
+  // The user's archives on the server, newest first, through the same session as an upload;
+  // shows its own failure.
+  bool QueryServerHistory(std::vector<THistoryEntry> &history);
+  // A download of an earlier archive through the same transaction (snapshot, undo). The
+  // person chooses from the list and confirms with the date in the question (No the default),
+  // which answers the questions about newer local data too.
+  bool DownloadFromHistory();
+  // The same for the last archive of day ("YYYY-MM-DD") or before it; replaceNewer answers
+  // the questions about newer local data Yes.
+  bool DownloadFromHistory(const std::string &day, bool replaceNewer);
   bool Running() const { return FRunning; }
   // Rolls back a restore or undo that was cut short (a kill, a power cut), without a
   // question; every workflow does this first. Shows a failure and returns false when the
@@ -105,6 +116,13 @@ private:
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
+  bool QueryHistorySteps(std::vector<THistoryEntry> &history);
+  bool HistorySteps(const std::string &day, bool replaceNewer);
+  bool HistoryDownloadSteps(const std::string &day);
+  const THistoryEntry *ChooseFromHistory(const std::vector<THistoryEntry> &history);
+  std::time_t ArchiveMade(const TServerArchiveState &state) const;
+  THistoryPlan HistoryPlan();
+  bool DataLooksSound();
   bool UndoSteps();
   bool DataInUse();
   bool StageArchives(const std::string &archivePath, const std::string &staging,
@@ -132,7 +150,9 @@ private:
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;
-  bool FDataReplaced = false; // the last RestoreData swapped the data folder
+  bool FDataReplaced = false;            // the last RestoreData swapped the data folder
+  bool FNewerConfirmed = false;          // the questions about newer local data are answered Yes
+  std::vector<TTableStat> FPackedTables; // the table files of the archive just packed
 };
 
 } // namespace vantari

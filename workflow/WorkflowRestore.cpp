@@ -201,6 +201,8 @@ TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder
   if (!FLastPreview.HasTables)
     return TArchiveVerdict::avNoTables;
   const auto ask = [this](const std::string &question) {
+    if (FNewerConfirmed)
+      return true;
     HostUI().SetCursor(TCursor::crDefault);
     const bool yes = HostUI().AskYesNo(question);
     HostUI().SetCursor(TCursor::crHourGlass);

@@ -21,7 +21,8 @@ enum TControlId : int {
   idLabel4 = 112,
   idStatusBar = 113,
   idProgressBar = 114,  // inside the status bar
-  idUndoDownload = 115, // the right-click menu's item
+  idUndoDownload = 115, // the right-click menu's items
+  idRestoreFromHistory = 116,
   // The About dialog.
   idAboutPanel2 = 201,
   idAboutPanel3 = 202,

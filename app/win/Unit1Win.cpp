@@ -212,6 +212,10 @@ void TForm1::UndoDownloadClick() {
   RunWorkflow(&TWorkflow::UndoDownload);
 }
 
+void TForm1::RestoreFromHistoryClick() {
+  RunWorkflow(&TWorkflow::DownloadFromHistory);
+}
+
 // One workflow at a time, with the ID and password as they stand in the window.
 void TForm1::RunWorkflow(bool (TWorkflow::*workflow)()) {
   if (FWorkflowRunning)
@@ -334,6 +338,8 @@ void TForm1::Command(int id, int code) {
     Guard([this] { btnRestoreWizardClick(); });
   else if (id == idUndoDownload)
     Guard([this] { UndoDownloadClick(); });
+  else if (id == idRestoreFromHistory)
+    Guard([this] { RestoreFromHistoryClick(); });
 }
 
 // The notice in red, the rest in black.
@@ -366,6 +372,9 @@ void TForm1::ShowContextMenu(POINT at) {
   HMENU menu = ::CreatePopupMenu();
   const std::wstring undo = Widen(TextUndoDownload);
   ::AppendMenuW(menu, MF_STRING | (FWorkflowRunning ? MF_GRAYED : 0), idUndoDownload, undo.c_str());
+  const std::wstring history = Widen(TextRestoreFromHistory);
+  ::AppendMenuW(menu, MF_STRING | (FWorkflowRunning ? MF_GRAYED : 0), idRestoreFromHistory,
+                history.c_str());
   if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner
     at = {0, 0};
     ::ClientToScreen(FHandle, &at);

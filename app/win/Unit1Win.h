@@ -40,6 +40,7 @@ public:
   void btnBackupWizardClick();
   void btnRestoreWizardClick();
   void UndoDownloadClick();
+  void RestoreFromHistoryClick();
   void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
   void IdFTP1Work(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCount);
   void IdFTP1WorkEnd(TIdComponent *Sender, TWorkMode AWorkMode);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vantari::win {
 
@@ -23,6 +24,8 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
+  // A small modal dialog with the lines in a list box, OK and Cancel.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor cursor) override;
 
 private:

@@ -27,6 +27,9 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
+  // The command line names an earlier archive by its date (download --from): no list to
+  // choose from, -1.
+  int ChooseOne(const std::string &, const std::vector<std::string> &) override { return -1; }
   void SetCursor(TCursor) override {}
 
   // Shows the workflow's status texts and progress.

@@ -7,8 +7,18 @@ namespace vantari {
 
 namespace {
 
-const std::set<std::string> kCommands = {
-    "upload", "download", "undo-download", "status", "enable-nightly", "disable-nightly", "help"};
+const std::set<std::string> kCommands = {"upload",  "download",       "undo-download",   "status",
+                                         "history", "enable-nightly", "disable-nightly", "help"};
+
+// "YYYY-MM-DD" in digits; whether the day exists is the server history's to say.
+std::string ParseDay(const std::string &text) {
+  bool shaped = text.size() == 10;
+  for (size_t i = 0; shaped && i < text.size(); ++i)
+    shaped = i == 4 || i == 7 ? text[i] == '-' : text[i] >= '0' && text[i] <= '9';
+  if (!shaped)
+    throw ECliUsageError("invalid date '" + text + "' (YYYY-MM-DD)");
+  return text;
+}
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -58,6 +68,8 @@ void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i
     o.User = take();
   else if (name == "--at")
     o.At = take();
+  else if (name == "--from")
+    o.From = ParseDay(take());
   else if (name == "-p" || name == "--password")
     // The value is never repeated: it may be the password itself.
     throw ECliUsageError("a password is not taken from the command line; set VANTARI_PASSWORD "
@@ -88,6 +100,8 @@ TCliOptions ParseCliOptions(const std::vector<std::string> &args) {
   if (!kCommands.count(command))
     throw ECliUsageError("unknown command '" + command + "'");
   o.Command = command;
+  if (!o.From.empty() && o.Command != "download")
+    throw ECliUsageError("option '--from' goes with download only");
   return o;
 }
 
@@ -115,6 +129,8 @@ const char *CliUsage() {
          "                  (자료 내려받기)\n"
          "  undo-download   bring back the data as it was before the last download\n"
          "  status          the server's archive (date, size), the local data's newest change\n"
+         "  history         the server's archives, the earlier ones included: date, size, name,\n"
+         "                  newest first\n"
          "  enable-nightly  " VANTARI_NIGHTLY_MARK
          "upload every night: a Task Scheduler task of this user,\n"
          "                  vantari-backup, at --at HH:MM (21:00 without it), the password\n"
@@ -123,11 +139,15 @@ const char *CliUsage() {
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
-         "                          (the next volume); replacing newer local data is never\n"
-         "                          confirmed: unattended, that question is answered no\n"
+         "                          (the next volume); replacing newer local data is confirmed\n"
+         "                          only with download --from: unattended, that question is\n"
+         "                          otherwise answered no\n"
          "  -q, --quiet             no status lines and no progress line\n"
          "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
          "                          " VANTARI_PASSWORD_FILE_RULE "\n"
+         "  --from YYYY-MM-DD       download: the server's last archive of that day or before\n"
+         "                          it; with --yes it replaces newer local data too (kept as a\n"
+         "                          snapshot that undo-download brings back)\n"
          "  --user ID               another user ID than the last login's\n"
          "  --host HOST, --port N   another FTP server than the service's\n"
          "  --ping-target ADDR      another address for the connectivity check\n"

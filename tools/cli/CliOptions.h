@@ -13,7 +13,7 @@ class ECliUsageError : public Exception {
 };
 
 struct TCliOptions {
-  std::string Command; // upload, download, undo-download, status, help
+  std::string Command; // upload, download, undo-download, status, history, help
   // Without a terminal, prompts whose OK keeps the data are answered OK.
   bool Yes = false;
   bool Quiet = false; // no status lines, no progress line
@@ -24,6 +24,7 @@ struct TCliOptions {
   std::string PingTarget;
   std::string User; // empty: the user ID of the last login (FtpHost.ini)
   std::string At;   // enable-nightly: "HH:MM", empty for the timer's 21:00
+  std::string From; // download: "YYYY-MM-DD", the server's last archive of that day or before
 };
 
 // Parses argv (without the program name); raises ECliUsageError with the reason. A password

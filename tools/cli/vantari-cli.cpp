@@ -91,6 +91,20 @@ int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
   return kExitOk;
 }
 
+// The server's archives, newest first: local date and time, size, name.
+int History(TWorkflow &workflow, TCliHostUI &host) {
+  std::vector<THistoryEntry> history;
+  if (!workflow.QueryServerHistory(history))
+    return Failed(host, "history");
+  for (const THistoryEntry &entry : history)
+    std::printf("%s  %12s  %s\n", HistoryTimeText(entry.Made, LocalUtcOffset(entry.Made)).c_str(),
+                entry.Size >= 0 ? std::to_string(entry.Size).c_str() : "?", entry.Name.c_str());
+  if (history.empty())
+    std::printf("no archive on the server\n");
+  std::fflush(stdout);
+  return kExitOk;
+}
+
 int Run(const TCliOptions &o, TCliHostUI &host) {
   TSettingsStore settings;
   TWorkflow workflow(ConfigFor(o, settings));
@@ -118,9 +132,13 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
 
   if (o.Command == "status")
     return Status(workflow, user, host);
+  if (o.Command == "history")
+    return History(workflow, host);
   bool ok = false;
   if (o.Command == "upload")
     ok = workflow.Upload();
+  else if (o.Command == "download" && !o.From.empty())
+    ok = workflow.DownloadFromHistory(o.From, o.Yes);
   else if (o.Command == "download")
     ok = workflow.Download();
   else if (o.Command == "undo-download")
