@@ -205,10 +205,7 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
   if (FRunning)
     return false;
   TRun run(*this);
-  try {
-    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
-      return false;
-    FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
+  return AskServer([&] {
     name = RemoteArchiveName();
     archive = ReadServerArchive(*FIdFTP1, name);
     if (!archive.Known())
@@ -220,6 +217,16 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
           break;
         }
       }
+  });
+}
+
+// A question to the server through the same session as an upload; shows its own failure.
+bool TWorkflow::AskServer(const std::function<void()> &ask) {
+  try {
+    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+      return false;
+    FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
+    ask();
     DisconnectServer();
     return true;
   } catch (const EIdCancelled &) {
@@ -236,7 +243,10 @@ bool TWorkflow::QueryServerHistory(std::vector<THistoryEntry> &history) {
   if (FRunning)
     return false;
   TRun run(*this);
-  return QueryHistorySteps(history);
+  return AskServer([&] {
+    history = ReadServerHistory(*FIdFTP1, RemoteArchiveName(),
+                                ArchiveMade(ReadServerArchive(*FIdFTP1, RemoteArchiveName())));
+  });
 }
 
 bool TWorkflow::DownloadFromHistory() {

@@ -116,7 +116,8 @@ private:
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
-  bool QueryHistorySteps(std::vector<THistoryEntry> &history);
+  bool AskServer(const std::function<void()> &ask);
+  bool ReadyToDownload();
   bool HistorySteps(const std::string &day, bool replaceNewer);
   bool HistoryDownloadSteps(const std::string &day);
   const THistoryEntry *ChooseFromHistory(const std::vector<THistoryEntry> &history);

@@ -10,8 +10,6 @@
 #include "IdFTP.h"
 #include "IdWait.h"
 #include "ScopeExit.h"
-#include "ServerSession.h"
-#include "TlsTrust.h"
 #include "UploadGuard.h"
 #include "WorkflowTexts.h"
 
@@ -74,24 +72,6 @@ bool TWorkflow::DataLooksSound() {
   return false;
 }
 
-bool TWorkflow::QueryHistorySteps(std::vector<THistoryEntry> &history) {
-  try {
-    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
-      return false;
-    FIdFTP1->SetTransferType(ftBinary);
-    history = ReadServerHistory(*FIdFTP1, RemoteArchiveName(),
-                                ArchiveMade(ReadServerArchive(*FIdFTP1, RemoteArchiveName())));
-    DisconnectServer();
-    return true;
-  } catch (const EIdCancelled &) {
-    ShowCancelled(TTlsTrust::FailureMessage(trNone).c_str());
-    return false;
-  } catch (const std::exception &) {
-    HostUI().ShowMessage(TTlsTrust::FailureMessage(trNone));
-    return false;
-  }
-}
-
 bool TWorkflow::HistorySteps(const std::string &day, bool replaceNewer) {
   FNewerConfirmed = replaceNewer;
   TScopeExit reset([this] { FNewerConfirmed = false; });
@@ -124,13 +104,7 @@ const THistoryEntry *TWorkflow::ChooseFromHistory(const std::vector<THistoryEntr
 }
 
 bool TWorkflow::HistoryDownloadSteps(const std::string &day) {
-  if (!FSettings.HasDataFolder()) {
-    HostUI().ShowMessage(TextNoDataFolder);
-    return false;
-  }
-  if (!RecoverUnfinishedRestore() || DataInUse())
-    return false;
-  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+  if (!ReadyToDownload())
     return false;
   const std::string part = PartialArchivePath();
   const THistoryEntry *chosen = nullptr;

@@ -28,14 +28,19 @@ constexpr int64_t ResumeCheckBytes = 65536;
 
 } // namespace
 
-bool TWorkflow::DownloadSteps() {
+// A data folder to restore into, nothing in the way, and a session on the server.
+bool TWorkflow::ReadyToDownload() {
   if (!FSettings.HasDataFolder()) {
     HostUI().ShowMessage(TextNoDataFolder);
     return false;
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
     return false;
-  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+  return LoginIsUsable() && CheckInternet() && ConnectServer();
+}
+
+bool TWorkflow::DownloadSteps() {
+  if (!ReadyToDownload())
     return false;
   const bool downloaded = DownloadArchive();
   const bool restored = downloaded && RestoreData(PartialArchivePath());
