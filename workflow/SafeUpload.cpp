@@ -140,13 +140,14 @@ void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &re
     RemoveTemporary(ftp, temporary);
     throw;
   }
+  std::set<std::string> names; // the folder after the history moves
   if (dated)
-    ForHistory([&] { MoveCurrentIntoHistory(ftp, remoteName, plan.ReplacedMade); });
+    ForHistory([&] { names = MoveCurrentIntoHistory(ftp, remoteName, plan.ReplacedMade); });
   else
     RotateNumbered(ftp, remoteName);
   if (Tolerated([&] { ftp.Rename(temporary, remoteName); })) {
     if (dated)
-      ForHistory([&] { ThinHistory(ftp, remoteName, plan.Schedule, plan.UtcOffset); });
+      ForHistory([&] { ThinHistory(ftp, remoteName, names, plan.Schedule, plan.UtcOffset); });
     return;
   }
   // No renaming here: the plain upload, as servers without it have always had.
@@ -159,14 +160,17 @@ std::vector<std::string> StrandedArchives(TIdFTP &ftp, const std::string &remote
   std::vector<std::string> found;
   if (ftp.RemoteFileSize(remoteName) >= 0)
     return found;
-  if (ftp.RemoteFileSize(UploadTemporaryName(remoteName)) >= 0)
+  // Only a cut-off upload leaves its own file: then the archive it moved aside is the newest
+  // of the history (or "<name>.1" of before, or on a server that lists nothing).
+  std::vector<THistoryEntry> history;
+  if (ftp.RemoteFileSize(UploadTemporaryName(remoteName)) >= 0) {
     found.push_back(UploadTemporaryName(remoteName));
-  // The archive the cut-off upload moved aside is the newest of the history.
-  const std::vector<THistoryEntry> history = ReadServerHistory(ftp, remoteName, std::nullopt);
+    history = ReadServerHistory(ftp, remoteName, std::nullopt);
+  }
   if (!history.empty())
     found.push_back(history.front().Name);
   else if (ftp.RemoteFileSize(PreviousName(remoteName)) >= 0)
-    found.push_back(PreviousName(remoteName)); // a server that lists nothing
+    found.push_back(PreviousName(remoteName));
   return found;
 }
 

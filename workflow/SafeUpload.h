@@ -43,7 +43,8 @@ void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &re
 
 // An upload cut off between its last two renames leaves no "<name>": its checked file is
 // still under the temporary name and the archive before it under the newest dated name (or
-// "<name>.1"). Gives those that are there, newest first; empty while "<name>" is there or when the
+// "<name>.1"). Gives those that are there, newest first (the history is listed only when the
+// temporary file is there); empty while "<name>" is there or when the
 // server tells no sizes (nothing can be said then, and the archive is looked for under its name
 // alone).
 std::vector<std::string> StrandedArchives(TIdFTP &ftp, const std::string &remoteName);

@@ -109,10 +109,12 @@ std::vector<TIdFTPListItem> ListFiles(TIdFTP &ftp, const std::string &remoteName
   return files;
 }
 
-template <class F> void Tolerated(F command) {
+template <class F> bool Tolerated(F command) {
   try {
     command();
+    return true;
   } catch (const EIdProtocolReplyError &) {
+    return false;
   }
 }
 
@@ -127,13 +129,14 @@ std::string FreeHistoryName(TIdFTP &ftp, const std::string &remoteName, std::tim
   return std::string();
 }
 
+// Renames from to a free dated name; the folder's names follow what the server did.
 void MoveToHistory(TIdFTP &ftp, const std::string &from, const std::string &remoteName,
-                   std::time_t made, std::set<std::string> &taken) {
-  const std::string to = FreeHistoryName(ftp, remoteName, made, taken);
-  if (to.empty())
-    return;
-  Tolerated([&] { ftp.Rename(from, to); });
-  taken.insert(BaseOf(to));
+                   std::time_t made, std::set<std::string> &names) {
+  const std::string to = FreeHistoryName(ftp, remoteName, made, names);
+  if (!to.empty() && Tolerated([&] { ftp.Rename(from, to); })) {
+    names.erase(BaseOf(from));
+    names.insert(BaseOf(to));
+  }
 }
 
 } // namespace
@@ -228,33 +231,38 @@ std::vector<THistoryEntry> ReadServerHistory(TIdFTP &ftp, const std::string &rem
   return history;
 }
 
-void MoveCurrentIntoHistory(TIdFTP &ftp, const std::string &remoteName, std::time_t replacedMade) {
-  std::set<std::string> taken;
-  for (const TIdFTPListItem &item : ListFiles(ftp, remoteName))
-    taken.insert(item.Name);
+std::set<std::string> MoveCurrentIntoHistory(TIdFTP &ftp, const std::string &remoteName,
+                                             std::time_t replacedMade) {
   // The numbered versions of before become the first dated ones, as old as the server says.
-  for (const char *suffix : {".2", ".1"}) {
-    const std::string numbered = remoteName + suffix;
-    if (const auto made = ParseMdtmTime(ftp.RemoteFileTime(numbered)))
-      MoveToHistory(ftp, numbered, remoteName, *made, taken);
-  }
+  std::vector<std::pair<std::string, std::time_t>> moves;
+  for (const char *suffix : {".2", ".1"})
+    if (const auto made = ParseMdtmTime(ftp.RemoteFileTime(remoteName + suffix)))
+      moves.emplace_back(remoteName + suffix, *made);
   if (ftp.RemoteFileSize(remoteName) >= 0)
-    MoveToHistory(ftp, remoteName, remoteName, replacedMade, taken);
+    moves.emplace_back(remoteName, replacedMade);
+  std::set<std::string> names;
+  if (moves.empty())
+    return names; // a first upload: nothing to move, nothing to thin
+  for (const TIdFTPListItem &item : ListFiles(ftp, remoteName))
+    names.insert(item.Name);
+  for (const auto &[from, made] : moves)
+    MoveToHistory(ftp, from, remoteName, made, names);
+  return names;
 }
 
-void ThinHistory(TIdFTP &ftp, const std::string &remoteName, const THistorySchedule &schedule,
-                 int utcOffset) {
-  std::vector<std::string> names;
+void ThinHistory(TIdFTP &ftp, const std::string &remoteName, const std::set<std::string> &names,
+                 const THistorySchedule &schedule, int utcOffset) {
+  std::vector<std::string> dated;
   std::vector<std::time_t> times;
-  for (const TIdFTPListItem &item : ListFiles(ftp, remoteName))
-    if (const auto made = ParseHistoryName(remoteName, item.Name)) {
-      names.push_back(FolderOf(remoteName) + item.Name);
+  for (const std::string &name : names)
+    if (const auto made = ParseHistoryName(remoteName, name)) {
+      dated.push_back(FolderOf(remoteName) + name);
       times.push_back(*made);
     }
   const std::vector<bool> keep = HistoryKeeps(times, schedule, utcOffset);
-  for (size_t i = 0; i < names.size(); ++i)
+  for (size_t i = 0; i < dated.size(); ++i)
     if (!keep[i])
-      Tolerated([&] { ftp.Delete(names[i]); });
+      Tolerated([&] { ftp.Delete(dated[i]); });
 }
 
 const THistoryEntry *ArchiveOfDay(const std::vector<THistoryEntry> &history, const std::string &day,

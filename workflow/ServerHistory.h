@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,12 +57,14 @@ std::vector<THistoryEntry> ReadServerHistory(TIdFTP &ftp, const std::string &rem
 
 // After a checked upload under the temporary name, before it is renamed into place: the
 // numbered versions of before and then "<id>.bck" (made at replacedMade) move to dated names.
-// Every refusal is tolerated: it costs the history, never the upload.
-void MoveCurrentIntoHistory(TIdFTP &ftp, const std::string &remoteName, std::time_t replacedMade);
-// Deletes the dated archives the schedule no longer keeps; nothing else is ever deleted.
-// Refusals and a server that lists nothing leave the history as it is.
-void ThinHistory(TIdFTP &ftp, const std::string &remoteName, const THistorySchedule &schedule,
-                 int utcOffset);
+// Every refusal is tolerated: it costs the history, never the upload. Gives the folder's file
+// names after the moves, from one listing (none when there was nothing to move or no listing).
+std::set<std::string> MoveCurrentIntoHistory(TIdFTP &ftp, const std::string &remoteName,
+                                             std::time_t replacedMade);
+// Deletes those of the dated archives among names that the schedule no longer keeps; nothing
+// else is ever deleted. Refusals leave the history as it is.
+void ThinHistory(TIdFTP &ftp, const std::string &remoteName, const std::set<std::string> &names,
+                 const THistorySchedule &schedule, int utcOffset);
 
 // The newest archive made on the given local day ("YYYY-MM-DD") or before it; nullptr when
 // there is none or the date does not parse.
