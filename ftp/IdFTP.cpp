@@ -308,7 +308,9 @@ bool TIdFTP::HasFeature(const std::string &feature) {
 
 std::vector<TIdFTPListItem> TIdFTP::ListFolder(const std::string &folder) {
   const bool machine = HasFeature("MLST");
-  const std::string argument = folder.empty() ? std::string() : " " + Argument(folder);
+  // Appended, not prepended to: MinGW's GCC 12 warns falsely (-Wrestrict) on " " + text.
+  const std::string argument =
+      folder.empty() ? std::string() : std::string(" ").append(Argument(folder));
   TListingStream listing;
   {
     // No transfer the person sees: its work events would move the progress bar.

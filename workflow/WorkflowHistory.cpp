@@ -21,10 +21,14 @@ namespace {
 constexpr size_t NamedTables = 12;
 
 std::string GroupedDigits(int64_t number) {
-  std::string digits = std::to_string(number);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
-    digits.insert(static_cast<size_t>(i), ",");
-  return digits;
+  const std::string digits = std::to_string(number);
+  std::string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0 && digits[i - 1] != '-')
+      grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
 }
 
 std::string DamagedTablesLine(const std::vector<std::string> &tables) {
