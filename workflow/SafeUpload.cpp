@@ -11,16 +11,6 @@ namespace vantari {
 
 namespace {
 
-// Runs a command whose refusal is expected and harmless (a file that is not there).
-template <class F> bool Tolerated(F command) {
-  try {
-    command();
-    return true;
-  } catch (const EIdProtocolReplyError &) {
-    return false;
-  }
-}
-
 void RemoveTemporary(TIdFTP &ftp, const std::string &name) {
   try {
     if (ftp.IsConnected())

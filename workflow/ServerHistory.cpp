@@ -109,15 +109,6 @@ std::vector<TIdFTPListItem> ListFiles(TIdFTP &ftp, const std::string &remoteName
   return files;
 }
 
-template <class F> bool Tolerated(F command) {
-  try {
-    command();
-    return true;
-  } catch (const EIdProtocolReplyError &) {
-    return false;
-  }
-}
-
 // The dated name for made that no file of the folder has yet.
 std::string FreeHistoryName(TIdFTP &ftp, const std::string &remoteName, std::time_t made,
                             const std::set<std::string> &taken) {
@@ -140,6 +131,15 @@ void MoveToHistory(TIdFTP &ftp, const std::string &from, const std::string &remo
 }
 
 } // namespace
+
+bool Tolerated(const std::function<void()> &command) {
+  try {
+    command();
+    return true;
+  } catch (const EIdProtocolReplyError &) {
+    return false;
+  }
+}
 
 std::vector<bool> HistoryKeeps(const std::vector<std::time_t> &times,
                                const THistorySchedule &schedule, int utcOffset) {

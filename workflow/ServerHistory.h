@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +29,10 @@ struct THistorySchedule {
 // ahead of UTC. Pure: no clock, no time zone database.
 std::vector<bool> HistoryKeeps(const std::vector<std::time_t> &times,
                                const THistorySchedule &schedule, int utcOffset);
+
+// Runs a server command whose refusal is expected and harmless (a file that is not there, a
+// server that does not rename); false when it was refused.
+bool Tolerated(const std::function<void()> &command);
 
 // The dated name of an earlier archive: "<name>.YYYYMMDD-HHMMSS" in UTC. It keeps the archive's
 // name in front (a listing groups and sorts them by date) and ends in no ".bck", so that
