@@ -4,7 +4,11 @@
 #include "WindowTexts.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QVBoxLayout>
 #include <optional>
 
 namespace vantari {
@@ -123,6 +127,28 @@ bool TQtHostUI::AskYesNo(const std::string &text) {
   box.setEscapeButton(QMessageBox::No);
   TBoxInput input;
   return box.exec() == QMessageBox::Yes;
+}
+
+int TQtHostUI::ChooseOne(const std::string &title, const std::vector<std::string> &lines) {
+  QDialog dialog(QApplication::activeWindow());
+  dialog.setObjectName(QStringLiteral("ChooseOneDialog"));
+  dialog.setWindowTitle(QString::fromStdString(title));
+  auto *list = new QListWidget(&dialog);
+  for (const std::string &line : lines)
+    list->addItem(QString::fromStdString(line));
+  list->setCurrentRow(0);
+  list->setMinimumWidth(list->sizeHintForColumn(0) + 40);
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+  auto *layout = new QVBoxLayout(&dialog);
+  layout->addWidget(list);
+  layout->addWidget(buttons);
+  TBoxInput input;
+  if (dialog.exec() != QDialog::Accepted || lines.empty())
+    return -1;
+  return list->currentRow();
 }
 
 void TQtHostUI::SetCursor(TCursor cursor) {

@@ -21,6 +21,8 @@ public:
   // details behind the box's own "Show Details..." button.
   void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
+  // A small dialog with the lines in a list, OK and Cancel.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor cursor) override;
 
 private:

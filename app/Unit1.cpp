@@ -67,6 +67,11 @@ void TForm1::BuildControls() {
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(&UndoDownloadAction, &QAction::triggered, this,
           [this] { Application().Guard([this] { UndoDownloadClick(); }); });
+  RestoreFromHistoryAction.setObjectName(QStringLiteral("RestoreFromHistoryAction"));
+  RestoreFromHistoryAction.setText(QString::fromUtf8(TextRestoreFromHistory));
+  addAction(&RestoreFromHistoryAction);
+  connect(&RestoreFromHistoryAction, &QAction::triggered, this,
+          [this] { Application().Guard([this] { RestoreFromHistoryClick(); }); });
   auto *report = new QAction(QString::fromUtf8(TextCopySupportReport), this);
   report->setObjectName(QStringLiteral("SupportReportAction"));
   addAction(report);
@@ -122,6 +127,10 @@ void TForm1::btnRestoreWizardClick() {
   FPresenter.Download();
 }
 
+void TForm1::RestoreFromHistoryClick() {
+  FPresenter.RestoreFromHistory();
+}
+
 void TForm1::UndoDownloadClick() {
   FPresenter.UndoDownload();
 }
@@ -159,6 +168,7 @@ void TForm1::SetRunning(bool running) {
   btnBackupWizard.setEnabled(!running);
   btnRestoreWizard.setEnabled(!running);
   UndoDownloadAction.setEnabled(!running);
+  RestoreFromHistoryAction.setEnabled(!running);
   UserIDEdit.setReadOnly(running);
   PasswordEdit.setReadOnly(running);
 }

@@ -37,6 +37,8 @@ public:
   void btnRestoreWizardClick();
   // The window's context menu: bring back the data as it was before the last download.
   void UndoDownloadClick();
+  // ... and restore from one of the server's earlier archives, chosen by date.
+  void RestoreFromHistoryClick();
 
   TForm2 &AboutDialog() { return *Form2; }
   TWorkflow &Workflow() { return FPresenter.Workflow(); }
@@ -80,6 +82,7 @@ private:
   QProgressBar ProgressBar{this};
   std::unique_ptr<TForm2> Form2;
   QAction UndoDownloadAction{this};
+  QAction RestoreFromHistoryAction{this};
 
   QTimer FTransferShowTimer;
   TMainWindowPresenter FPresenter;

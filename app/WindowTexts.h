@@ -14,6 +14,10 @@ inline constexpr const char *TextUploadHint =
 inline constexpr const char *TextDownloadHint =
     "사무실 또는 집에서 작업한 최근자료를\n코르벡스반타리 서버에서 내려받습니다.";
 inline constexpr const char *TextUndoDownload = "마지막 내려받기 이전 자료로 되돌리기";
+inline constexpr const char *TextRestoreFromHistory = "이전 백업에서 복원…";
+// The buttons of the list of earlier archives (Windows; Qt names its own).
+inline constexpr const char *TextChoiceOk = "확인";
+inline constexpr const char *TextChoiceCancel = "취소";
 inline constexpr const char *TextUserIDLabel = "사용자 아이디";
 inline constexpr const char *TextPasswordLabel = "비밀번호";
 inline constexpr const char *TextLoginNotice = "반타리의 이용자아이디와 비밀번호는\n"

@@ -164,6 +164,7 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
   FListed.clear();
   FFileIdPath.clear();
   FFailedFile.clear();
+  FPackedMembers.clear();
   const std::string archiveFull = FStreamMode ? std::string() : ExpandFileName(ArchivePath);
   for (const auto &mask : Masks)
     AddMaskFiles(mask, archiveFull);
@@ -313,7 +314,11 @@ void TBackupFile::PackEntry(size_t index) {
     const int32_t date = FileGetDate(source.Handle());
     FWriter->WriteInt32(date);
     int64_t remaining = source.Size();
+    FPackingMember = !listEntry;
+    if (FPackingMember)
+      FPackedMembers.push_back({entry, 0, 0});
     PackContent(source, remaining);
+    FPackingMember = false;
     // A source written to while it was packed (grown, cut, touched) is in the archive
     // only in part: it keeps its flag for the next incremental run.
     packed = remaining == 0 && FErrorCode == 0 && source.Position() == source.Size() &&
@@ -321,6 +326,7 @@ void TBackupFile::PackEntry(size_t index) {
     if (!listEntry)
       ++FFilesProcessed;
   } catch (const Exception &) {
+    FPackingMember = false;
     Fail(beReadFile);
   }
   // Only a file whose whole content went into the archive loses its archive attribute,
@@ -386,6 +392,10 @@ void TBackupFile::ReadAhead(TStream &source, int64_t &remaining) {
 
 void TBackupFile::WriteBlock(const TPackedChunk &chunk) {
   FBytesProcessed += chunk.Count;
+  if (FPackingMember) {
+    FPackedMembers.back().Size += chunk.Count;
+    FPackedMembers.back().Stored += 4 + (chunk.Packed > 0 ? chunk.Packed : chunk.Count);
+  }
   if (chunk.Packed < 0) {
     Fail(beCompression);
   } else if (chunk.Packed > 0) {

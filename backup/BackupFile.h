@@ -90,6 +90,14 @@ struct TArchiveMember {
   int64_t Size = 0; // decoded content length over all its segments (when decoded)
 };
 
+// A file the last Backup packed: its length and the bytes its blocks took in the archive
+// (block headers included), which tells how well it compressed.
+struct TPackedMember {
+  std::string Path; // the local file, as found
+  int64_t Size = 0;
+  int64_t Stored = 0;
+};
+
 // What ListMembers reads from an archive.
 struct TArchiveContents {
   std::string Title; // as stored (CP949)
@@ -197,6 +205,8 @@ public:
   int32_t FilesProcessed() const { return FFilesProcessed; }
   int64_t TotalSize() const { return FTotalSize; }
   int64_t BytesProcessed() const { return FBytesProcessed; }
+  // The files the last Backup packed, in archive order (the file-ID list not among them).
+  const std::vector<TPackedMember> &PackedMembers() const { return FPackedMembers; }
   const std::string &CurrentFile() const { return FCurrentFile; }
   bool Busy() const { return FBusy; }
   bool Continue() const { return FContinue; }
@@ -287,6 +297,8 @@ private:
   TStream *FRestoreStream = nullptr;
   std::vector<std::string> FUnsafeNames;
   std::vector<std::string> FClashingNames;
+  std::vector<TPackedMember> FPackedMembers;
+  bool FPackingMember = false; // the blocks being written belong to the last packed member
 
   // Per-run working state.
   bool FStreamMode = false;

@@ -3,6 +3,11 @@
 #include "Cp949.h"
 #include "FileSystem.h"
 #include "IdIOHandlerTls.h"
+#include "ScopeExit.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
 
 namespace vantari {
 
@@ -25,6 +30,8 @@ TIdFTP::~TIdFTP() = default;
 
 void TIdFTP::OpenSession(bool logIn, int32_t timeoutMs) {
   try {
+    FFeaturesRead = false;
+    FFeatures.clear();
     OpenConnection(timeoutMs == 0 ? -1 : timeoutMs);
     ExpectReply({220});
     GreetingReply() = LastReply();
@@ -212,6 +219,131 @@ void TIdFTP::StartControlTls() {
   const TTlsSession &session = *transport->Tls();
   if (OnTlsPeer ? !OnTlsPeer(this, session) : !session.PeerVerified())
     throw EIdFTPTlsRefused();
+}
+
+// Folder listings: FEAT decides between MLSD and NLST; the listing comes over a data
+// connection like a download, into memory and bounded.
+namespace {
+
+std::string UpperWord(const std::string &line) {
+  std::string word = TrimBlanks(line);
+  word = word.substr(0, word.find(' '));
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return word;
+}
+
+// Keeps what arrives up to a limit; one byte more gives up the transfer.
+class TListingStream : public TStream {
+public:
+  int64_t Read(void *, int64_t) override { return 0; }
+  int64_t Write(const void *buffer, int64_t count) override {
+    if (static_cast<int64_t>(FBytes.size()) + count > TIdFTP::MaxListingBytes)
+      throw EIdFTPListingTooLong();
+    FBytes.append(static_cast<const char *>(buffer), static_cast<size_t>(count));
+    return count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return static_cast<int64_t>(FBytes.size()); }
+  void SetSize(int64_t) override {}
+  const std::string &Bytes() const { return FBytes; }
+
+private:
+  std::string FBytes;
+};
+
+// "type=file;size=123;modify=20261208213000; name": the facts, one blank, the name.
+bool ParseMlsdLine(const std::string &line, TIdFTPListItem &item) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string::npos || blank + 1 >= line.size())
+    return false;
+  item.Name = line.substr(blank + 1);
+  std::string facts = line.substr(0, blank);
+  std::transform(facts.begin(), facts.end(), facts.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  size_t start = 0;
+  while (start < facts.size()) {
+    size_t end = facts.find(';', start);
+    if (end == std::string::npos)
+      end = facts.size();
+    const std::string fact = facts.substr(start, end - start);
+    start = end + 1;
+    const size_t eq = fact.find('=');
+    if (eq == std::string::npos)
+      continue;
+    const std::string key = fact.substr(0, eq), value = fact.substr(eq + 1);
+    if (key == "type")
+      item.IsFile = value == "file";
+    int32_t size = -1;
+    if (key == "size" && ParseInt32(value, size) && size >= 0)
+      item.Size = size;
+  }
+  return true;
+}
+
+} // namespace
+
+// The reply's lines are read here as they come: its feature lines begin with one blank and
+// would lose their first characters to the usual reply text.
+bool TIdFTP::HasFeature(const std::string &feature) {
+  if (!FFeaturesRead) {
+    FFeaturesRead = true;
+    WriteLine("FEAT");
+    const std::string first = ReadLine("\n", ReplyTimeout());
+    const std::string terminator = TIdRFCReply::MultiLineTerminator(first);
+    const bool listed = first.compare(0, 4, "211-") == 0;
+    std::string line = first;
+    for (int32_t count = 1; !terminator.empty(); ++count) {
+      if (count > MaxReplyLines())
+        throw EIdReplyTooLong();
+      line = ReadLine("\n", ReplyTimeout());
+      if (TIdRFCReply::EndsMultiLineReply(line, terminator))
+        break;
+      if (listed && !line.empty() && line.front() == ' ')
+        FFeatures.push_back(UpperWord(line));
+    }
+  }
+  return std::find(FFeatures.begin(), FFeatures.end(), UpperWord(feature)) != FFeatures.end();
+}
+
+std::vector<TIdFTPListItem> TIdFTP::ListFolder(const std::string &folder) {
+  const bool machine = HasFeature("MLST");
+  // Appended, not prepended to: MinGW's GCC 12 warns falsely (-Wrestrict) on " " + text.
+  const std::string argument =
+      folder.empty() ? std::string() : std::string(" ").append(Argument(folder));
+  TListingStream listing;
+  {
+    // No transfer the person sees: its work events would move the progress bar.
+    TWorkBeginEvent begin = std::exchange(OnWorkBegin, nullptr);
+    TWorkEvent work = std::exchange(OnWork, nullptr);
+    TWorkEndEvent end = std::exchange(OnWorkEnd, nullptr);
+    TScopeExit restore([&] {
+      OnWorkBegin = std::move(begin);
+      OnWork = std::move(work);
+      OnWorkEnd = std::move(end);
+    });
+    RunDownload((machine ? "MLSD" : "NLST") + argument, listing, false);
+  }
+  std::vector<TIdFTPListItem> items;
+  size_t start = 0;
+  const std::string &bytes = listing.Bytes();
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos)
+      end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    TIdFTPListItem item;
+    if (machine ? !ParseMlsdLine(line, item) : line.empty())
+      continue;
+    if (!machine)
+      item.Name = line.substr(line.find_last_of('/') + 1); // some servers name the folder too
+    item.Name = Cp949ToUtf8(item.Name);
+    if (!item.Name.empty())
+      items.push_back(item);
+  }
+  return items;
 }
 
 // A command argument in the server's code page; CR, LF and NUL would end the command.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -42,6 +43,19 @@ public:
 class EIdFTPTlsRefused : public EIdException {
 public:
   EIdFTPTlsRefused() : EIdException("The server's TLS was not accepted.") {}
+};
+
+// A folder listing longer than TIdFTP::MaxListingBytes: the transfer was given up.
+class EIdFTPListingTooLong : public EIdException {
+public:
+  EIdFTPListingTooLong() : EIdException("The folder listing is too long.") {}
+};
+
+// One name of a folder listing; Size is -1 where the listing gives none (NLST).
+struct TIdFTPListItem {
+  std::string Name; // UTF-8, without the folder
+  int64_t Size = -1;
+  bool IsFile = true; // false for what MLSD calls a folder or a link to one
 };
 
 enum TIdFTPTransferType { ftASCII, ftBinary };
@@ -108,6 +122,15 @@ public:
   void Rename(const std::string &from, const std::string &to);
   // DELE; raises EIdProtocolReplyError when refused.
   void Delete(const std::string &name);
+  // Whether the server's reply to FEAT names feature (e.g. "MLST"); FEAT is asked once per
+  // session, and a server without it has no features.
+  bool HasFeature(const std::string &feature);
+  // The names in folder (empty: the current one): MLSD where FEAT names MLST, else NLST, over
+  // a data connection like a download. A listing over MaxListingBytes raises
+  // EIdFTPListingTooLong; a refusal EIdProtocolReplyError.
+  std::vector<TIdFTPListItem> ListFolder(const std::string &folder);
+  static constexpr int64_t MaxListingBytes = 1 << 20;
+
   // After an upload: SIZE must give expectedSize; where the server gives no size, the
   // transfer must have ended with 225, 226 or 250. Raises EIdFTPTransferIncomplete otherwise.
   void VerifyUpload(const std::string &remoteName, int64_t expectedSize);
@@ -219,6 +242,8 @@ private:
   std::unique_ptr<TIdTCPConnection> FDataChannel;
   bool FRestartTested = false;
   bool FRestartSupported = false;
+  bool FFeaturesRead = false;
+  std::vector<std::string> FFeatures;
 };
 
 } // namespace vantari

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -47,10 +48,14 @@ public:
   // A question with Yes and No buttons, No the default (Enter or closing the box answers No);
   // true for Yes.
   virtual bool AskYesNo(const std::string &text) = 0;
+  // A small modal list under title, the first line selected; the index of the line chosen,
+  // -1 when cancelled (Escape, closing the box, or nobody there to choose).
+  virtual int ChooseOne(const std::string &title, const std::vector<std::string> &lines) = 0;
   virtual void SetCursor(TCursor cursor) = 0;
 };
 
-// A host that shows nothing and answers Cancel and No; in force until one is installed.
+// A host that shows nothing and answers Cancel and No (and chooses nothing); in force until one is
+// installed.
 class TSilentHostUI : public THostUI {
 public:
   void ProcessMessages() override {}
@@ -60,6 +65,7 @@ public:
   void ShowMessage(const std::string &) override {}
   void ShowFailure(const std::string &) override {}
   bool AskYesNo(const std::string &) override { return false; }
+  int ChooseOne(const std::string &, const std::vector<std::string> &) override { return -1; }
   void SetCursor(TCursor) override {}
 };
 

@@ -79,6 +79,24 @@ bool TTerminalHostUI::AskYesNo(const std::string &text) {
   return InputIsTerminal() && AskYes(text);
 }
 
+int TTerminalHostUI::ChooseOne(const std::string &title, const std::vector<std::string> &lines) {
+  EndProgress();
+  return InputIsTerminal() ? AskChoice(title, lines) : -1;
+}
+
+int TTerminalHostUI::AskChoice(const std::string &title, const std::vector<std::string> &lines) {
+  std::cerr << title << "\n";
+  for (size_t i = 0; i < lines.size(); ++i)
+    std::cerr << "  " << i + 1 << ") " << lines[i] << "\n";
+  std::cerr << "[1-" << lines.size() << ", Enter = cancel] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer) || answer.empty() || answer.size() > 6 ||
+      answer.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  const size_t number = std::stoul(answer);
+  return number >= 1 && number <= lines.size() ? static_cast<int>(number - 1) : -1;
+}
+
 bool TTerminalHostUI::AskYes(const std::string &text) {
   std::cerr << text << " [y/N] " << std::flush;
   std::string answer;

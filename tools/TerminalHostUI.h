@@ -21,6 +21,8 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
+  // The lines numbered from 1 on standard error, a number read back; -1 without a terminal.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor) override {}
 
   static bool InputIsTerminal();
@@ -34,6 +36,9 @@ public:
   // Shows text and waits for a line: true only for "y" or "yes" (any case); an empty
   // answer or the end of input is No.
   static bool AskYes(const std::string &text);
+  // Shows title and the lines numbered from 1, waits for a number: its index, else -1 (an
+  // empty answer, anything else, or the end of input).
+  static int AskChoice(const std::string &title, const std::vector<std::string> &lines);
   // Progress line on standard error, rewritten in place; Done() ends it.
   void ShowProgress(const std::string &file, unsigned percent);
   void EndProgress();

@@ -118,12 +118,20 @@ void TMainWindowPresenter::UndoDownload() {
   RunWorkflow(&TWorkflow::UndoDownload);
 }
 
-void TMainWindowPresenter::RunWorkflow(bool (TWorkflow::*workflow)()) {
+void TMainWindowPresenter::RestoreFromHistory() {
+  RunWorkflow([](TWorkflow &workflow) { return workflow.DownloadFromHistory(); });
+}
+
+void TMainWindowPresenter::DownloadFrom(const std::string &day, bool replaceNewer) {
+  RunWorkflow([&](TWorkflow &workflow) { return workflow.DownloadFromHistory(day, replaceNewer); });
+}
+
+void TMainWindowPresenter::RunWorkflow(const std::function<bool(TWorkflow &)> &workflow) {
   if (FRunning)
     return;
   TRun run(*this);
   FWorkflow.SetLogin(FView.UserIDText(), FView.PasswordText());
-  FSucceeded = (FWorkflow.*workflow)();
+  FSucceeded = workflow(FWorkflow);
 }
 
 void TMainWindowPresenter::IdFTP1WorkBegin(TIdComponent *, TWorkMode, int32_t AWorkCountMax) {

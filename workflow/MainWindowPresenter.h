@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vantari {
@@ -71,6 +72,10 @@ public:
   void Upload();
   void Download();
   void UndoDownload();
+  // The context menu's restore from an earlier archive, chosen by the person; the CLI's
+  // restore of the last archive of day ("YYYY-MM-DD") or before it.
+  void RestoreFromHistory();
+  void DownloadFrom(const std::string &day, bool replaceNewer);
 
   // The FTP component's work events, as the workflow passes them on.
   void IdFTP1WorkBegin(TIdComponent *Sender, TWorkMode AWorkMode, int32_t AWorkCountMax);
@@ -93,7 +98,7 @@ private:
   class TRun;
 
   void CreateComponents();
-  void RunWorkflow(bool (TWorkflow::*workflow)());
+  void RunWorkflow(const std::function<bool(TWorkflow &)> &workflow);
   void ShowTransfer();
   void StopRepaintTimer();
 

@@ -3,22 +3,13 @@
 #include "ArchiveWalk.h"
 #include "FileSystem.h"
 #include "IdFTP.h"
+#include "IdWait.h"
 
 #include <algorithm>
 
 namespace vantari {
 
 namespace {
-
-// Runs a command whose refusal is expected and harmless (a file that is not there).
-template <class F> bool Tolerated(F command) {
-  try {
-    command();
-    return true;
-  } catch (const EIdProtocolReplyError &) {
-    return false;
-  }
-}
 
 void RemoveTemporary(TIdFTP &ftp, const std::string &name) {
   try {
@@ -31,6 +22,26 @@ void RemoveTemporary(TIdFTP &ftp, const std::string &name) {
 
 std::string PreviousName(const std::string &remoteName) {
   return remoteName + ".1";
+}
+
+// The numbered versions of before: each moves one place down.
+void RotateNumbered(TIdFTP &ftp, const std::string &remoteName) {
+  const std::string previous = PreviousName(remoteName);
+  const std::string older = remoteName + ".2";
+  // Where there is none yet, the rename is refused harmlessly.
+  Tolerated([&] { ftp.Delete(older); });
+  Tolerated([&] { ftp.Rename(previous, older); });
+  Tolerated([&] { ftp.Rename(remoteName, previous); });
+}
+
+// History work whose failure costs the history only; a cancel still ends the run.
+template <class F> void ForHistory(F work) {
+  try {
+    work();
+  } catch (const EIdCancelled &) {
+    throw;
+  } catch (const Exception &) {
+  }
 }
 
 // A transfer that the person does not see as one: its work events would move the progress bar
@@ -108,10 +119,10 @@ std::string UploadTemporaryName(const std::string &remoteName) {
   return remoteName + ".new";
 }
 
-void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &remoteName) {
+void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &remoteName,
+                const THistoryPlan &plan) {
   const std::string temporary = UploadTemporaryName(remoteName);
-  const std::string previous = PreviousName(remoteName);
-  const std::string older = remoteName + ".2";
+  const bool dated = !plan.Schedule.Off();
   try {
     ftp.UploadFile(localPath, temporary, false);
     ftp.VerifyUpload(temporary, FileSize(localPath));
@@ -119,12 +130,16 @@ void SafeUpload(TIdFTP &ftp, const std::string &localPath, const std::string &re
     RemoveTemporary(ftp, temporary);
     throw;
   }
-  // Versions move one place down; where there is none yet, the rename is refused harmlessly.
-  Tolerated([&] { ftp.Delete(older); });
-  Tolerated([&] { ftp.Rename(previous, older); });
-  Tolerated([&] { ftp.Rename(remoteName, previous); });
-  if (Tolerated([&] { ftp.Rename(temporary, remoteName); }))
+  std::set<std::string> names; // the folder after the history moves
+  if (dated)
+    ForHistory([&] { names = MoveCurrentIntoHistory(ftp, remoteName, plan.ReplacedMade); });
+  else
+    RotateNumbered(ftp, remoteName);
+  if (Tolerated([&] { ftp.Rename(temporary, remoteName); })) {
+    if (dated)
+      ForHistory([&] { ThinHistory(ftp, remoteName, names, plan.Schedule, plan.UtcOffset); });
     return;
+  }
   // No renaming here: the plain upload, as servers without it have always had.
   RemoveTemporary(ftp, temporary);
   ftp.UploadFile(localPath, remoteName, false);
@@ -135,9 +150,17 @@ std::vector<std::string> StrandedArchives(TIdFTP &ftp, const std::string &remote
   std::vector<std::string> found;
   if (ftp.RemoteFileSize(remoteName) >= 0)
     return found;
-  for (const std::string &name : {UploadTemporaryName(remoteName), PreviousName(remoteName)})
-    if (ftp.RemoteFileSize(name) >= 0)
-      found.push_back(name);
+  // Only a cut-off upload leaves its own file: then the archive it moved aside is the newest
+  // of the history (or "<name>.1" of before, or on a server that lists nothing).
+  std::vector<THistoryEntry> history;
+  if (ftp.RemoteFileSize(UploadTemporaryName(remoteName)) >= 0) {
+    found.push_back(UploadTemporaryName(remoteName));
+    history = ReadServerHistory(ftp, remoteName, std::nullopt);
+  }
+  if (!history.empty())
+    found.push_back(history.front().Name);
+  else if (ftp.RemoteFileSize(PreviousName(remoteName)) >= 0)
+    found.push_back(PreviousName(remoteName));
   return found;
 }
 

@@ -1,5 +1,6 @@
 #include "SettingsStore.h"
 
+#include "Exception.h"
 #include "FileSystem.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 namespace vantari {
 
@@ -35,6 +37,18 @@ bool IsAbsoluteFolder(const std::string &folder) {
 #endif
 }
 
+// A schedule number: more than ten years of days is a typing error, not a wish.
+int ScheduleNumber(const char *key, int fallback) {
+  const std::string text =
+      GetPrivateProfileString("History", key, "", TSettingsStore::SettingsFile());
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 ||
+      value > 4000)
+    return fallback;
+  return value;
+}
+
 } // namespace
 
 std::string TSettingsStore::SettingsFile() {
@@ -47,6 +61,16 @@ void TSettingsStore::WriteSetting(const std::string &value, const std::string &k
 
 std::string TSettingsStore::ReadSetting(const std::string &key) const {
   return GetPrivateProfileString(SettingsSection, key, key, SettingsFile());
+}
+
+THistorySchedule TSettingsStore::ReadHistorySchedule() {
+  const THistorySchedule defaults;
+  try {
+    return {ScheduleNumber("Days", defaults.Days), ScheduleNumber("Weeks", defaults.Weeks),
+            ScheduleNumber("Months", defaults.Months)};
+  } catch (const Exception &) {
+    return defaults; // an unreadable file: the settings' other readers say so
+  }
 }
 
 void TSettingsStore::ReadDataFolder() {

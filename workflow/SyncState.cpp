@@ -34,6 +34,19 @@ std::optional<int64_t> Number(const std::string &text) {
   return value;
 }
 
+// A profile value holds at most 2047 characters: the table list goes in pieces below that.
+constexpr size_t TablePieceLength = 1800;
+constexpr int MaxTablePieces = 64;
+
+std::string TablePieceKey(int piece) {
+  return piece == 0 ? std::string("Tables") : "Tables" + std::to_string(piece);
+}
+
+// A name with the list's separators in it cannot be read back: it is left out.
+bool Listable(const std::string &name) {
+  return !name.empty() && name.find_first_of(" /") == std::string::npos;
+}
+
 } // namespace
 
 TSyncState::TSyncState(std::string path) : FPath(std::move(path)) {}
@@ -115,6 +128,71 @@ TServerArchiveState TSyncState::PartialOrigin(const std::string &userID) const {
 void TSyncState::SetPartialOrigin(const std::string &userID, const TServerArchiveState &state) {
   Write(UserSection(userID), "PartSize", std::to_string(state.Size));
   Write(UserSection(userID), "PartTime", state.Time);
+}
+
+std::optional<std::time_t> TSyncState::UploadedAt(const std::string &userID,
+                                                  const TServerArchiveState &now) const {
+  const std::string text = Read(UserSection(userID), "UploadedArchive");
+  const size_t first = text.find(' '), second = text.find(' ', first + 1);
+  if (!now.Known() || first == std::string::npos || second == std::string::npos)
+    return std::nullopt;
+  const auto size = Number(text.substr(0, first));
+  const auto when = Number(text.substr(second + 1));
+  if (!size || !when || *size != now.Size || text.substr(first + 1, second - first - 1) != now.Time)
+    return std::nullopt;
+  return static_cast<std::time_t>(*when);
+}
+
+void TSyncState::SetUploadedAt(const std::string &userID, const TServerArchiveState &state,
+                               std::time_t when) {
+  Write(UserSection(userID), "UploadedArchive",
+        std::to_string(state.Size) + " " + state.Time + " " +
+            std::to_string(static_cast<int64_t>(when)));
+}
+
+std::vector<TTableStat> TSyncState::TableStats(const std::string &userID) const {
+  std::vector<TTableStat> tables;
+  for (int piece = 0; piece < MaxTablePieces; ++piece) {
+    const std::string text = Read(UserSection(userID), TablePieceKey(piece));
+    if (text.empty())
+      break;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('/', start);
+      if (end == std::string::npos)
+        end = text.size();
+      const std::string item = text.substr(start, end - start);
+      start = end + 1;
+      const size_t a = item.find(' '), b = item.find(' ', a + 1);
+      if (a == std::string::npos || b == std::string::npos)
+        continue;
+      const auto size = Number(item.substr(a + 1, b - a - 1));
+      const auto packed = Number(item.substr(b + 1));
+      if (size && packed)
+        tables.push_back({item.substr(0, a), *size, *packed});
+    }
+  }
+  return tables;
+}
+
+void TSyncState::SetTableStats(const std::string &userID, const std::vector<TTableStat> &tables) {
+  std::vector<std::string> pieces(1);
+  for (const TTableStat &table : tables) {
+    if (!Listable(table.Name))
+      continue;
+    const std::string item =
+        table.Name + " " + std::to_string(table.Size) + " " + std::to_string(table.Packed);
+    if (pieces.back().size() + item.size() + 1 > TablePieceLength) {
+      if (static_cast<int>(pieces.size()) == MaxTablePieces - 1)
+        break;
+      pieces.emplace_back();
+    }
+    pieces.back() += (pieces.back().empty() ? "" : "/") + item;
+  }
+  // An empty piece after the last ends the list, whatever longer one was there before.
+  pieces.emplace_back();
+  for (size_t piece = 0; piece < pieces.size(); ++piece)
+    Write(UserSection(userID), TablePieceKey(static_cast<int>(piece)), pieces[piece]);
 }
 
 bool TSyncState::PassiveWorks(const std::string &host) const {

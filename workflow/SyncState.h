@@ -4,6 +4,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantari {
 
@@ -28,13 +29,25 @@ struct TNightlyResult {
   std::string Text;  // the failure box's cause line
 };
 
+// One table file of an upload: its size and what the archive stored of it (bytes).
+struct TTableStat {
+  std::string Name; // the file's name in the data folder
+  int64_t Size = 0;
+  int64_t Packed = 0;
+
+  bool operator==(const TTableStat &) const = default;
+};
+
 // Small facts the client keeps between runs in SyncState.ini of the per-computer state folder
 // (StateFolder: what this computer saw never roams to another; INI text, mode 0600, written
 // durably):
 //   [User:<user ID>]   ServerSize, ServerTime, LastUpload, LastDownload (seconds since 1970, UTC),
 //                      PartSize, PartTime (the server's archive a kept .part download came from),
 //                      NightlyTime, NightlyResult ("ok", "failed", "refused"), NightlyCause,
-//                      NightlyText (the last nightly upload)
+//                      NightlyText (the last nightly upload),
+//                      UploadedArchive ("<size> <MDTM> <seconds>": when this computer made the
+//                      server's archive), Tables, Tables1... (the last upload's table files,
+//                      "<name> <size> <packed>" joined by '/', in values of bounded length)
 //   [Server:<host>]    Passive (1 when only passive data connections worked)
 // A missing or unreadable file reads as "nothing known"; so does a symbolic link, which is
 // replaced by a file of its own at the next write, never written through. A write that fails
@@ -57,6 +70,15 @@ public:
   // The server's archive that a partly downloaded "<id>.bck.part" is a beginning of.
   TServerArchiveState PartialOrigin(const std::string &userID) const;
   void SetPartialOrigin(const std::string &userID, const TServerArchiveState &state);
+
+  // When this computer uploaded the server's archive, while the server still holds that one.
+  std::optional<std::time_t> UploadedAt(const std::string &userID,
+                                        const TServerArchiveState &now) const;
+  void SetUploadedAt(const std::string &userID, const TServerArchiveState &state, std::time_t when);
+
+  // The table files of the last successful upload (empty when none is known).
+  std::vector<TTableStat> TableStats(const std::string &userID) const;
+  void SetTableStats(const std::string &userID, const std::vector<TTableStat> &tables);
 
   bool PassiveWorks(const std::string &host) const;
   void SetPassiveWorks(const std::string &host, bool passive);

@@ -251,10 +251,7 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
   if (FRunning)
     return false;
   TRun run(*this);
-  try {
-    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
-      return false;
-    FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
+  return AskServer([&] {
     name = RemoteArchiveName();
     archive = ReadServerArchive(*FIdFTP1, name);
     if (!archive.Known())
@@ -266,6 +263,16 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
           break;
         }
       }
+  });
+}
+
+// A question to the server through the same session as an upload; shows its own failure.
+bool TWorkflow::AskServer(const std::function<void()> &ask) {
+  try {
+    if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+      return false;
+    FIdFTP1->SetTransferType(ftBinary); // SIZE counts bytes only in image mode
+    ask();
     DisconnectServer();
     return true;
   } catch (const EIdCancelled &) {
@@ -276,6 +283,27 @@ bool TWorkflow::QueryServerArchive(TServerArchiveState &archive, std::string &na
     Fail(TTlsTrust::FailureMessage(trNone), TransferFailureCause(e), {}, &e);
     return false;
   }
+}
+
+bool TWorkflow::QueryServerHistory(std::vector<THistoryEntry> &history) {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return AskServer([&] {
+    history = ReadServerHistory(*FIdFTP1, RemoteArchiveName(),
+                                ArchiveMade(ReadServerArchive(*FIdFTP1, RemoteArchiveName())));
+  });
+}
+
+bool TWorkflow::DownloadFromHistory() {
+  return DownloadFromHistory(std::string(), false);
+}
+
+bool TWorkflow::DownloadFromHistory(const std::string &day, bool replaceNewer) {
+  if (FRunning)
+    return false;
+  TRun run(*this);
+  return HistorySteps(day, replaceNewer);
 }
 
 void TWorkflow::UploadSteps() {
@@ -291,13 +319,14 @@ void TWorkflow::UploadSteps() {
     DisconnectServer();
     return;
   }
-  if (!BackupData(LocalArchivePath())) {
+  if (!BackupData(LocalArchivePath()) || !DataLooksSound()) {
     DisconnectServer();
     return;
   }
   if (UploadArchive()) {
     FSucceeded = true;
-    FSyncState.SetLastUpload(FUserID, std::time(nullptr));
+    FSyncState.SetLastUpload(FUserID, FConfig.WallNow());
+    FSyncState.SetTableStats(FUserID, FPackedTables);
     HostUI().ShowMessage(TextAllDone);
     ReportSyncStateFailure();
   }
@@ -377,10 +406,12 @@ bool TWorkflow::UploadArchive() {
     FIdFTP1->SetTransferType(ftBinary);
     // A dropped connection looks like a finished one: the new archive is checked under a
     // temporary name before it replaces the last good one.
-    SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName());
+    SafeUpload(*FIdFTP1, LocalArchivePath(), RemoteArchiveName(), HistoryPlan());
     Status(StatusTransferDone); // the server has answered and the archive has its name
     FSession->RememberPassiveMode();
-    FSyncState.SetServerArchive(FUserID, ReadServerArchive(*FIdFTP1, RemoteArchiveName()));
+    const TServerArchiveState uploaded = ReadServerArchive(*FIdFTP1, RemoteArchiveName());
+    FSyncState.SetServerArchive(FUserID, uploaded);
+    FSyncState.SetUploadedAt(FUserID, uploaded, FConfig.WallNow());
     return true;
   } catch (const std::exception &e) {
     FSession->RememberPassiveMode();

@@ -3,6 +3,7 @@
 #include "ArchivePreview.h"
 #include "FailureCause.h"
 #include "IdComponent.h"
+#include "SafeUpload.h"
 #include "SettingsStore.h"
 #include "SyncState.h"
 #include "WorkflowConfig.h"
@@ -55,6 +56,16 @@ public:
   // The connectivity check and the login of an upload, then the goodbye: whether the login
   // works now. Shows its own failure; nothing local or on the server changes.
   bool CheckLogin();
+  // The user's archives on the server, newest first, through the same session as an upload;
+  // shows its own failure.
+  bool QueryServerHistory(std::vector<THistoryEntry> &history);
+  // A download of an earlier archive through the same transaction (snapshot, undo). The
+  // person chooses from the list and confirms with the date in the question (No the default),
+  // which answers the questions about newer local data too.
+  bool DownloadFromHistory();
+  // The same for the last archive of day ("YYYY-MM-DD") or before it; replaceNewer answers
+  // the questions about newer local data Yes.
+  bool DownloadFromHistory(const std::string &day, bool replaceNewer);
   bool Running() const { return FRunning; }
   // Asks the running workflow to stop at its next wait or block; the next run starts without it.
   void RequestCancel();
@@ -124,6 +135,14 @@ private:
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();
+  bool AskServer(const std::function<void()> &ask);
+  bool ReadyToDownload();
+  bool HistorySteps(const std::string &day, bool replaceNewer);
+  bool HistoryDownloadSteps(const std::string &day);
+  const THistoryEntry *ChooseFromHistory(const std::vector<THistoryEntry> &history);
+  std::time_t ArchiveMade(const TServerArchiveState &state) const;
+  THistoryPlan HistoryPlan();
+  bool DataLooksSound();
   bool UndoSteps();
   bool DataInUse();
   bool StageArchives(const std::string &archivePath, const std::string &staging,
@@ -153,7 +172,9 @@ private:
   bool FProgressVisible = false;
   bool FRunning = false;
   bool FSucceeded = false;
-  bool FDataReplaced = false; // the last RestoreData swapped the data folder
+  bool FDataReplaced = false;            // the last RestoreData swapped the data folder
+  bool FNewerConfirmed = false;          // the questions about newer local data are answered Yes
+  std::vector<TTableStat> FPackedTables; // the table files of the archive just packed
 };
 
 } // namespace vantari

@@ -45,14 +45,19 @@ const char *NameProblemWords(TNameProblem problem) {
 
 } // namespace
 
-bool TWorkflow::DownloadSteps() {
+// A data folder to restore into, nothing in the way, and a session on the server.
+bool TWorkflow::ReadyToDownload() {
   if (!FSettings.HasDataFolder()) {
     Fail(TextNoDataFolder, TFailureCause::fcNoDataFolder, FSettings.DataFolder());
     return false;
   }
   if (!RecoverUnfinishedRestore() || DataInUse())
     return false;
-  if (!LoginIsUsable() || !CheckInternet() || !ConnectServer())
+  return LoginIsUsable() && CheckInternet() && ConnectServer();
+}
+
+bool TWorkflow::DownloadSteps() {
+  if (!ReadyToDownload())
     return false;
   const bool downloaded = DownloadArchive();
   const bool restored = downloaded && RestoreData(PartialArchivePath());
@@ -234,6 +239,8 @@ TWorkflow::TArchiveVerdict TWorkflow::WeighArchive(const std::string &dataFolder
   if (!FLastPreview.HasTables)
     return TArchiveVerdict::avNoTables;
   const auto ask = [this](const std::string &question) {
+    if (FNewerConfirmed)
+      return true;
     HostUI().SetCursor(TCursor::crDefault);
     const bool yes = HostUI().AskYesNo(question);
     HostUI().SetCursor(TCursor::crHourGlass);

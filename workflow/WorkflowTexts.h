@@ -66,4 +66,22 @@ inline constexpr const char *StatusDisconnected = "서버 단절";
 inline constexpr const char *StatusCancelled = "작업을 취소했습니다.";
 inline constexpr const char *StatusNotDone = "작업을 마치지 못했습니다.";
 
+// The upload's guard against burying a good backup under damaged data.
+inline constexpr const char *TextDataLooksDamaged =
+    "자료 파일이 손상되었거나 암호화된 것 같습니다. 그래도 서버의 백업을 이 자료로 바꾸시겠습니까?";
+inline constexpr const char *TextDamagedTables = "의심되는 자료 파일: %s";
+inline constexpr const char *TextMoreTables = " 외 %d개";
+inline constexpr const char *TextServerBackupKept =
+    "서버의 백업을 바꾸지 않았습니다. 자료 파일을 확인하십시오.";
+
+// The restore from the server's earlier archives.
+inline constexpr const char *TextChooseHistory = "이전 백업에서 복원";
+inline constexpr const char *TextHistoryLine = "%s    %s 바이트%s";
+inline constexpr const char *TextHistoryCurrent = "  (지금 서버의 백업)";
+inline constexpr const char *TextRestoreFromQuestion =
+    "%s에 올린 백업으로 이 컴퓨터의 자료를 바꾸시겠습니까?\n"
+    "(지금 자료는 Backup 폴더에 보관되어 되돌릴 수 있습니다.)";
+inline constexpr const char *TextNoHistory = "서버에 복원할 수 있는 백업이 없습니다.";
+inline constexpr const char *TextNoArchiveOfDay = "%s 또는 그 이전에 올린 백업이 서버에 없습니다.";
+
 } // namespace vantari

@@ -24,6 +24,7 @@ enum TControlId : int {
   idUndoDownload = 115, // the right-click menu's items
   idCopySupportReport = 116,
   idNightlyNotice = 117, // posted at the start: the box about last night's upload
+  idRestoreFromHistory = 118,
   // The About dialog.
   idAboutPanel2 = 201,
   idAboutPanel3 = 202,

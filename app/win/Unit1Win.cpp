@@ -128,6 +128,10 @@ void TForm1::btnRestoreWizardClick() {
   FPresenter.Download();
 }
 
+void TForm1::RestoreFromHistoryClick() {
+  FPresenter.RestoreFromHistory();
+}
+
 void TForm1::UndoDownloadClick() {
   FPresenter.UndoDownload();
 }
@@ -265,6 +269,8 @@ void TForm1::Command(int id, int code) {
     CopyToClipboard(FHandle, FPresenter.SupportReportText());
   else if (id == idNightlyNotice)
     Guard([this] { FPresenter.ShowStartNotices(); });
+  else if (id == idRestoreFromHistory)
+    Guard([this] { RestoreFromHistoryClick(); });
 }
 
 // The notice in red, the rest in black.
@@ -296,8 +302,10 @@ bool TForm1::SetCursorFor(HWND control) {
 void TForm1::ShowContextMenu(POINT at) {
   HMENU menu = ::CreatePopupMenu();
   const std::wstring undo = Widen(TextUndoDownload);
-  ::AppendMenuW(menu, MF_STRING | (FPresenter.Running() ? MF_GRAYED : 0), idUndoDownload,
-                undo.c_str());
+  const UINT running = FPresenter.Running() ? MF_GRAYED : 0;
+  ::AppendMenuW(menu, MF_STRING | running, idUndoDownload, undo.c_str());
+  const std::wstring history = Widen(TextRestoreFromHistory);
+  ::AppendMenuW(menu, MF_STRING | running, idRestoreFromHistory, history.c_str());
   const std::wstring report = Widen(TextCopySupportReport);
   ::AppendMenuW(menu, MF_STRING, idCopySupportReport, report.c_str());
   if (at.x == -1 && at.y == -1) { // from the keyboard: under the window's corner

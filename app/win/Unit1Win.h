@@ -36,6 +36,7 @@ public:
   void btnBackupWizardClick();
   void btnRestoreWizardClick();
   void UndoDownloadClick();
+  void RestoreFromHistoryClick();
 
   TForm2 &AboutDialog() { return *Form2; }
   TWorkflow &Workflow() { return FPresenter.Workflow(); }

@@ -47,7 +47,78 @@ template <class Filter> void Pump(Filter keep) {
   }
 }
 
+// The list dialog, laid out in memory (dialog units): a list box over OK and Cancel.
+constexpr WORD ChoiceListId = 100;
+
+class TChoiceTemplate {
+public:
+  explicit TChoiceTemplate(const std::wstring &title) {
+    Put(DWORD{DS_MODALFRAME | DS_CENTER | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU});
+    Put(DWORD{0});
+    Put(WORD{3}); // items
+    Put(WORD{0}), Put(WORD{0}), Put(WORD{220}), Put(WORD{150});
+    Put(WORD{0}), Put(WORD{0}); // no menu, the standard class
+    Text(title);
+    Put(WORD{9});
+    Text(L"MS Shell Dlg");
+    Item(LBS_NOTIFY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 7, 7, 206, 114, ChoiceListId, 0x0083);
+    Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 128, 50, 14, IDOK, 0x0080, Widen(TextChoiceOk));
+    Item(BS_PUSHBUTTON | WS_TABSTOP, 163, 128, 50, 14, IDCANCEL, 0x0080, Widen(TextChoiceCancel));
+  }
+  const DLGTEMPLATE *Get() const { return reinterpret_cast<const DLGTEMPLATE *>(FWords.data()); }
+
+private:
+  void Put(WORD w) { FWords.push_back(w); }
+  void Put(DWORD d) { Put(LOWORD(d)), Put(HIWORD(d)); }
+  void Text(const std::wstring &text) {
+    for (wchar_t c : text)
+      Put(static_cast<WORD>(c));
+    Put(WORD{0});
+  }
+  void Item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
+            const std::wstring &text = {}) {
+    if (FWords.size() % 2)
+      Put(WORD{0}); // items begin on a DWORD
+    Put(DWORD{style | WS_CHILD | WS_VISIBLE});
+    Put(DWORD{0});
+    for (short v : {x, y, cx, cy})
+      Put(static_cast<WORD>(v));
+    Put(id);
+    Put(WORD{0xFFFF}), Put(atom);
+    Text(text);
+    Put(WORD{0}); // no creation data
+  }
+  std::vector<WORD> FWords;
+};
+
+INT_PTR CALLBACK ChoiceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  const HWND list = ::GetDlgItem(dialog, ChoiceListId);
+  switch (message) {
+  case WM_INITDIALOG:
+    for (const std::string &line : *reinterpret_cast<const std::vector<std::string> *>(lParam))
+      ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(line).c_str()));
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    return TRUE;
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK || (LOWORD(wParam) == ChoiceListId && HIWORD(wParam) == LBN_DBLCLK))
+      ::EndDialog(dialog, ::SendMessageW(list, LB_GETCURSEL, 0, 0));
+    else if (LOWORD(wParam) == IDCANCEL)
+      ::EndDialog(dialog, -1);
+    return TRUE;
+  default:
+    return FALSE;
+  }
+}
+
 } // namespace
+
+int TWinHostUI::ChooseOne(const std::string &title, const std::vector<std::string> &lines) {
+  const TChoiceTemplate layout(Widen(title));
+  const INT_PTR chosen =
+      ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), layout.Get(), ::GetActiveWindow(),
+                                ChoiceProc, reinterpret_cast<LPARAM>(&lines));
+  return chosen < 0 || chosen >= static_cast<INT_PTR>(lines.size()) ? -1 : static_cast<int>(chosen);
+}
 
 void TWinHostUI::ProcessMessages() {
   Pump([](const MSG &) { return true; });

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vantari::win {
 
@@ -26,6 +27,8 @@ public:
   // in its expandable part.
   void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
+  // A small modal dialog with the lines in a list box, OK and Cancel.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor cursor) override;
 
 private:

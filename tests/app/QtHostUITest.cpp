@@ -2,6 +2,8 @@
 #include "QtHostUI.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -28,12 +30,12 @@ TEST(QtHostUITest, PaintPumpRunsTimersAtMostEveryTenthOfASecond) {
   EXPECT_EQ(fired, 2);
 }
 
-// Answers the next question box with action once it is up (bounded wait).
-void WhenTheBoxIsUp(const std::function<void(QMessageBox &)> &action) {
+// Acts on the next modal box of type W once it is up (bounded wait).
+template <class W> void WhenUp(const std::function<void(W &)> &action) {
   auto *poll = new QTimer(qApp);
   auto tries = std::make_shared<int>(0);
   QObject::connect(poll, &QTimer::timeout, [poll, tries, action] {
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    auto *box = qobject_cast<W *>(QApplication::activeModalWidget());
     if (box || ++*tries > 200) {
       poll->stop();
       poll->deleteLater();
@@ -42,6 +44,10 @@ void WhenTheBoxIsUp(const std::function<void(QMessageBox &)> &action) {
     }
   });
   poll->start(10);
+}
+
+void WhenTheBoxIsUp(const std::function<void(QMessageBox &)> &action) {
+  WhenUp<QMessageBox>(action);
 }
 
 TEST(QtHostUITest, QuestionAnswersNoUnlessYesIsChosen) {
@@ -57,6 +63,24 @@ TEST(QtHostUITest, QuestionAnswersNoUnlessYesIsChosen) {
   EXPECT_FALSE(host.AskYesNo("?"));
   WhenTheBoxIsUp([](QMessageBox &box) { box.button(QMessageBox::Yes)->click(); });
   EXPECT_TRUE(host.AskYesNo("?"));
+}
+
+// The list of earlier archives: the line chosen (Enter on it), -1 for Escape.
+TEST(QtHostUITest, ListGivesTheLineChosenOrNothingWhenCancelled) {
+  TQtHostUI host;
+  const std::vector<std::string> lines = {"2026-12-08 21:00", "2026-12-07 21:00",
+                                          "2026-11-30 21:00"};
+  std::string title;
+  WhenUp<QDialog>([&](QDialog &dialog) {
+    title = dialog.windowTitle().toStdString();
+    auto *list = dialog.findChild<QListWidget *>();
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+  });
+  EXPECT_EQ(host.ChooseOne("이전 백업에서 복원", lines), 1);
+  EXPECT_EQ(title, "이전 백업에서 복원");
+  WhenUp<QDialog>([](QDialog &dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+  EXPECT_EQ(host.ChooseOne("?", lines), -1);
 }
 
 } // namespace

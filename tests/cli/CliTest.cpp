@@ -3,6 +3,8 @@
 #include "AppTestEnvironment.h"
 #include "CliProcess.h"
 #include "FtpServer.h"
+#include "NightlyTask.h"
+#include "ServerHistory.h"
 #include "SyncState.h"
 #include "TlsFtpServers.h"
 
@@ -327,7 +329,18 @@ TEST_F(CliTest, PasswordIsNeverInTheProcessArguments) {
   EXPECT_FALSE(seen);
 }
 
-// Cut off before its last RNTO, an upload leaves "<id>.bck.1" and its checked "<id>.bck.new".
+// The dated names of the server's history for name, oldest first.
+std::vector<std::string> HistoryOf(const TFtpServer &server, const std::string &name) {
+  std::vector<std::string> dated;
+  for (const auto &entry : fs::directory_iterator(server.Home()))
+    if (ParseHistoryName(name, entry.path().filename().string()))
+      dated.push_back(entry.path().filename().string());
+  std::sort(dated.begin(), dated.end());
+  return dated;
+}
+
+// Cut off before its last RNTO, an upload leaves the archive it moved into the history and its
+// checked "<id>.bck.new".
 TEST_F(CliTest, ArchiveLeftBetweenTheRenamesIsFoundKeptAndPutBackInPlace) {
   const std::string name = Server.User() + ".bck";
   ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
@@ -335,7 +348,9 @@ TEST_F(CliTest, ArchiveLeftBetweenTheRenamesIsFoundKeptAndPutBackInPlace) {
   WriteFile(DataFolder / "Sale.DB", "sales of the cut upload");
   ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
   const std::string newest = Server.ReadFile(name);
-  ASSERT_EQ(Server.ReadFile(name + ".1"), older);
+  ASSERT_EQ(HistoryOf(Server, name).size(), 1u);
+  const std::string previous = HistoryOf(Server, name).front();
+  ASSERT_EQ(Server.ReadFile(previous), older);
   fs::remove(Server.PathOf(name));
   AgeData();
 
@@ -360,14 +375,14 @@ TEST_F(CliTest, ArchiveLeftBetweenTheRenamesIsFoundKeptAndPutBackInPlace) {
   EXPECT_EQ(up.ExitStatus, 1);
   EXPECT_NE(up.Err.find("그래도 이 컴퓨터의 자료로 바꾸시겠습니까? -> no"), std::string::npos)
       << up.Err;
-  EXPECT_TRUE(Server.ReadFile(name + ".new") == newest && Server.ReadFile(name + ".1") == older);
+  EXPECT_TRUE(Server.ReadFile(name + ".new") == newest && Server.ReadFile(previous) == older);
   EXPECT_FALSE(fs::exists(Server.PathOf(name)));
 
   AgeData();
   const TCliResult down = Cli({"download"});
   ASSERT_EQ(down.ExitStatus, 0) << down.Err;
   EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "sales of the cut upload");
-  EXPECT_TRUE(Server.ReadFile(name) == newest && Server.ReadFile(name + ".1") == older);
+  EXPECT_TRUE(Server.ReadFile(name) == newest && Server.ReadFile(previous) == older);
   EXPECT_FALSE(fs::exists(Server.PathOf(name + ".new")));
 }
 
@@ -415,11 +430,97 @@ TEST_F(CliTest, ResumeNeverJoinsTwoArchivesOfTheSameSizeAndSecond) {
   }
 }
 
+// The server's history as the nightly run and a shell see it: listed newest first, restored
+// from a day through the download's transaction (newer local data only with --yes) and undone.
+TEST_F(CliTest, HistoryIsListedAndADayIsRestoredAndUndone) {
+  const std::string name = Server.User() + ".bck";
+  WriteFile(DataFolder / "Sale.DB", "sales of the first of December");
+  AgeData(); // the work of today is newer than all of it
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string first = Server.ReadFile(name);
+  WriteFile(DataFolder / "Sale.DB", "sales since");
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  // That first archive stands in the history as made on that day.
+  ASSERT_EQ(HistoryOf(Server, name).size(), 1u);
+  fs::rename(Server.PathOf(HistoryOf(Server, name).front()),
+             Server.PathOf(name + ".20251201-030000"));
+  WriteFile(DataFolder / "Sale.DB", "today's sales");
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::vector<std::string> dated = HistoryOf(Server, name);
+  ASSERT_EQ(dated.size(), 2u);
+
+  const TCliResult listed = Cli({"history"});
+  ASSERT_EQ(listed.ExitStatus, 0) << listed.Err;
+  EXPECT_TRUE(InOrder(
+      listed.Out, {std::to_string(Server.ReadFile(name).size()) + "  " + name + "\n",
+                   "  " + dated[1] + "\n", std::to_string(first.size()) + "  " + dated[0] + "\n"}))
+      << listed.Out;
+
+  const TCliResult asked = Cli({"download", "--from", "2025-12-01"});
+  EXPECT_EQ(asked.ExitStatus, 1);
+  EXPECT_NE(asked.Err.find("-> no"), std::string::npos) << asked.Err;
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "today's sales");
+
+  const TCliResult restored = Cli({"download", "--from", "2025-12-01", "--yes"});
+  ASSERT_EQ(restored.ExitStatus, 0) << restored.Err;
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "sales of the first of December");
+  EXPECT_TRUE(Server.ReadFile(name + ".20251201-030000") == first);
+  ASSERT_EQ(Cli({"undo-download"}).ExitStatus, 0);
+  EXPECT_EQ(ReadFile(DataFolder / "Sale.DB"), "today's sales");
+  for (const auto &[table, bytes] : Sample) {
+    if (table != "Sale.DB") {
+      EXPECT_TRUE(ReadFile(DataFolder / table) == bytes) << table;
+    }
+  }
+
+  const TCliResult none = Cli({"download", "--from", "2020-01-01", "--yes"});
+  EXPECT_EQ(none.ExitStatus, 1);
+  EXPECT_NE(none.Err.find("2020-01-01 또는 그 이전에 올린 백업이 서버에 없습니다."),
+            std::string::npos)
+      << none.Err;
+}
+
+// Tables overwritten with random bytes, as encrypting malware leaves them: the unattended
+// upload refuses and says why, and the server's archive stays byte for byte.
+TEST_F(CliTest, UnattendedUploadRefusesTablesOverwrittenWithRandomBytes) {
+  const std::string name = Server.User() + ".bck";
+  const char *const tables[] = {"Sale.DB", "Purchase.DB", "Bankbook.DB"};
+  for (const char *table : tables) {
+    std::string rows;
+    for (int n = 0; n < 3000; ++n)
+      rows += std::string(table) + "|" + std::to_string(n * 7919 % 100003) + "|ROW " +
+              std::to_string(n) + "|KRW|\r\n";
+    WriteFile(DataFolder / table, rows);
+  }
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0);
+  const std::string good = Server.ReadFile(name);
+  unsigned seed = 7;
+  for (const char *table : tables)
+    WriteFile(DataFolder / table, Noise(fs::file_size(DataFolder / table), seed++));
+  WriteFile(DataFolder / "Item.DB", Noise(Sample.at("Item.DB").size(), seed++));
+
+  const TCliResult up = Cli({"upload"});
+  EXPECT_EQ(up.ExitStatus, 1);
+  EXPECT_NE(up.Err.find("자료 파일이 손상되었거나 암호화된 것 같습니다."), std::string::npos)
+      << up.Err;
+  for (const char *table : tables)
+    EXPECT_NE(up.Err.find(table), std::string::npos) << table;
+  EXPECT_NE(up.Err.find("upload failed (exit status 1): 서버의 백업을 바꾸지 않았습니다."),
+            std::string::npos)
+      << up.Err;
+  EXPECT_TRUE(Server.ReadFile(name) == good);
+  EXPECT_TRUE(HistoryOf(Server, name).empty());
+  EXPECT_FALSE(fs::exists(Server.PathOf(name + ".new")));
+}
+
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Cli({}).ExitStatus, 2);
   EXPECT_EQ(Cli({"backup"}).ExitStatus, 2);
   EXPECT_EQ(Cli({"--frobnicate", "upload"}).ExitStatus, 2);
   EXPECT_EQ(Cli({"upload", "extra"}).ExitStatus, 2);
+  for (const char *day : {"2026-1-08", "08.12.2026", "2026-12-0x"})
+    EXPECT_EQ(Cli({"download", "--from", day}).ExitStatus, 2) << day;
+  EXPECT_EQ(Cli({"upload", "--from", "2026-12-08"}).ExitStatus, 2);
   const TCliResult help = Cli({"--help"});
   EXPECT_EQ(help.ExitStatus, 0);
   EXPECT_NE(help.Out.find("undo-download"), std::string::npos);

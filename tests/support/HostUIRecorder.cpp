@@ -44,6 +44,18 @@ void THostUIRecorder::ShowFailureReport(const TFailureReport &report) {
     ShowMessage(report.Headline);
 }
 
+int THostUIRecorder::ChooseOne(const std::string &title, const std::vector<std::string> &lines) {
+  std::string shown = title;
+  for (const std::string &line : lines)
+    shown += "\n" + line;
+  Shown.push_back({"choice", shown});
+  if (ChoiceAnswers.empty())
+    return -1;
+  const int answer = ChoiceAnswers.front();
+  ChoiceAnswers.pop_front();
+  return answer;
+}
+
 std::vector<std::string> THostUIRecorder::Texts(const std::string &kind) const {
   std::vector<std::string> out;
   for (const auto &shown : Shown)

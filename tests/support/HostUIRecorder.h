@@ -11,11 +11,12 @@ namespace vantari::test {
 
 // Installs itself as the host UI for its lifetime, keeps every text shown and
 // answers prompts from a queue (OK when the queue is empty, unless told otherwise) and
-// questions from another (No when it is empty, unless told otherwise).
+// questions from another (No when it is empty, unless told otherwise), lists from a third
+// (cancelled when it is empty).
 class THostUIRecorder : public THostUI {
 public:
   struct TShown {
-    std::string Kind; // "engine-error", "volume", "message", "failure", "question"
+    std::string Kind; // "engine-error", "volume", "message", "failure", "question", "choice"
     std::string Text;
   };
 
@@ -36,6 +37,8 @@ public:
   // ShowMessage, so that a test sees the established text where it always stood.
   void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
+  // Recorded as the title and the lines, one per line; answered from ChoiceAnswers, else -1.
+  int ChooseOne(const std::string &title, const std::vector<std::string> &lines) override;
   void SetCursor(TCursor cursor) override { Cursors.push_back(cursor); }
 
   std::vector<std::string> Texts(const std::string &kind) const;
@@ -47,6 +50,7 @@ public:
   bool DefaultVolumeAnswer = true;
   std::deque<bool> YesNoAnswers;
   bool DefaultYesNoAnswer = false;
+  std::deque<int> ChoiceAnswers;
   int MessagePumps = 0;
   // Runs once at the next ProcessMessages (the engine calls it after every block, a workflow
   // before each transfer).

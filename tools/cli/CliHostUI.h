@@ -26,6 +26,9 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
+  // The command line names an earlier archive by its date (download --from): no list to
+  // choose from, -1.
+  int ChooseOne(const std::string &, const std::vector<std::string> &) override { return -1; }
   void SetCursor(TCursor) override {}
 
   // The login the presenter's workflows run with (what the window's boxes hold).

@@ -7,9 +7,19 @@ namespace vantari {
 
 namespace {
 
-const std::set<std::string> kCommands = {"upload",          "download",   "undo-download",
-                                         "status",          "report",     "enable-nightly",
-                                         "disable-nightly", "save-login", "help"};
+const std::set<std::string> kCommands = {
+    "upload",  "download",       "undo-download",   "status",     "report",
+    "history", "enable-nightly", "disable-nightly", "save-login", "help"};
+
+// "YYYY-MM-DD" in digits; whether the day exists is the server history's to say.
+std::string ParseDay(const std::string &text) {
+  bool shaped = text.size() == 10;
+  for (size_t i = 0; shaped && i < text.size(); ++i)
+    shaped = i == 4 || i == 7 ? text[i] == '-' : text[i] >= '0' && text[i] <= '9';
+  if (!shaped)
+    throw ECliUsageError("invalid date '" + text + "' (YYYY-MM-DD)");
+  return text;
+}
 
 std::string TakeValue(const std::vector<std::string> &args, size_t &i, const std::string &name,
                       bool hasInline, const std::string &inlineValue) {
@@ -62,6 +72,8 @@ void ApplyOption(TCliOptions &o, const std::vector<std::string> &args, size_t &i
     o.User = take();
   else if (name == "--at")
     o.At = take();
+  else if (name == "--from")
+    o.From = ParseDay(take());
   else if (name == "-p" || name == "--password")
     // The value is never repeated: it may be the password itself.
     throw ECliUsageError("a password is not taken from the command line; set VANTARI_PASSWORD "
@@ -92,6 +104,8 @@ TCliOptions ParseCliOptions(const std::vector<std::string> &args) {
   if (!kCommands.count(command))
     throw ECliUsageError("unknown command '" + command + "'");
   o.Command = command;
+  if (!o.From.empty() && o.Command != "download")
+    throw ECliUsageError("option '--from' goes with download only");
   return o;
 }
 
@@ -121,6 +135,8 @@ const char *CliUsage() {
          "  status          the server's archive (date, size), the local data's newest change\n"
          "  report          the information for a support call (문제 신고용 정보), never the\n"
          "                  password\n"
+         "  history         the server's archives, the earlier ones included: date, size, name,\n"
+         "                  newest first\n"
          "  enable-nightly  " VANTARI_NIGHTLY_MARK
          "upload every night: a Task Scheduler task of this user,\n"
          "                  vantari-backup, at --at HH:MM (21:00 without it), with the\n"
@@ -132,14 +148,18 @@ const char *CliUsage() {
          "\n"
          "Options:\n"
          "  -y, --yes               without a terminal, answer yes where that keeps the data\n"
-         "                          (the next volume); replacing newer local data is never\n"
-         "                          confirmed: unattended, that question is answered no\n"
+         "                          (the next volume); replacing newer local data is confirmed\n"
+         "                          only with download --from: unattended, that question is\n"
+         "                          otherwise answered no\n"
          "  -q, --quiet             no status lines and no progress line\n"
          "  --nightly               the nightly upload: the password kept for it is used, its\n"
          "                          result is kept for the window's next start, and a failure\n"
          "                          is shown on the desktop\n"
          "  --password-file FILE    read the password from FILE (its first line); FILE must be\n"
          "                          " VANTARI_PASSWORD_FILE_RULE "\n"
+         "  --from YYYY-MM-DD       download: the server's last archive of that day or before\n"
+         "                          it; with --yes it replaces newer local data too (kept as a\n"
+         "                          snapshot that undo-download brings back)\n"
          "  --user ID               another user ID than the last login's\n"
          "  --host HOST, --port N   another FTP server than the service's\n"
          "  --ping-target ADDR      another address for the connectivity check\n"

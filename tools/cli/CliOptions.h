@@ -13,7 +13,7 @@ class ECliUsageError : public Exception {
 };
 
 struct TCliOptions {
-  std::string Command; // upload, download, undo-download, status, report, help
+  std::string Command; // upload, download, undo-download, status, report, history, help
   // Without a terminal, prompts whose OK keeps the data are answered OK.
   bool Yes = false;
   bool Quiet = false; // no status lines, no progress line
@@ -27,6 +27,7 @@ struct TCliOptions {
   // The nightly run: the password is the one kept for the nightly backup, and the result is
   // kept for the window's next start.
   bool Nightly = false;
+  std::string From; // download: "YYYY-MM-DD", the server's last archive of that day or before
 };
 
 // Parses argv (without the program name); raises ECliUsageError with the reason. A password

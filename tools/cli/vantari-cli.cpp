@@ -94,6 +94,20 @@ int Status(TWorkflow &workflow, const std::string &user, TCliHostUI &host) {
   return kExitOk;
 }
 
+// The server's archives, newest first: local date and time, size, name.
+int History(TWorkflow &workflow, TCliHostUI &host) {
+  std::vector<THistoryEntry> history;
+  if (!workflow.QueryServerHistory(history))
+    return Failed(host, "history");
+  for (const THistoryEntry &entry : history)
+    std::printf("%s  %12s  %s\n", HistoryTimeText(entry.Made, LocalUtcOffset(entry.Made)).c_str(),
+                entry.Size >= 0 ? std::to_string(entry.Size).c_str() : "?", entry.Name.c_str());
+  if (history.empty())
+    std::printf("no archive on the server\n");
+  std::fflush(stdout);
+  return kExitOk;
+}
+
 // What the support desk asks for; needs no password and no server.
 int Report(const TCliOptions &o) {
   TSettingsStore settings;
@@ -132,11 +146,15 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
 
   if (o.Command == "status")
     return Status(workflow, user, host);
+  if (o.Command == "history")
+    return History(workflow, host);
   if (o.Command == "upload") {
     presenter.Upload();
     if (o.Nightly)
       RecordNightlyRun(workflow, user, presenter.Succeeded());
-  } else if (o.Command == "download")
+  } else if (o.Command == "download" && !o.From.empty())
+    presenter.DownloadFrom(o.From, o.Yes);
+  else if (o.Command == "download")
     presenter.Download();
   else if (o.Command == "undo-download")
     presenter.UndoDownload();
