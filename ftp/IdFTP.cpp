@@ -293,7 +293,7 @@ bool TIdFTP::HasFeature(const std::string &feature) {
     const bool listed = first.compare(0, 4, "211-") == 0;
     std::string line = first;
     for (int32_t count = 1; !terminator.empty(); ++count) {
-      if (count > MaxReplyLines())
+      if (count > MaxReplyLines)
         throw EIdReplyTooLong();
       line = ReadLine("\n", ReplyTimeout());
       if (TIdRFCReply::EndsMultiLineReply(line, terminator))

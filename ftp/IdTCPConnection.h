@@ -196,6 +196,9 @@ public:
   std::function<void(TIdTCPConnection *Sender)> OnDisconnected;
 
 protected:
+  // A reply longer than this is refused (EIdReplyTooLong).
+  static constexpr int32_t MaxReplyLines = 500;
+  static constexpr int32_t MaxReplyBytes = 65536;
   // Installs a transport that this connection created and frees at its next close.
   void AdoptIOHandler(std::unique_ptr<TIdIOHandler> handler);
   void FreeIOHandler();
@@ -216,8 +219,6 @@ private:
   int32_t FReadTimeout = 0;
   int32_t FReplyTimeout = 0;
   int32_t FWriteTimeout = 0;
-  static constexpr int32_t MaxReplyLines = 500;
-  static constexpr int32_t MaxReplyBytes = 65536;
   TIdDeadline FReplyDeadline; // while a reply is read
   int32_t FRecvBufferSize = 32768;
   int32_t FSendBufferSize = 32768;

@@ -38,6 +38,8 @@ constexpr TCauseRow CauseRows[] = {
     {TFailureCause::fcTableInUse, "table-in-use", CauseTableInUse, StepTableInUse},
     {TFailureCause::fcCancelled, "cancelled", CauseCancelled, StepCancelled},
     {TFailureCause::fcNewerKept, "newer-kept", CauseNewerKept, StepNewerKept},
+    {TFailureCause::fcDataLooksDamaged, "data-looks-damaged", CauseDataLooksDamaged,
+     StepDataLooksDamaged},
 };
 
 const TCauseRow &RowOf(TFailureCause cause) {

@@ -23,6 +23,7 @@ enum class TFailureCause {
   fcTableInUse,         // subject: the holding program, when known
   fcCancelled,          // nothing changed, here or on the server
   fcNewerKept,          // another computer's newer archive kept after No: nothing uploaded
+  fcDataLooksDamaged,   // the tables look encrypted, damaged or gone: the server's backup kept
 };
 
 // A stable name for the cause, kept in the sync state ("wrong-login"), and back

@@ -47,6 +47,11 @@ inline constexpr const char *CauseNewerKept =
     "다른 컴퓨터에서 올린 더 최근 자료를 서버에 그대로 두어, 아무것도 올리지 않았습니다.";
 inline constexpr const char *StepNewerKept =
     "그 자료를 이 컴퓨터로 가져오시려면 '자료 내려받기'를 눌러 주십시오.";
+inline constexpr const char *CauseDataLooksDamaged =
+    "자료 파일 여러 개가 손상되었거나 암호화된 것 같아, 서버의 백업을 바꾸지 않았습니다.";
+inline constexpr const char *StepDataLooksDamaged =
+    "회계 프로그램에서 자료가 제대로 열리는지 확인해 주십시오. 자료가 망가졌다면 오른쪽 버튼 "
+    "메뉴의 '이전 백업에서 복원…'으로 예전 자료를 되살리고 고객센터에 문의해 주십시오.";
 inline constexpr const char *CauseUnknown = "예상하지 못한 문제로 작업을 마치지 못했습니다.";
 inline constexpr const char *StepUnknown =
     "다시 시도해 주십시오. 계속 안 되면 오른쪽 버튼 메뉴의 '문제 신고용 정보 복사'를 눌러 "

@@ -8,6 +8,7 @@
 #include "FolderOps.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "WorkflowTexts.h"
 
 #include <charconv>
 #include <utility>
@@ -218,7 +219,8 @@ std::optional<TNightlyResult> TSyncState::LastNightly(const std::string &userID)
 void TSyncState::SetLastNightly(const std::string &userID, std::time_t when, bool succeeded,
                                 TFailureCause cause, const std::string &causeText) {
   const std::string section = UserSection(userID);
-  const bool refused = cause == TFailureCause::fcNewerKept;
+  const bool refused =
+      cause == TFailureCause::fcNewerKept || cause == TFailureCause::fcDataLooksDamaged;
   Write(section, "NightlyTime", std::to_string(static_cast<int64_t>(when)));
   Write(section, "NightlyResult", succeeded ? "ok" : refused ? "refused" : "failed");
   Write(section, "NightlyCause", succeeded ? "" : CauseName(cause));
@@ -235,7 +237,7 @@ std::string TSyncState::NightlyNotice(const std::string &userID) const {
   notice += nightly->Text.empty() ? CauseText(cause) : nightly->Text;
   notice += '\n';
   notice += NextStepText(cause);
-  if (cause != TFailureCause::fcNewerKept) {
+  if (cause != TFailureCause::fcNewerKept && cause != TFailureCause::fcDataLooksDamaged) {
     notice += '\n';
     notice += NoticeUploadNow;
   }
@@ -250,7 +252,7 @@ std::string TSyncState::BackupAgeNotice(const std::string &userID, std::time_t n
   const auto lastUpload = LastUpload(userID);
   if (!lastUpload || now - *lastUpload <= 7 * 24 * 60 * 60)
     return {};
-  return "마지막 백업: " + std::to_string(DaysBetween(*lastUpload, now)) + "일 전";
+  return TextBackupAgeBefore + std::to_string(DaysBetween(*lastUpload, now)) + TextBackupAgeAfter;
 }
 
 } // namespace vantari

@@ -72,7 +72,7 @@ bool TWorkflow::DataLooksSound() {
   if (HostUI().AskYesNo(std::string(TextDataLooksDamaged) + "\n\n" +
                         DamagedTablesLine(verdict.Tables)))
     return true;
-  HostUI().ShowMessage(TextServerBackupKept);
+  Fail(TextServerBackupKept, TFailureCause::fcDataLooksDamaged, {}, nullptr, false);
   return false;
 }
 

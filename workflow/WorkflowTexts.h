@@ -84,4 +84,9 @@ inline constexpr const char *TextRestoreFromQuestion =
 inline constexpr const char *TextNoHistory = "서버에 복원할 수 있는 백업이 없습니다.";
 inline constexpr const char *TextNoArchiveOfDay = "%s 또는 그 이전에 올린 백업이 서버에 없습니다.";
 
+// The status bar's notice at the start when the last upload is more than a week old:
+// "마지막 백업: N일 전".
+inline constexpr const char *TextBackupAgeBefore = "마지막 백업: ";
+inline constexpr const char *TextBackupAgeAfter = "일 전";
+
 } // namespace vantari

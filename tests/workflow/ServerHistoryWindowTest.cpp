@@ -1,11 +1,10 @@
-// The window with the server's dated history and the upload guard: real widgets, the recorder
-// for the boxes (No unless told otherwise), a real FTP server on loopback, upload dates on a
-// simulated clock.
+// The main window with the server's dated history and the upload guard, through its presenter:
+// the recorder for the boxes (No unless told otherwise), a real FTP server on loopback, upload
+// dates on a simulated clock.
 #include "ServerHistory.h"
 #include "WorkflowFixture.h"
 #include "WorkflowTexts.h"
 
-#include <QAction>
 #include <random>
 
 namespace vantari::test {
@@ -35,9 +34,6 @@ std::string Noise(size_t size, unsigned seed) {
 
 class ServerHistoryWindowTest : public WorkflowTest {
 protected:
-  void Trigger(const char *action) {
-    Form().findChild<QAction *>(QString::fromLatin1(action))->trigger();
-  }
   std::vector<std::string> Questions() const { return Recorder.Texts("question"); }
   std::string Table(const char *name) const { return ReadFile(DataFolder / name); }
 };
@@ -93,14 +89,14 @@ TEST_F(ServerHistoryWindowTest, AnEarlierArchiveIsChosenByDateConfirmedAndUndone
   // No, the default, changes nothing.
   Recorder.Log.clear();
   Recorder.ChoiceAnswers = {2};
-  Trigger("RestoreFromHistoryAction");
+  Click(&TMainWindowPresenter::RestoreFromHistory);
   EXPECT_EQ(Table("Sale.DB"), sales[2]);
   EXPECT_FALSE(Logged(AllDone));
 
   Recorder.Shown.clear();
   Recorder.ChoiceAnswers = {2};
   Recorder.YesNoAnswers = {true};
-  Trigger("RestoreFromHistoryAction");
+  Click(&TMainWindowPresenter::RestoreFromHistory);
   const std::vector<std::string> lists = Recorder.Texts("choice");
   ASSERT_EQ(lists.size(), 1u);
   const std::string &list = lists.front();
@@ -111,7 +107,7 @@ TEST_F(ServerHistoryWindowTest, AnEarlierArchiveIsChosenByDateConfirmedAndUndone
   EXPECT_EQ(Table("Sale.DB"), sales[0]);
   EXPECT_TRUE(Logged(AllDone));
 
-  Trigger("UndoDownloadAction");
+  Click(&TMainWindowPresenter::UndoDownload);
   EXPECT_EQ(Table("Sale.DB"), sales[2]);
   for (const auto &[name, bytes] : Sample) {
     if (name != "Sale.DB") {
