@@ -23,7 +23,8 @@ bool IsDeviceName(const std::string &name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
+} // namespace
+
 bool IsUtf8(const std::string &text) {
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<uint8_t>(text[i]);
@@ -48,8 +49,6 @@ bool IsUtf8(const std::string &text) {
   }
   return true;
 }
-
-} // namespace
 
 TNameProblem WindowsNameProblem(const std::string &name) {
   if (!IsUtf8(name))

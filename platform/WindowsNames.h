@@ -5,6 +5,10 @@
 
 namespace vantari {
 
+// Whether text is well-formed UTF-8 (no overlong forms, no surrogates): what converts to
+// UTF-16, and so to a Windows name or command line, one to one.
+bool IsUtf8(const std::string &text);
+
 // The names a Windows folder cannot hold as one entry, written once for every system: Windows
 // applies them before it writes a member, Linux tests them.
 enum class TNameProblem {

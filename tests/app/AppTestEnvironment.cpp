@@ -2,6 +2,7 @@
 #include "AppTestEnvironment.h"
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace vantari::test {
@@ -13,6 +14,14 @@ std::string U8(const std::filesystem::path &path) {
 
 std::filesystem::path U8Path(const std::string &text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char &byte : bytes)
+    byte = static_cast<char>(random());
+  return bytes;
 }
 
 std::string ReadFile(const std::filesystem::path &path) {

@@ -53,6 +53,8 @@ private:
 
 std::string ReadFile(const std::filesystem::path &path);
 void WriteFile(const std::filesystem::path &path, const std::string &content);
+// Bytes that do not compress, as encrypted tables are; the same for the same seed.
+std::string Noise(size_t size, unsigned seed);
 
 using TContents = std::map<std::string, std::string>; // file name -> bytes
 // The plain files directly in folder.

@@ -43,15 +43,6 @@ void SetTime(const fs::path &path, time_t when) {
   ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
 }
 
-// Table contents that do not compress: archives of tables of equal sizes are of equal size.
-std::string Noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char &byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
-
 class CliTest : public ::testing::Test {
 protected:
   CliTest() {

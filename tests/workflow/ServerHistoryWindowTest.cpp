@@ -24,14 +24,6 @@ std::string Records(int from, int count) {
   return rows;
 }
 
-std::string Noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char &byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
-
 class ServerHistoryWindowTest : public WorkflowTest {
 protected:
   std::vector<std::string> Questions() const { return Recorder.Texts("question"); }

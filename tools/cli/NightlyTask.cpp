@@ -1,5 +1,7 @@
 #include "NightlyTask.h"
 
+#include "WindowsNames.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <utility>
@@ -26,32 +28,6 @@ std::string Escaped(const std::string &text) {
   for (const char c : text)
     out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
   return out;
-}
-
-// Well-formed UTF-8 without overlong forms or surrogates: what converts to UTF-16 one to one.
-bool IsUtf8(const std::string &text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80         ? 1
-                          : (lead >> 5) == 6  ? 2
-                          : (lead >> 4) == 14 ? 3
-                          : (lead >> 3) == 30 ? 4
-                                              : 0;
-    if (length == 0 || i + length > text.size())
-      return false;
-    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80)
-        return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    i += length;
-  }
-  return true;
 }
 
 // Why text cannot stand in the task's command line, or empty.
