@@ -39,6 +39,8 @@ public:
   virtual bool ConfirmVolume(const std::string &text) = 0;
   // A plain message: caption is the application title, OK button.
   virtual void ShowMessage(const std::string &text) = 0;
+  // The plain message that ends a run in which every step succeeded; by default ShowMessage.
+  virtual void ShowSuccess(const std::string &text) { ShowMessage(text); }
   // The workflows' failure box: caption "자료백업/복원", information icon, OK button.
   virtual void ShowFailure(const std::string &text) = 0;
   // A failure with its cause, next step and details, in the box its headline always had.

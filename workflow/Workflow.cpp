@@ -327,7 +327,7 @@ void TWorkflow::UploadSteps() {
     FSucceeded = true;
     FSyncState.SetLastUpload(FUserID, FConfig.WallNow());
     FSyncState.SetTableStats(FUserID, FPackedTables);
-    HostUI().ShowMessage(TextAllDone);
+    HostUI().ShowSuccess(TextAllDone);
     ReportSyncStateFailure();
   }
   DisconnectServer();

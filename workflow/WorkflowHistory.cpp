@@ -148,7 +148,7 @@ bool TWorkflow::HistoryDownloadSteps(const std::string &day) {
   if (FDataReplaced)
     FSyncState.SetLastDownload(FUserID, std::time(nullptr));
   if (restored) {
-    HostUI().ShowMessage(TextAllDone);
+    HostUI().ShowSuccess(TextAllDone);
     ReportSyncStateFailure();
   }
   return restored;

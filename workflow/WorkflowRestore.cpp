@@ -69,7 +69,7 @@ bool TWorkflow::DownloadSteps() {
     FSyncState.SetServerArchive(FUserID, FFetched);
   }
   if (downloaded && restored) {
-    HostUI().ShowMessage(TextAllDone);
+    HostUI().ShowSuccess(TextAllDone);
     ReportSyncStateFailure();
   }
   return downloaded && restored;
@@ -343,7 +343,7 @@ bool TWorkflow::UndoSteps() {
         newest);
   }
   if (ok)
-    HostUI().ShowMessage(TextAllDone);
+    HostUI().ShowSuccess(TextAllDone);
   else
     HostUI().ShowFailure(TextUndoFailed);
   return ok;

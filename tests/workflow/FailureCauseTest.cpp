@@ -29,10 +29,14 @@ public: // for the table's rows
   using RestoreTest::BackupFolder;
   using RestoreTest::Config;
   using RestoreTest::DataFolder;
+  using RestoreTest::Download;
   using RestoreTest::Home;
   using RestoreTest::New;
   using RestoreTest::Recorder;
   using RestoreTest::Server;
+  using RestoreTest::Upload;
+  using RestoreTest::View;
+  using RestoreTest::Window;
   using RestoreTest::Workflow;
 
 protected:
@@ -61,8 +65,9 @@ std::ostream &operator<<(std::ostream &out, const TCauseCase &row) {
 }
 
 bool UploadWith(FailureCauseTest &t, const std::string &password) {
-  t.Workflow().SetLogin(t.Server->User(), password);
-  return t.Workflow().Upload();
+  t.Window();
+  t.View.Password = password; // as typed into the window's box
+  return t.Upload();
 }
 
 #ifndef _WIN32
@@ -82,41 +87,41 @@ std::vector<TCauseCase> Cases() {
       {"StoppedServer",
        [](auto &t) {
          t.Server->Stop();
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        ConnectFailed, false, CauseServerNotAnswering, StepServerNotAnswering},
-      {"NothingOnTheServer", [](auto &t) { return t.Workflow().Download(); }, TextDownloadFailed,
-       false, CauseNoServerArchive, StepNoServerArchive},
+      {"NothingOnTheServer", [](auto &t) { return t.Download(); }, TextDownloadFailed, false,
+       CauseNoServerArchive, StepNoServerArchive},
       {"MissingDataFolder",
        [](auto &t) {
          t.Home.SetDataFolder(t.Home.Root() / "moved-away");
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        TextNoDataFolder, false, "", StepNoDataFolder},
       {"TableHeldOpen",
        [](auto &t) {
          TFileHolder holder(t.DataFolder / "Sale.DB");
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        std::string(TextInUse), false, "", StepTableInUse},
       {"CancelledDownload",
        [](auto &t) {
          t.Recorder.DuringRun = [] { IdRequestCancel(); };
-         return t.Workflow().Download();
+         return t.Download();
        },
        TextDownloadFailed, false, CauseCancelled, StepCancelled, false,
        [](auto &t) { t.Server->WriteFile("vantari.bck", t.Archive(t.New, Year2024)); }},
-      {"ServerNoLongerOffersTls", [](auto &t) { return t.Workflow().Upload(); },
+      {"ServerNoLongerOffersTls", [](auto &t) { return t.Upload(); },
        "서버의 보안 인증서가 바뀌었습니다. 안전을 위해 접속하지 않았습니다.", false,
        CauseServerChanged, StepServerChanged, false,
        [](auto &t) { // an earlier session with this server ran over TLS
          WritePrivateProfileString("TLS:" + t.Server->Host(), "Offered", "1",
                                    TSettingsStore::SettingsFile());
        }},
-      {"NoToTheNewerArchive", [](auto &t) { return t.Workflow().Upload(); }, // answered No
+      {"NoToTheNewerArchive", [](auto &t) { return t.Upload(); }, // answered No
        HeadlineNewerKept, false, CauseNewerKept, StepNewerKept, false,
        [](auto &t) {
-         ASSERT_TRUE(t.Workflow().Upload());
+         ASSERT_TRUE(t.Upload());
          t.Server->WriteFile("vantari.bck", t.Archive(t.New, Year2024)); // another computer's
          t.Recorder.Reports.clear();
        }},
@@ -130,7 +135,7 @@ std::vector<TCauseCase> Cases() {
          TNetNamespace network; // no server here, and echoes go unanswered
          network.IgnoreEchoRequests();
          t.Config.PingWaitCeiling = 300;
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        TextNoInternet, false, CauseNoInternet, StepNoInternet, true},
       {"UnknownHostName",
@@ -138,10 +143,10 @@ std::vector<TCauseCase> Cases() {
          TNetNamespace network;
          TLoopbackResolver resolver;
          t.Config.FtpHost = "backup.vantari-test.invalid";
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        ConnectFailed, false, CauseHostNotFound, StepHostNotFound, true},
-      {"ServerStorageFull", [](auto &t) { return t.Workflow().Upload(); }, TextUploadFailed, false,
+      {"ServerStorageFull", [](auto &t) { return t.Upload(); }, TextUploadFailed, false,
        CauseServerFull, StepServerFull, false,
        [](auto &t) { // the server's quota refuses every upload
          const fs::path hook = t.Home.Root() / "python-hook";
@@ -156,7 +161,7 @@ std::vector<TCauseCase> Cases() {
          TSmallFileSystem small(t.BackupFolder(), "64k");
          if (!small.Error().empty())
            throw std::runtime_error("cannot mount a tmpfs: " + small.Error());
-         return t.Workflow().Upload();
+         return t.Upload();
        },
        TextBackupFailed, true, CauseDiskFull, StepDiskFull, true},
   };
@@ -216,9 +221,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, FailureCauses, ::testing::ValuesIn(Cases()),
 // settings file keeps the one that logged in last.
 TEST_F(FailureCauseTest, NoPasswordInTheLogTheReportOrAnyFileButTheSettings) {
   const std::string wrong = "wr0ng-but-typed";
-  ASSERT_TRUE(Workflow().Upload());
+  ASSERT_TRUE(Upload());
   Recorder.YesNoAnswers = {true, true};
-  Workflow().Download();
+  Download();
   EXPECT_FALSE(UploadWith(*this, wrong));
   RecordNightlyRun(Workflow(), Server->User(), false);
   const std::string report = SupportReport(Workflow(), Server->User());

@@ -69,13 +69,15 @@ void RestoreTest::SetUp() {
   After["ZipCode.DB"] = "zip codes";
 }
 
-TWorkflow &RestoreTest::Workflow() {
-  if (!FWorkflow) {
-    FWorkflow = std::make_unique<TWorkflow>(Config);
-    FWorkflow->Settings().ReadDataFolder();
-    FWorkflow->SetLogin(Server->User(), Server->Password());
+TMainWindowPresenter &RestoreTest::Window() {
+  if (!FWindow) {
+    FWindow = std::make_unique<TMainWindowPresenter>(View, Config);
+    FWindow->FormCreate();
+    View.UserID = Server->User();
+    View.Password = Server->Password();
+    FWindow->Workflow().SetLogin(View.UserID, View.Password);
   }
-  return *FWorkflow;
+  return *FWindow;
 }
 
 std::string RestoreTest::Archive(const TContents &files, time_t date) {

@@ -8,6 +8,7 @@
 #include "HostUIRecorder.h"
 #include "RestoreTransaction.h"
 #include "Workflow.h"
+#include "WorkflowView.h"
 
 #include <ctime>
 #include <filesystem>
@@ -112,7 +113,17 @@ class RestoreTest : public ::testing::Test {
 protected:
   void SetUp() override;
 
-  TWorkflow &Workflow();
+  // The main window's presenter over a recording view, started as the window starts it, with
+  // the server's login in its boxes: the tests press its buttons as a person would.
+  TMainWindowPresenter &Window();
+  TWorkflow &Workflow() { return Window().Workflow(); }
+  bool Upload() { return Press(&TMainWindowPresenter::Upload); }
+  bool Download() { return Press(&TMainWindowPresenter::Download); }
+  bool UndoDownload() { return Press(&TMainWindowPresenter::UndoDownload); }
+  bool Press(void (TMainWindowPresenter::*button)()) {
+    (Window().*button)();
+    return Window().Succeeded();
+  }
   // An archive of files dated date, made the way an upload makes one.
   std::string Archive(const TContents &files, time_t date);
 
@@ -138,10 +149,11 @@ protected:
   std::unique_ptr<TFtpServer> Server;
   TWorkflowConfig Config;
   THostUIRecorder Recorder;
+  TWorkflowView View;
   TContents Old, New, After;
 
 private:
-  std::unique_ptr<TWorkflow> FWorkflow;
+  std::unique_ptr<TMainWindowPresenter> FWindow;
   int FArchives = 0;
 };
 

@@ -29,7 +29,7 @@ TEST_F(RestoreTest, UndoBringsBackLinksAsLinks) {
   ASSERT_TRUE(Workflow().RestoreData(U8(LocalArchive())));
   ASSERT_FALSE(fs::exists(fs::symlink_status(DataFolder / "Price.DB")));
 
-  ASSERT_TRUE(Workflow().UndoDownload());
+  ASSERT_TRUE(UndoDownload());
   Old["Price.DB"] = "prices kept on another drive";
   EXPECT_EQ(Contents(DataFolder), Old);
   ASSERT_TRUE(fs::is_symlink(DataFolder / "Price.DB"));
@@ -225,14 +225,14 @@ TEST_F(RestoreTest, JournalIsNeverFollowedThroughALink) {
 
   ASSERT_EQ(mkfifo((BackupFolder() / "restore.journal").c_str(), 0600), 0);
   Recorder.Shown.clear();
-  EXPECT_FALSE(Workflow().Download()) << "a fifo must not hang the start";
+  EXPECT_FALSE(Download()) << "a fifo must not hang the start";
   EXPECT_EQ(Recorder.Shown.size(), 1u);
   EXPECT_EQ(Contents(DataFolder), Old);
   fs::remove(BackupFolder() / "restore.journal");
 
   fs::create_symlink(elsewhere, BackupFolder() / "restore.journal.new");
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  ASSERT_TRUE(Workflow().Download());
+  ASSERT_TRUE(Download());
   EXPECT_EQ(ReadFile(elsewhere), "someone else's file");
   EXPECT_EQ(Contents(DataFolder), After);
 }
@@ -250,7 +250,7 @@ TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
   // Noise does not compress: the download fits, a second copy of it does not.
   Server->WriteFile("vantari.bck", Archive({{"Item.dat", Noise(600000)}}, Year2024));
 
-  EXPECT_FALSE(Workflow().Download());
+  EXPECT_FALSE(Download());
   EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
   EXPECT_EQ(Contents(DataFolder), Old);
   EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
@@ -268,7 +268,7 @@ TEST_F(RestoreTest, BackupFolderOnAnotherFileSystemLeavesTheDataAsItWas) {
     FAIL() << "cannot mount a tmpfs: " << other.Error();
   WriteFiles(BackupFolder(), {{"vantari.bck", "the last good local archive"}}, Year2020);
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  EXPECT_FALSE(Workflow().Download());
+  EXPECT_FALSE(Download());
   EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
   EXPECT_EQ(Contents(DataFolder), Old);
   EXPECT_TRUE(Snapshots().empty());

@@ -39,7 +39,7 @@ TContents Folded(const TContents &contents) {
 
 TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  ASSERT_TRUE(Workflow().Download());
+  ASSERT_TRUE(Download());
   EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{AllDone});
   EXPECT_TRUE(Recorder.Texts("question").empty()) << "the archive is newer than the data";
   EXPECT_EQ(Contents(DataFolder), After);
@@ -52,7 +52,7 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
   ExpectNoLeftovers();
 
   Recorder.Shown.clear();
-  ASSERT_TRUE(Workflow().UndoDownload());
+  ASSERT_TRUE(UndoDownload());
   EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{AllDone});
   EXPECT_EQ(Contents(DataFolder), Old) << "byte for byte as before the download";
   EXPECT_EQ(fs::last_write_time(DataFolder / "Sale.DB"),
@@ -63,7 +63,7 @@ TEST_F(RestoreTest, DownloadKeepsTheOldDataAsASnapshotAndUndoBringsItBack) {
 }
 
 TEST_F(RestoreTest, UndoWithoutASnapshotChangesNothing) {
-  EXPECT_FALSE(Workflow().UndoDownload());
+  EXPECT_FALSE(UndoDownload());
   EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{NothingToUndo});
   EXPECT_EQ(Contents(DataFolder), Old);
 }
@@ -74,7 +74,7 @@ TEST_F(RestoreTest, LocalWorkNewerThanTheArchiveIsReplacedOnlyOnYes) {
   WriteFiles(BackupFolder(), {{"vantari.bck", "yesterday's local archive"}}, Year2020);
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
 
-  EXPECT_FALSE(Workflow().Download()); // No is the default answer
+  EXPECT_FALSE(Download()); // No is the default answer
   EXPECT_EQ(Recorder.Texts("question"), std::vector<std::string>{LocalNewer});
   EXPECT_TRUE(Recorder.Texts("failure").empty());
   EXPECT_TRUE(Recorder.Texts("message").empty());
@@ -85,13 +85,13 @@ TEST_F(RestoreTest, LocalWorkNewerThanTheArchiveIsReplacedOnlyOnYes) {
 
   Recorder.Shown.clear();
   Recorder.YesNoAnswers = {true};
-  ASSERT_TRUE(Workflow().Download());
+  ASSERT_TRUE(Download());
   EXPECT_EQ(Recorder.Texts("question").size(), 1u);
   EXPECT_EQ(Contents(DataFolder), After);
   EXPECT_EQ(ReadFile(LocalArchive()), Server->ReadFile("vantari.bck")) << "the old one replaced";
   ASSERT_EQ(Snapshots().size(), 1u);
 
-  ASSERT_TRUE(Workflow().UndoDownload());
+  ASSERT_TRUE(UndoDownload());
   EXPECT_EQ(Contents(DataFolder), Old) << "today's work is back";
 }
 
@@ -99,7 +99,7 @@ TEST_F(RestoreTest, LocalWorkNewerThanTheArchiveIsReplacedOnlyOnYes) {
 TEST_F(RestoreTest, ArchiveFrom2044IsNewerThanDataFrom2024) {
   WriteFiles(DataFolder, Old, Year2024);
   Server->WriteFile("vantari.bck", Archive(New, Year2044));
-  ASSERT_TRUE(Workflow().Download());
+  ASSERT_TRUE(Download());
   EXPECT_TRUE(Recorder.Texts("question").empty());
   EXPECT_EQ(Contents(DataFolder), After);
 }
@@ -107,14 +107,14 @@ TEST_F(RestoreTest, ArchiveFrom2044IsNewerThanDataFrom2024) {
 // Without zipcode.bck the download fails, but the data folder holds the server's archive all
 // the same: the next upload must not ask whether another computer's data may be replaced.
 TEST_F(RestoreTest, MissingSecondArchiveStillRecordsTheServersArchive) {
-  ASSERT_TRUE(Workflow().Upload());
+  ASSERT_TRUE(Upload());
   Server->WriteFile("vantari.bck", Archive(New, Year2024)); // another computer's upload
   fs::remove(Config.SecondArchive);
-  EXPECT_FALSE(Workflow().Download());
+  EXPECT_FALSE(Download());
   EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
   EXPECT_EQ(Contents(DataFolder), New);
   Recorder.Shown.clear();
-  EXPECT_TRUE(Workflow().Upload());
+  EXPECT_TRUE(Upload());
   EXPECT_TRUE(Recorder.Texts("question").empty());
 }
 
@@ -139,7 +139,7 @@ TEST_F(RestoreTest, ArchivesThatWouldLoseDataAreNotRestored) {
     SCOPED_TRACE(test.Name);
     Recorder.Shown.clear();
     Server->WriteFile("vantari.bck", test.Bytes);
-    EXPECT_FALSE(Workflow().Download());
+    EXPECT_FALSE(Download());
     EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{test.Box});
     EXPECT_TRUE(Recorder.Texts("question").empty());
     EXPECT_EQ(Contents(DataFolder), Old);
@@ -158,7 +158,7 @@ TEST_F(RestoreTest, ArchiveLackingTablesAsksFirstAndKeepsTheTablesNames) {
                     Archive({{"sale.db", "new sale"}, {"item.db", "new item"}}, Year2024));
   const std::string question = "받은 백업파일에 없는 자료 2개가 데이터 폴더에서 빠집니다.\n"
                                "(이전 자료는 Backup 폴더에 보관됩니다.) 계속하시겠습니까?";
-  EXPECT_FALSE(Workflow().Download()); // No is the default answer
+  EXPECT_FALSE(Download()); // No is the default answer
   EXPECT_EQ(Recorder.Texts("question"), std::vector<std::string>{question})
       << "AssemblyItem.DB and TaxBill would leave; sale.db is Sale.DB";
   EXPECT_EQ(Contents(DataFolder), Old);
@@ -168,7 +168,7 @@ TEST_F(RestoreTest, ArchiveLackingTablesAsksFirstAndKeepsTheTablesNames) {
 
   Recorder.Shown.clear();
   Recorder.YesNoAnswers = {true};
-  ASSERT_TRUE(Workflow().Download());
+  ASSERT_TRUE(Download());
   const TContents restored{
       {"Sale.DB", "new sale"}, {"item.db", "new item"}, {"ZipCode.DB", "zip codes"}};
 #ifdef _WIN32
@@ -306,7 +306,7 @@ TEST_F(RestoreTest, MembersWindowsCannotHoldStopTheRestoreBeforeTheDataChanges) 
     }
     Server->WriteFile("vantari.bck", archive);
     Recorder.Shown.clear();
-    EXPECT_FALSE(Workflow().Download());
+    EXPECT_FALSE(Download());
     ASSERT_EQ(Recorder.Texts("failure").size(), 1u);
     EXPECT_NE(lower(Recorder.Texts("failure")[0]).find(test.Shown), std::string::npos)
         << "names the member";
@@ -317,7 +317,7 @@ TEST_F(RestoreTest, MembersWindowsCannotHoldStopTheRestoreBeforeTheDataChanges) 
   }
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   Recorder.Shown.clear();
-  ASSERT_TRUE(Workflow().Download()) << "the next run works";
+  ASSERT_TRUE(Download()) << "the next run works";
   EXPECT_EQ(Folded(Contents(DataFolder)), Folded(After));
 }
 #endif
@@ -329,23 +329,23 @@ TEST_F(RestoreTest, TableHeldOpenByAnotherProgramRefusesUploadAndDownload) {
     for (bool upload : {true, false}) {
       SCOPED_TRACE(upload ? "upload" : "download");
       Recorder.Shown.clear();
-      EXPECT_FALSE(upload ? Workflow().Upload() : Workflow().Download());
+      EXPECT_FALSE(upload ? Upload() : Download());
       EXPECT_EQ(Recorder.Shown.size(), 1u) << "refused before any network step";
       EXPECT_EQ(Recorder.Texts("message"), std::vector<std::string>{InUse});
       EXPECT_EQ(Server->ReadFile("vantari.bck"), "the server's archive");
       EXPECT_EQ(Contents(DataFolder), Old);
     }
-    EXPECT_FALSE(Workflow().UndoDownload());
+    EXPECT_FALSE(UndoDownload());
     EXPECT_FALSE(fs::exists(BackupFolder()));
   }
   Recorder.Shown.clear();
-  EXPECT_TRUE(Workflow().Upload()) << "free again once the program has ended";
+  EXPECT_TRUE(Upload()) << "free again once the program has ended";
 }
 
 TEST_F(RestoreTest, OnlyTheLastThreeSnapshotsAreKept) {
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
   for (int run = 0; run < 4; ++run)
-    ASSERT_TRUE(Workflow().Download());
+    ASSERT_TRUE(Download());
   const std::vector<std::string> kept = Snapshots();
   ASSERT_EQ(kept.size(), 3u);
   for (const std::string &name : kept)
@@ -441,7 +441,7 @@ TEST_F(RestoreTest, RollBackKilledHalfwayIsFinishedByTheNextStart) {
   ExpectNoLeftovers();
   Recorder.Shown.clear();
   Server->WriteFile("vantari.bck", Archive(New, Year2024));
-  EXPECT_TRUE(Workflow().Download()) << "no failed recovery blocks the next download";
+  EXPECT_TRUE(Download()) << "no failed recovery blocks the next download";
   EXPECT_EQ(Contents(DataFolder), After);
 }
 

@@ -22,25 +22,11 @@ const std::string CancelQuestion = "작업을 취소하시겠습니까?";
 
 class WorkflowPresenterTest : public RestoreTest {
 protected:
-  // The presenter started as the window starts it, with the server's login in its boxes.
-  TMainWindowPresenter &Window() {
-    if (!FWindow) {
-      FWindow = std::make_unique<TMainWindowPresenter>(View, Config);
-      FWindow->FormCreate();
-      View.UserID = Server->User();
-      View.Password = Server->Password();
-    }
-    return *FWindow;
-  }
   // The FTP component's events, as a transfer raises them.
   const TIdFTP &FTP() { return Window().Workflow().Session().FTP(); }
   bool ServerHas(const std::string &name) const { return fs::exists(Server->PathOf(name)); }
 
-  TWorkflowView View;
   std::chrono::milliseconds Elapsed{1000};
-
-private:
-  std::unique_ptr<TMainWindowPresenter> FWindow;
 };
 
 TEST_F(WorkflowPresenterTest, SecondClickDuringARunStartsNothing) {

@@ -1,6 +1,5 @@
 #include "CliHostUI.h"
 #include "Paths.h"
-#include "WorkflowTexts.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,7 +108,12 @@ void TCliHostUI::ShowEngineError(const std::string &text) {
 // The workflows' plain messages report failures, all but the one that ends a good run.
 void TCliHostUI::ShowMessage(const std::string &text) {
   FLastMessage = text;
-  Line(text, text != TextAllDone);
+  Line(text, true);
+}
+
+void TCliHostUI::ShowSuccess(const std::string &text) {
+  FLastMessage = text;
+  Line(text, false);
 }
 
 void TCliHostUI::ShowFailure(const std::string &text) {

@@ -24,6 +24,7 @@ public:
   void ShowEngineError(const std::string &text) override;
   bool ConfirmVolume(const std::string &text) override;
   void ShowMessage(const std::string &text) override;
+  void ShowSuccess(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
   bool AskYesNo(const std::string &text) override;
   // The command line names an earlier archive by its date (download --from): no list to
