@@ -4,6 +4,7 @@
 #include "FileSystem.h"
 #include "IdIOHandlerTls.h"
 #include "ScopeExit.h"
+#include "TextSplit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -260,13 +261,7 @@ bool ParseMlsdLine(const std::string &line, TIdFTPListItem &item) {
   std::string facts = line.substr(0, blank);
   std::transform(facts.begin(), facts.end(), facts.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  size_t start = 0;
-  while (start < facts.size()) {
-    size_t end = facts.find(';', start);
-    if (end == std::string::npos)
-      end = facts.size();
-    const std::string fact = facts.substr(start, end - start);
-    start = end + 1;
+  for (const std::string &fact : SplitText(facts, ';')) {
     const size_t eq = fact.find('=');
     if (eq == std::string::npos)
       continue;

@@ -8,6 +8,7 @@
 #include "FolderOps.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "TextSplit.h"
 #include "WorkflowTexts.h"
 
 #include <charconv>
@@ -157,13 +158,7 @@ std::vector<TTableStat> TSyncState::TableStats(const std::string &userID) const 
     const std::string text = Read(UserSection(userID), TablePieceKey(piece));
     if (text.empty())
       break;
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('/', start);
-      if (end == std::string::npos)
-        end = text.size();
-      const std::string item = text.substr(start, end - start);
-      start = end + 1;
+    for (const std::string &item : SplitText(text, '/')) {
       const size_t a = item.find(' '), b = item.find(' ', a + 1);
       if (a == std::string::npos || b == std::string::npos)
         continue;
