@@ -111,7 +111,7 @@ void TQtHostUI::ShowFailure(const std::string &text) {
 void TQtHostUI::ShowFailureReport(const TFailureReport &report) {
   const bool failure = report.FailureBox;
   QMessageBox box(failure ? QMessageBox::Information : QMessageBox::NoIcon,
-                  QString::fromStdString(failure ? "자료백업/복원" : Application().Title()),
+                  QString::fromStdString(failure ? TextFailureCaption : Application().Title()),
                   QString::fromStdString(report.Text()), QMessageBox::Ok,
                   QApplication::activeWindow());
   box.setDetailedText(QString::fromStdString(report.Details));

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <limits>
 
 namespace vantari {
@@ -159,6 +160,7 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
   FStreamMode = ArchivePath == kStreamPath;
   FArchivePath = ArchivePath;
   FErrorCode = 0;
+  FErrorCause = {};
   FBusy = true;
   FFileList.clear();
   FListed.clear();
@@ -202,6 +204,15 @@ bool TBackupFile::Backup(const std::vector<std::string> &Masks, const std::strin
 void TBackupFile::Fail(int32_t code) {
   FErrorCode = code;
   FContinue = false;
+  // Called from the handler of the failure that ended the run, if any.
+  if (const std::exception_ptr failure = std::current_exception()) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const EStreamError &e) {
+      FErrorCause = e.Cause();
+    } catch (...) {
+    }
+  }
 }
 
 void TBackupFile::AddMaskFiles(const std::string &mask, const std::string &archiveFull) {

@@ -213,6 +213,9 @@ public:
   int32_t ErrorCode() const { return FErrorCode; }
   // The target a restore could not write (ErrorCode beWriteFile), else empty.
   const std::string &FailedFile() const { return FFailedFile; }
+  // What the system said when a file call ended the run (a full disk, a denied write), else
+  // success: the caller tells the person why, not only that.
+  const TOsResult &ErrorCause() const { return FErrorCause; }
   TStream *BackupStream() const { return FBackupStream; }
   void SetBackupStream(TStream *stream) { FBackupStream = stream; }
   TStream *RestoreStream() const { return FRestoreStream; }
@@ -292,6 +295,7 @@ private:
   bool FBusy = false;
   bool FContinue = false;
   int32_t FErrorCode = 0;
+  TOsResult FErrorCause;
   std::string FFailedFile;
   TStream *FBackupStream = nullptr;
   TStream *FRestoreStream = nullptr;

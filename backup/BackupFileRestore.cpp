@@ -111,6 +111,7 @@ bool TBackupFile::Restore(const std::string &ArchivePath, const std::string &Des
   FStreamMode = ArchivePath == kStreamPath;
   FArchivePath = ArchivePath;
   FErrorCode = 0;
+  FErrorCause = {};
   FFailedFile.clear();
   FFilesProcessed = 0;
   FContinue = true;

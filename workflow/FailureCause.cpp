@@ -40,6 +40,18 @@ constexpr TCauseRow CauseRows[] = {
     {TFailureCause::fcNewerKept, "newer-kept", CauseNewerKept, StepNewerKept},
     {TFailureCause::fcDataLooksDamaged, "data-looks-damaged", CauseDataLooksDamaged,
      StepDataLooksDamaged},
+    {TFailureCause::fcBadLogin, "bad-login", CauseBadLogin, StepBadLogin},
+    {TFailureCause::fcOtherInstance, "other-instance", CauseOtherInstance, StepOtherInstance},
+    {TFailureCause::fcRestoreUnfinished, "restore-unfinished", CauseRestoreUnfinished,
+     StepCallSupport},
+    {TFailureCause::fcArchiveWithoutTables, "archive-without-tables", CauseArchiveWithoutTables,
+     StepArchiveWithoutTables},
+    {TFailureCause::fcNameNotAllowed, "name-not-allowed", CauseNameNotAllowed, StepReportToSupport},
+    {TFailureCause::fcServerArchiveDamaged, "server-archive-damaged", CauseServerArchiveDamaged,
+     StepServerArchiveDamaged},
+    {TFailureCause::fcNothingToUndo, "nothing-to-undo", CauseNothingToUndo, StepNothingToUndo},
+    {TFailureCause::fcNoArchiveOfDay, "no-archive-of-day", CauseNoArchiveOfDay, StepNoArchiveOfDay},
+    {TFailureCause::fcStateNotSaved, "state-not-saved", CauseStateNotSaved, StepStateNotSaved},
 };
 
 const TCauseRow &RowOf(TFailureCause cause) {
@@ -134,14 +146,25 @@ bool LocalSpaceShort(const std::string &folder, int64_t need) {
   return free >= 0 && free < need + SpaceMargin;
 }
 
+TFailureCause LocalStepCause(const TOsResult &said, const std::string &folder, int64_t need) {
+  if (said.Kind() == TOsErrorKind::okDiskFull || LocalSpaceShort(folder, need))
+    return TFailureCause::fcDiskFull;
+  return TFailureCause::fcUnknown;
+}
+
 std::string CauseText(TFailureCause cause, const std::string &subject) {
   if (cause == TFailureCause::fcTableInUse && subject.empty())
     return CauseTableInUseUnknown;
   if (cause == TFailureCause::fcNoDataFolder && subject.empty())
     return CauseNoDataFolderUnset;
-  if (cause == TFailureCause::fcNoDataFolder || cause == TFailureCause::fcTableInUse)
+  switch (cause) {
+  case TFailureCause::fcNoDataFolder:
+  case TFailureCause::fcTableInUse:
+  case TFailureCause::fcNoArchiveOfDay:
     return Format(RowOf(cause).Text, subject.c_str());
-  return RowOf(cause).Text;
+  default:
+    return RowOf(cause).Text;
+  }
 }
 
 std::string NextStepText(TFailureCause cause) {

@@ -52,6 +52,46 @@ inline constexpr const char *CauseDataLooksDamaged =
 inline constexpr const char *StepDataLooksDamaged =
     "회계 프로그램에서 자료가 제대로 열리는지 확인해 주십시오. 자료가 망가졌다면 오른쪽 버튼 "
     "메뉴의 '이전 백업에서 복원…'으로 예전 자료를 되살리고 고객센터에 문의해 주십시오.";
+inline constexpr const char *CauseBadLogin =
+    "아이디나 비밀번호에 줄바꿈처럼 서버에 보낼 수 없는 글자가 들어 있습니다.";
+inline constexpr const char *StepBadLogin = "아이디와 비밀번호를 지우고 다시 입력해 주십시오.";
+inline constexpr const char *CauseOtherInstance =
+    "다른 반타리 창이나 자동 백업이 같은 자료 폴더로 작업하고 있습니다.";
+inline constexpr const char *StepOtherInstance =
+    "그 작업이 끝날 때까지 기다리신 뒤 다시 시도해 주십시오.";
+inline constexpr const char *CauseRestoreUnfinished =
+    "지난번에 중간에 끊긴 복원을 마무리하지 못해, 자료 폴더를 더 이상 건드리지 않았습니다.";
+inline constexpr const char *CauseArchiveWithoutTables =
+    "서버의 백업 자료에 회계 자료 파일이 하나도 없어, 이 컴퓨터의 자료를 그대로 두었습니다.";
+inline constexpr const char *StepArchiveWithoutTables =
+    "자료가 있는 컴퓨터에서 '자료 올리기'를 다시 하신 뒤 내려받아 주십시오. 예전 자료가 "
+    "필요하시면 오른쪽 버튼 메뉴의 '이전 백업에서 복원…'을 눌러 주십시오.";
+inline constexpr const char *CauseNameNotAllowed =
+    "백업 자료에 이 컴퓨터에서 쓸 수 없는 이름의 파일이 있어, 이 컴퓨터의 자료를 그대로 "
+    "두었습니다.";
+inline constexpr const char *CauseServerArchiveDamaged =
+    "서버의 백업 자료가 온전하지 않아 받지 않았으며, 이 컴퓨터의 자료는 그대로 두었습니다.";
+inline constexpr const char *StepServerArchiveDamaged =
+    "자료가 있는 컴퓨터에서 '자료 올리기'를 다시 해 주십시오. 계속 안 되면 고객센터에 문의해 "
+    "주십시오.";
+inline constexpr const char *CauseNothingToUndo =
+    "자료 내려받기 전에 남겨 둔 이 컴퓨터의 예전 자료가 없습니다.";
+inline constexpr const char *StepNothingToUndo =
+    "서버에 남겨 둔 예전 백업이 필요하시면 오른쪽 버튼 메뉴의 '이전 백업에서 복원…'을 눌러 "
+    "주십시오.";
+inline constexpr const char *CauseNoArchiveOfDay =
+    "서버에 남아 있는 가장 오래된 백업은 %s에 올린 것입니다.";
+inline constexpr const char *StepNoArchiveOfDay =
+    "그 날짜나 그 뒤의 날짜를 골라 다시 시도해 주십시오.";
+inline constexpr const char *CauseStateNotSaved =
+    "다음 작업 때 서버의 자료와 비교할 기록을 이 컴퓨터에 남기지 못했습니다.";
+inline constexpr const char *StepStateNotSaved =
+    "디스크 공간이 넉넉한지 확인해 주십시오. 계속 이러면 고객센터에 문의해 주십시오.";
+inline constexpr const char *StepReportToSupport =
+    "오른쪽 버튼 메뉴의 '문제 신고용 정보 복사'를 눌러 고객센터에 보내 주십시오.";
+inline constexpr const char *StepCallSupport =
+    "자료 폴더와 백업 폴더를 그대로 두시고, 오른쪽 버튼 메뉴의 '문제 신고용 정보 복사'를 눌러 "
+    "고객센터에 보내 주십시오.";
 inline constexpr const char *CauseUnknown = "예상하지 못한 문제로 작업을 마치지 못했습니다.";
 inline constexpr const char *StepUnknown =
     "다시 시도해 주십시오. 계속 안 되면 오른쪽 버튼 메뉴의 '문제 신고용 정보 복사'를 눌러 "

@@ -194,18 +194,21 @@ void TWorkflow::Fail(const std::string &headline, TFailureCause cause, const std
   HostUI().ShowFailureReport(FLastFailure);
 }
 
-// A local step failed: a cancel, or a disk without room for need more bytes.
-TFailureCause TWorkflow::LocalFailureCause(const std::string &folder, int64_t need) const {
-  if (IdCancelRequested())
-    return TFailureCause::fcCancelled;
-  return LocalSpaceShort(folder, need) ? TFailureCause::fcDiskFull : TFailureCause::fcUnknown;
+void TWorkflow::FailLocal(const std::string &headline, const std::string &folder, int64_t need,
+                          const TOsResult &said) {
+  if (IdCancelRequested()) {
+    Fail(headline, TFailureCause::fcCancelled, {}, nullptr, true);
+    return;
+  }
+  const Exception system(said.Text + " (" + std::to_string(said.Code) + ")");
+  Fail(headline, LocalStepCause(said, folder, need), {}, said ? nullptr : &system, true);
 }
 
 // Before any network step: a user ID or password that would break the command stream.
 bool TWorkflow::LoginIsUsable() {
   if (!HasCommandBreak(FUserID) && !HasCommandBreak(FPassword))
     return true;
-  HostUI().ShowMessage(TextBadLogin);
+  Fail(TextBadLogin, TFailureCause::fcBadLogin);
   return false;
 }
 
@@ -391,7 +394,7 @@ bool TWorkflow::BackupData(const std::string &archivePath) {
     for (const std::string &mask : masks)
       for (const TSearchRec &file : FindFiles(mask, 0))
         need += file.Size;
-    Fail(TextBackupFailed, LocalFailureCause(folder, need), {}, nullptr, true);
+    FailLocal(TextBackupFailed, folder, need, FBackupFile->ErrorCause());
   }
   return result;
 }
@@ -422,8 +425,14 @@ bool TWorkflow::UploadArchive() {
 
 void TWorkflow::ReportSyncStateFailure() {
   const std::string failure = FSyncState.TakeWriteFailure();
-  if (!failure.empty())
-    HostUI().ShowMessage(std::string(TextSyncStateNotSaved) + "\n" + failure);
+  if (failure.empty())
+    return;
+  // The run itself succeeded: told, logged, but never kept as its failure.
+  const Exception said(failure);
+  const TFailureReport report =
+      MakeFailureReport(TextSyncStateNotSaved, TFailureCause::fcStateNotSaved, {}, &said, false);
+  WriteLog("warning: " + report.Headline + " | " + report.Details);
+  HostUI().ShowFailureReport(report);
 }
 
 void TWorkflow::DisconnectServer() {

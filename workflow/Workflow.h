@@ -128,10 +128,14 @@ private:
   // Shows a failure box with its cause and next step, keeps it as the last failure and logs it.
   void Fail(const std::string &headline, TFailureCause cause, const std::string &subject = {},
             const std::exception *e = nullptr, bool failureBox = false);
-  TFailureCause LocalFailureCause(const std::string &folder, int64_t need) const;
+  // A local step failed (said is what the system answered, success when unknown): a cancel,
+  // a full disk with need bytes still to write in folder, or a cause unknown.
+  void FailLocal(const std::string &headline, const std::string &folder, int64_t need,
+                 const TOsResult &said);
   bool DownloadStrandedArchive(const std::vector<std::string> &names, const std::string &part);
   bool CanResume(const std::string &part);
   TFailureCause DownloadFailureCause(const std::exception &e) const;
+  TFailureCause ReceiveFailureCause(const std::exception &e, int64_t need) const;
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();

@@ -13,6 +13,8 @@
 #include "UploadGuard.h"
 #include "WorkflowTexts.h"
 
+#include <algorithm>
+
 namespace vantari {
 
 namespace {
@@ -29,6 +31,13 @@ std::string GroupedDigits(int64_t number) {
     grouped += digits[i];
   }
   return grouped;
+}
+
+std::time_t OldestMade(const std::vector<THistoryEntry> &history) {
+  std::time_t oldest = history.front().Made;
+  for (const THistoryEntry &entry : history)
+    oldest = std::min(oldest, entry.Made);
+  return oldest;
 }
 
 std::string DamagedTablesLine(const std::vector<std::string> &tables) {
@@ -118,28 +127,30 @@ bool TWorkflow::HistoryDownloadSteps(const std::string &day) {
     history = ReadServerHistory(*FIdFTP1, RemoteArchiveName(),
                                 ArchiveMade(ReadServerArchive(*FIdFTP1, RemoteArchiveName())));
     if (history.empty()) {
-      HostUI().ShowMessage(TextNoHistory);
+      Fail(TextNoHistory, TFailureCause::fcNoServerArchive);
     } else if (day.empty()) {
       chosen = ChooseFromHistory(history);
     } else {
-      chosen = ArchiveOfDay(history, day, LocalUtcOffset(FConfig.WallNow()));
+      const int offset = LocalUtcOffset(FConfig.WallNow());
+      chosen = ArchiveOfDay(history, day, offset);
       if (!chosen)
-        HostUI().ShowMessage(Format(TextNoArchiveOfDay, day.c_str()));
+        Fail(Format(TextNoArchiveOfDay, day.c_str()), TFailureCause::fcNoArchiveOfDay,
+             HistoryTimeText(OldestMade(history), offset));
     }
     if (!chosen) {
       DisconnectServer();
       return false;
     }
     ProgressShow(100);
-    Status("파일을 받는 중...");
+    Status(StatusDownloading);
     ForceDirectories(FSettings.BackupFolder());
     FRemoteSize = static_cast<int32_t>(chosen->Size);
     FIdFTP1->DownloadFile(chosen->Name, part, true, false, chosen->Size);
   } catch (const EIdCancelled &) {
     throw;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     DeleteFile(part);
-    HostUI().ShowMessage(TextDownloadFailed);
+    Fail(TextDownloadFailed, ReceiveFailureCause(e, chosen ? chosen->Size : 0), {}, &e);
     DisconnectServer();
     return false;
   }

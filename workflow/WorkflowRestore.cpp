@@ -115,10 +115,18 @@ TFailureCause TWorkflow::DownloadFailureCause(const std::exception &e) const {
   const auto *reply = dynamic_cast<const EIdProtocolReplyError *>(&e);
   if (reply != nullptr && reply->ReplyErrorCode() == 550 && !FFetched.Known())
     return TFailureCause::fcNoServerArchive;
+  return ReceiveFailureCause(e, FFetched.Size);
+}
+
+// A transfer into the Backup folder raised e: the server's side, or this disk's.
+TFailureCause TWorkflow::ReceiveFailureCause(const std::exception &e, int64_t need) const {
   const TFailureCause cause = TransferFailureCause(e);
-  if (cause != TFailureCause::fcUnknown || !dynamic_cast<const EStreamError *>(&e))
+  const auto *local = dynamic_cast<const EStreamError *>(&e);
+  if (cause != TFailureCause::fcUnknown || local == nullptr)
     return cause;
-  return LocalFailureCause(FSettings.BackupFolder(), std::max<int64_t>(FFetched.Size, 0));
+  if (IdCancelRequested())
+    return TFailureCause::fcCancelled;
+  return LocalStepCause(local->Cause(), FSettings.BackupFolder(), std::max<int64_t>(need, 0));
 }
 
 // An upload cut off between its renames left no archive under its name: the newest of the
@@ -141,7 +149,7 @@ bool TWorkflow::DownloadStrandedArchive(const std::vector<std::string> &names,
     return true;
   }
   DeleteFile(part);
-  HostUI().ShowMessage(TextDownloadFailed);
+  Fail(TextDownloadFailed, TFailureCause::fcServerArchiveDamaged);
   return false;
 }
 
@@ -225,11 +233,11 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     ok = ok && !secondMissing;
   }
   if (!refusal.empty())
-    HostUI().ShowFailure(refusal);
+    Fail(refusal, TFailureCause::fcNameNotAllowed, {}, nullptr, true);
   else if (verdict == TArchiveVerdict::avNoTables)
-    HostUI().ShowFailure(TextNoTables);
+    Fail(TextNoTables, TFailureCause::fcArchiveWithoutTables, {}, nullptr, true);
   else if (!ok && verdict != TArchiveVerdict::avDeclined)
-    Fail(TextRestoreFailed, LocalFailureCause(dataFolder, FileSize(local)), {}, nullptr, true);
+    FailLocal(TextRestoreFailed, dataFolder, FileSize(local), FBackupFile->ErrorCause());
   return ok;
 }
 
@@ -326,7 +334,7 @@ bool TWorkflow::UndoSteps() {
   TRestoreTransaction transaction(FSettings.DataFolder(), FSettings.BackupFolder());
   const std::vector<std::string> snapshots = transaction.Snapshots();
   if (snapshots.empty()) {
-    HostUI().ShowMessage(TextNothingToUndo);
+    Fail(TextNothingToUndo, TFailureCause::fcNothingToUndo);
     return false;
   }
   const std::string newest = snapshots.back();
@@ -345,7 +353,7 @@ bool TWorkflow::UndoSteps() {
   if (ok)
     HostUI().ShowSuccess(TextAllDone);
   else
-    HostUI().ShowFailure(TextUndoFailed);
+    FailLocal(TextUndoFailed, FSettings.DataFolder(), 0, {});
   return ok;
 }
 
@@ -355,20 +363,21 @@ bool TWorkflow::RecoverUnfinishedRestore() {
   bool recovered = false;
   try {
     recovered = TRestoreTransaction(FSettings.DataFolder(), FSettings.BackupFolder()).Recover();
-  } catch (const EUntrustedJournal &) {
+  } catch (const EUntrustedJournal &e) {
     // Left as it is for a person to look at.
-    HostUI().ShowFailure(
-        Format(TextJournalUntrusted, TRestoreJournal::PathIn(FSettings.BackupFolder()).c_str()));
+    Fail(Format(TextJournalUntrusted, TRestoreJournal::PathIn(FSettings.BackupFolder()).c_str()),
+         TFailureCause::fcRestoreUnfinished, {}, &e, true);
     return false;
-  } catch (const Exception &) {
-    recovered = false;
+  } catch (const Exception &e) {
+    Fail(TextRecoveryFailed, TFailureCause::fcRestoreUnfinished, {}, &e, true);
+    return false;
   }
   if (recovered)
     return true;
   if (OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder()))
-    HostUI().ShowMessage(TextOtherInstance);
+    Fail(TextOtherInstance, TFailureCause::fcOtherInstance);
   else
-    HostUI().ShowFailure(TextRecoveryFailed);
+    Fail(TextRecoveryFailed, TFailureCause::fcRestoreUnfinished, {}, nullptr, true);
   return false;
 }
 
@@ -376,7 +385,7 @@ bool TWorkflow::DataInUse() {
   if (!FilesInUse(FSettings.DataFolder()))
     return false;
   if (OtherVantariRuns(FSettings.DataFolder(), FSettings.BackupFolder())) {
-    HostUI().ShowMessage(TextOtherInstance);
+    Fail(TextOtherInstance, TFailureCause::fcOtherInstance);
     return true;
   }
   const std::vector<std::string> holders = ProgramsHoldingFiles(FSettings.DataFolder());

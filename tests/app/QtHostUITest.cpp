@@ -1,6 +1,10 @@
 // The desktop services the program installs: repaints between blocking waits, paced.
 #include "QtHostUI.h"
 
+#include "Application.h"
+#include "ModalBox.h"
+#include "WindowTexts.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QListWidget>
@@ -30,22 +34,6 @@ TEST(QtHostUITest, PaintPumpRunsTimersAtMostEveryTenthOfASecond) {
   EXPECT_EQ(fired, 2);
 }
 
-// Acts on the next modal box of type W once it is up (bounded wait).
-template <class W> void WhenUp(const std::function<void(W &)> &action) {
-  auto *poll = new QTimer(qApp);
-  auto tries = std::make_shared<int>(0);
-  QObject::connect(poll, &QTimer::timeout, [poll, tries, action] {
-    auto *box = qobject_cast<W *>(QApplication::activeModalWidget());
-    if (box || ++*tries > 200) {
-      poll->stop();
-      poll->deleteLater();
-      if (box)
-        action(*box);
-    }
-  });
-  poll->start(10);
-}
-
 void WhenTheBoxIsUp(const std::function<void(QMessageBox &)> &action) {
   WhenUp<QMessageBox>(action);
 }
@@ -63,6 +51,33 @@ TEST(QtHostUITest, QuestionAnswersNoUnlessYesIsChosen) {
   EXPECT_FALSE(host.AskYesNo("?"));
   WhenTheBoxIsUp([](QMessageBox &box) { box.button(QMessageBox::Yes)->click(); });
   EXPECT_TRUE(host.AskYesNo("?"));
+}
+
+// A failure box keeps its established caption, icon and first line; the cause and the next
+// step stand under it, and the technical part waits behind the details button.
+TEST(QtHostUITest, FailureReportShowsCauseAndStepWithTheDetailsBehindAButton) {
+  TQtHostUI host;
+  for (const bool failureBox : {true, false}) {
+    const TFailureReport report{
+        "서버 접속에 실패하였습니다.", "아이디 또는 비밀번호가 맞지 않습니다.",
+        "아이디와 비밀번호를 확인하신 뒤 다시 입력해 주십시오.",
+        "서버 응답: 530 Login incorrect.\n시각: 2026-12-09 03:00:00", failureBox};
+    std::string title, text, details;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    WhenTheBoxIsUp([&](QMessageBox &box) {
+      title = box.windowTitle().toStdString();
+      text = box.text().toStdString();
+      details = box.detailedText().toStdString();
+      icon = box.icon();
+      box.button(QMessageBox::Ok)->click();
+    });
+    host.ShowFailureReport(report);
+    EXPECT_EQ(title, failureBox ? TextFailureCaption : Application().Title());
+    EXPECT_EQ(icon, failureBox ? QMessageBox::Information : QMessageBox::NoIcon);
+    EXPECT_EQ(text, "서버 접속에 실패하였습니다.\n\n아이디 또는 비밀번호가 맞지 않습니다.\n"
+                    "아이디와 비밀번호를 확인하신 뒤 다시 입력해 주십시오.");
+    EXPECT_EQ(details, report.Details);
+  }
 }
 
 // The list of earlier archives: the line chosen (Enter on it), -1 for Escape.

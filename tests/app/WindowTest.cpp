@@ -1,20 +1,29 @@
 // The main window and the About dialog as the user sees them, on the offscreen platform.
 #include "AppTestEnvironment.h"
 #include "Application.h"
+#include "FailureTexts.h"
 #include "MainWindowLayout.h"
+#include "ModalBox.h"
+#include "QtHostUI.h"
+#include "ScopeExit.h"
 #include "StatusBar.h"
+#include "SyncState.h"
 #include "Unit1.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 namespace vantari::test {
 namespace {
@@ -136,6 +145,38 @@ TEST_F(WindowTest, FirstStartShowsHostIdAnEmptyPasswordAndTheBarInPanelZero) {
   QTest::keyClicks(&password, "secret");
   EXPECT_EQ(password.displayText().toStdString(), "******");
   EXPECT_EQ(password.text().toStdString(), "secret");
+  EXPECT_TRUE(Errors.empty());
+}
+
+// After a nightly upload that failed, the window, once it stands, says why and what to do; the
+// right-click item copies a report for the support desk that never holds the password typed.
+TEST_F(WindowTest, FailedNightlyRunIsToldAtStartAndTheReportCopiesWithoutThePassword) {
+  TQtHostUI host;
+  SetHostUI(&host);
+  const TScopeExit restore([] { SetHostUI(nullptr); });
+  TSyncState().SetLastNightly("HOSTID", std::time(nullptr), false, TFailureCause::fcWrongLogin,
+                              CauseWrongLogin);
+  std::string notice;
+  TForm1 form;
+  bool shown = false;
+  WhenUp<QMessageBox>([&](QMessageBox &box) {
+    notice = box.text().toStdString();
+    shown = form.isVisible(); // the box comes once the window stands
+    box.accept();
+  });
+  form.show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !notice.empty(); }, 3000));
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(notice, std::string(NoticeNightlyFailed) + CauseWrongLogin + "\n" + StepWrongLogin +
+                        "\n" + NoticeUploadNow);
+
+  QTest::keyClicks(&Child<QLineEdit>(form, "PasswordEdit"), "typed-s3cret");
+  QGuiApplication::clipboard()->clear();
+  Child<QAction>(form, "SupportReportAction").trigger();
+  const std::string report = QGuiApplication::clipboard()->text().toStdString();
+  EXPECT_EQ(report.rfind(ReportTitle, 0), 0u) << report;
+  EXPECT_NE(report.find(std::string(ReportNightly)), std::string::npos);
+  EXPECT_EQ(report.find("typed-s3cret"), std::string::npos);
   EXPECT_TRUE(Errors.empty());
 }
 

@@ -3,7 +3,9 @@
 // held open, ...) through the workflow layer alone, so that Linux and Windows share it.
 #include "RestoreFixture.h"
 
+#include "DosDate.h"
 #include "FailureTexts.h"
+#include "FolderOps.h"
 #include "IdWait.h"
 #include "PrivateProfile.h"
 #include "SettingsStore.h"
@@ -11,6 +13,7 @@
 #include "SyncState.h"
 #include "WorkflowTexts.h"
 
+#include <ctime>
 #include <functional>
 #include <iostream>
 
@@ -34,6 +37,7 @@ public: // for the table's rows
   using RestoreTest::New;
   using RestoreTest::Recorder;
   using RestoreTest::Server;
+  using RestoreTest::UndoDownload;
   using RestoreTest::Upload;
   using RestoreTest::View;
   using RestoreTest::Window;
@@ -62,6 +66,13 @@ struct TCauseCase {
 
 std::ostream &operator<<(std::ostream &out, const TCauseCase &row) {
   return out << row.Name;
+}
+
+std::string Today() {
+  const std::tm local = LocalTime(std::time(nullptr));
+  char day[16];
+  std::strftime(day, sizeof day, "%Y-%m-%d", &local);
+  return day;
 }
 
 bool UploadWith(FailureCauseTest &t, const std::string &password) {
@@ -123,6 +134,35 @@ std::vector<TCauseCase> Cases() {
        [](auto &t) {
          ASSERT_TRUE(t.Upload());
          t.Server->WriteFile("vantari.bck", t.Archive(t.New, Year2024)); // another computer's
+         t.Recorder.Reports.clear();
+       }},
+      {"LineBreakInThePassword", [](auto &t) { return UploadWith(t, "pw\r\nDELE vantari.bck"); },
+       TextBadLogin, false, CauseBadLogin, StepBadLogin},
+      {"AnotherRunHoldsTheFolder",
+       [](auto &t) {
+         fs::create_directories(t.BackupFolder());
+         const TFolderLock other(U8(t.BackupFolder()));
+         if (!other.Held())
+           throw std::runtime_error("cannot take the Backup folder's lock");
+         return t.Download();
+       },
+       TextOtherInstance, false, CauseOtherInstance, StepOtherInstance, false,
+       [](auto &t) { t.Server->WriteFile("vantari.bck", t.Archive(t.New, Year2024)); }},
+      {"ArchiveWithoutTables", [](auto &t) { return t.Download(); }, TextNoTables, true,
+       CauseArchiveWithoutTables, StepArchiveWithoutTables, false,
+       [](auto &t) {
+         t.Server->WriteFile("vantari.bck", t.Archive({{"readme.txt", "no books"}}, Year2024));
+       }},
+      {"NothingToUndo", [](auto &t) { return t.UndoDownload(); }, TextNothingToUndo, false,
+       CauseNothingToUndo, StepNothingToUndo},
+      {"NoArchiveOfThatDay",
+       [](auto &t) {
+         t.Window().DownloadFrom("2001-02-03", false);
+         return t.Window().Succeeded();
+       },
+       Format(TextNoArchiveOfDay, "2001-02-03"), false, "", StepNoArchiveOfDay, false,
+       [](auto &t) {
+         ASSERT_TRUE(t.Upload());
          t.Recorder.Reports.clear();
        }},
   };
@@ -199,6 +239,9 @@ TEST_P(FailureCauses, BoxSaysWhatHappenedAndWhatToDoAndChangesNothing) {
   EXPECT_NE(box.Details.find(DetailTime), std::string::npos);
   if (!row.Cause.empty())
     EXPECT_EQ(box.Cause, row.Cause);
+  else if (row.NextStep == StepNoArchiveOfDay) // names the oldest day there is: today's upload
+    EXPECT_EQ(box.Cause.rfind("서버에 남아 있는 가장 오래된 백업은 " + Today(), 0), 0u)
+        << box.Cause;
   else if (row.Headline == TextNoDataFolder)
     EXPECT_EQ(box.Cause, Format(CauseNoDataFolder, (Home.Root() / "moved-away").string().c_str()));
   else

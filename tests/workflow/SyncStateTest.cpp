@@ -1,6 +1,7 @@
 // The small state the client keeps between runs, and what the workflows record in it.
 #include "SyncState.h"
 #include "AppTestEnvironment.h"
+#include "FailureTexts.h"
 #include "WorkflowFixture.h"
 
 #include <filesystem>
@@ -93,10 +94,11 @@ TEST_F(WorkflowTest, UnusableSyncStateNeverFailsAnUpload) {
     c.Make();
     Recorder.Log.clear();
     Upload();
-    EXPECT_EQ(Boxes(),
-              (std::vector<std::string>{
-                  "message: 모든 작업을 정상적으로 완료하였습니다.",
-                  "message: 작업은 완료했지만 작업 기록 파일을 저장하지 못했습니다.\n" + c.Why}));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "message: 모든 작업을 정상적으로 완료하였습니다.",
+                           "message: 작업은 완료했지만 작업 기록 파일을 저장하지 못했습니다."}));
+    EXPECT_EQ(Recorder.Reports.back().Cause, CauseStateNotSaved);
+    EXPECT_NE(Recorder.Reports.back().Details.find(c.Why), std::string::npos);
     EXPECT_TRUE(Errors.empty());
     EXPECT_EQ(ReadFile(Server->PathOf("vantari.bck")),
               ReadFile(DataFolder / "Backup" / "vantari.bck"));
