@@ -121,6 +121,13 @@ void TCliHostUI::ShowFailure(const std::string &text) {
   Line(text, true);
 }
 
+void TCliHostUI::ShowFailureReport(const TFailureReport &report) {
+  FLastMessage = report.Headline;
+  Line(report.Text(), true);
+  if (!report.Details.empty())
+    Line(report.Details, true);
+}
+
 // A volume prompt only comes for a data folder on a floppy drive; going on writes the next
 // volume and replaces nothing, so --yes answers it.
 bool TCliHostUI::ConfirmVolume(const std::string &text) {

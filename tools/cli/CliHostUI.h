@@ -26,6 +26,9 @@ public:
   void ShowMessage(const std::string &text) override;
   void ShowSuccess(const std::string &text) override;
   void ShowFailure(const std::string &text) override;
+  // The box's text, then its technical part (the server's reply, the time) for the journal;
+  // the closing line names the headline alone.
+  void ShowFailureReport(const TFailureReport &report) override;
   bool AskYesNo(const std::string &text) override;
   // The command line names an earlier archive by its date (download --from): no list to
   // choose from, -1.
