@@ -78,6 +78,8 @@ int64_t FreeDiskBytes(const std::string &path) {
   return static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize);
 }
 
+// Every argument carries its type: a notification service that cannot be asked for its
+// methods' signatures still gets (susssasa{sv}i).
 bool ShowDesktopNotice(const std::string &title, const std::string &body) {
   const char *bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus == nullptr || bus[0] == '\0')
@@ -85,8 +87,8 @@ bool ShowDesktopNotice(const std::string &title, const std::string &body) {
   return RunProgram("/usr/bin/gdbus",
                     {"call", "--session", "--dest", "org.freedesktop.Notifications",
                      "--object-path", "/org/freedesktop/Notifications", "--method",
-                     "org.freedesktop.Notifications.Notify", "--", "'Vantari'", "0", "''",
-                     VariantString(title), VariantString(body), "[]", "{}", "-1"},
+                     "org.freedesktop.Notifications.Notify", "--", "'Vantari'", "uint32 0", "''",
+                     VariantString(title), VariantString(body), "@as []", "@a{sv} {}", "int32 -1"},
                     10000);
 }
 

@@ -18,6 +18,7 @@ build_packages=(
   iproute2 procps iputils-ping iptables bsdutils
   systemd
   libglib2.0-bin # gdbus: the nightly upload's desktop notification
+  dbus-daemon dbus-bin # a session bus of the notification test's own, and its monitor
 )
 
 demo_packages=(
