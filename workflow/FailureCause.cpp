@@ -52,6 +52,8 @@ constexpr TCauseRow CauseRows[] = {
     {TFailureCause::fcNothingToUndo, "nothing-to-undo", CauseNothingToUndo, StepNothingToUndo},
     {TFailureCause::fcNoArchiveOfDay, "no-archive-of-day", CauseNoArchiveOfDay, StepNoArchiveOfDay},
     {TFailureCause::fcStateNotSaved, "state-not-saved", CauseStateNotSaved, StepStateNotSaved},
+    {TFailureCause::fcNoNightlyPassword, "no-nightly-password", CauseNoNightlyPassword,
+     StepNoNightlyPassword},
 };
 
 const TCauseRow &RowOf(TFailureCause cause) {

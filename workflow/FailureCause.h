@@ -34,6 +34,7 @@ enum class TFailureCause {
   fcNothingToUndo,        // no snapshot left from before a download
   fcNoArchiveOfDay,       // subject: the oldest archive's date on the server
   fcStateNotSaved,        // the work was done, its record was not kept
+  fcNoNightlyPassword,    // the nightly upload found no password kept for it
 };
 
 // A stable name for the cause, kept in the sync state ("wrong-login"), and back

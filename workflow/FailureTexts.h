@@ -87,6 +87,11 @@ inline constexpr const char *CauseStateNotSaved =
     "다음 작업 때 서버의 자료와 비교할 기록을 이 컴퓨터에 남기지 못했습니다.";
 inline constexpr const char *StepStateNotSaved =
     "디스크 공간이 넉넉한지 확인해 주십시오. 계속 이러면 고객센터에 문의해 주십시오.";
+inline constexpr const char *CauseNoNightlyPassword =
+    "자동 백업에 쓸 비밀번호가 이 컴퓨터에 남아 있지 않습니다.";
+inline constexpr const char *StepNoNightlyPassword =
+    "반타리 창에서 아이디와 비밀번호를 넣고 '자료 올리기'를 한 번 해 주십시오. 그 비밀번호를 "
+    "자동 백업도 쓰게 됩니다.";
 inline constexpr const char *StepReportToSupport =
     "오른쪽 버튼 메뉴의 '문제 신고용 정보 복사'를 눌러 고객센터에 보내 주십시오.";
 inline constexpr const char *StepCallSupport =

@@ -50,19 +50,26 @@ std::string Nightly(const std::optional<TNightlyResult> &nightly) {
   return text + ReportNightlyFailed + nightly->Cause + " " + nightly->Text;
 }
 
+void RecordNightly(TSyncState &state, const std::string &userID, bool succeeded,
+                   TFailureCause cause, const std::string &why) {
+  state.SetLastNightly(userID, std::time(nullptr), succeeded, cause, why);
+  WriteLog(succeeded ? "nightly upload: done"
+                     : std::string("nightly upload: not done | ") + CauseName(cause));
+  if (succeeded)
+    return;
+  ShowDesktopNotice(NoticeNightlyTitle,
+                    (why.empty() ? CauseText(cause) : why) + "\n" + NextStepText(cause));
+}
+
 } // namespace
 
 void RecordNightlyRun(TWorkflow &workflow, const std::string &userID, bool succeeded) {
-  TSyncState &state = workflow.SyncState();
-  state.SetLastNightly(userID, std::time(nullptr), succeeded, workflow.LastFailureCause(),
-                       workflow.LastFailure().Cause);
-  WriteLog(succeeded ? "nightly upload: done" : "nightly upload: not done");
-  if (succeeded)
-    return;
-  const TFailureCause cause = workflow.LastFailureCause();
-  const std::string &why = workflow.LastFailure().Cause;
-  ShowDesktopNotice(NoticeNightlyTitle,
-                    (why.empty() ? CauseText(cause) : why) + "\n" + NextStepText(cause));
+  RecordNightly(workflow.SyncState(), userID, succeeded, workflow.LastFailureCause(),
+                workflow.LastFailure().Cause);
+}
+
+void RecordNightlyFailure(TSyncState &state, const std::string &userID, TFailureCause cause) {
+  RecordNightly(state, userID, false, cause, CauseText(cause));
 }
 
 const char *ProgramVersion() {

@@ -1,14 +1,19 @@
 #pragma once
 
+#include "FailureCause.h"
+
 #include <string>
 
 namespace vantari {
 
+class TSyncState;
 class TWorkflow;
 
 // Keeps how the nightly upload just run went (when, whether, why) in the sync state for the
 // window's next start, and when it failed, tells the person on the desktop at once.
 void RecordNightlyRun(TWorkflow &workflow, const std::string &userID, bool succeeded);
+// The same for a nightly upload that could not start: no login was tried, cause says why.
+void RecordNightlyFailure(TSyncState &state, const std::string &userID, TFailureCause cause);
 
 // The program's version as the build names it ("5.10").
 const char *ProgramVersion();

@@ -232,7 +232,8 @@ std::string TSyncState::NightlyNotice(const std::string &userID) const {
   notice += nightly->Text.empty() ? CauseText(cause) : nightly->Text;
   notice += '\n';
   notice += NextStepText(cause);
-  if (cause != TFailureCause::fcNewerKept && cause != TFailureCause::fcDataLooksDamaged) {
+  if (cause != TFailureCause::fcNewerKept && cause != TFailureCause::fcDataLooksDamaged &&
+      cause != TFailureCause::fcNoNightlyPassword) {
     notice += '\n';
     notice += NoticeUploadNow;
   }

@@ -345,6 +345,17 @@ bool TWorkflow::CheckInternet() {
   return true;
 }
 
+// The nightly upload uses the password of the last login here; one that found none kept
+// takes this one.
+void TWorkflow::KeepNightlyPassword() {
+  const auto nightly = FSyncState.LastNightly(FUserID);
+  if (nightly && !nightly->Succeeded &&
+      CauseNamed(nightly->Cause) == TFailureCause::fcNoNightlyPassword && !HasNightlyCredential())
+    SaveNightlyCredential(FPassword);
+  else
+    RefreshNightlyCredential(FPassword);
+}
+
 bool TWorkflow::ConnectServer() {
   try {
     FSession->Open(FUserID, FPassword);
@@ -352,7 +363,7 @@ bool TWorkflow::ConnectServer() {
     FSettings.WriteSetting(FSession->Host(), "FTPHOST");
     FSettings.WriteSetting(FUserID, "HOSTID");
     FSettings.WriteSetting(FPassword, "HOSTPASS");
-    RefreshNightlyCredential(FPassword);
+    KeepNightlyPassword();
     return true;
   } catch (const std::exception &e) {
     // A changed certificate, or a server no longer offering TLS, has a message of its own.

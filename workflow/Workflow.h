@@ -123,6 +123,7 @@ private:
 
   void CreateComponents();
   bool LoginIsUsable();
+  void KeepNightlyPassword();
   bool ConfirmReplacingServerArchive();
   void ShowCancelled(const char *failure);
   // Shows a failure box with its cause and next step, keeps it as the last failure and logs it.

@@ -2,6 +2,7 @@
 // FTP server on loopback, in a private home.
 #include "AppTestEnvironment.h"
 #include "CliProcess.h"
+#include "FailureTexts.h"
 #include "FtpServer.h"
 #include "NightlyTask.h"
 #include "ServerHistory.h"
@@ -502,6 +503,22 @@ TEST_F(CliTest, UnattendedUploadRefusesTablesOverwrittenWithRandomBytes) {
   EXPECT_TRUE(Server.ReadFile(name) == good);
   EXPECT_TRUE(HistoryOf(Server, name).empty());
   EXPECT_FALSE(fs::exists(Server.PathOf(name + ".new")));
+}
+
+// A nightly upload that finds no password kept is told at the window's next start, and the
+// next login that works keeps its password for the nights after.
+TEST_F(CliTest, NightlyWithoutAKeptPasswordIsToldAndTheNextLoginKeepsOne) {
+  const TCliProcess::TEnvironment noPassword = {{"VANTARI_PASSWORD", "-"}};
+  EXPECT_EQ(Cli({"upload", "--yes", "--nightly"}, noPassword).ExitStatus, 2);
+  EXPECT_EQ(TSyncState().NightlyNotice(Server.User()), std::string(NoticeNightlyFailed) +
+                                                           CauseNoNightlyPassword + "\n" +
+                                                           StepNoNightlyPassword);
+  EXPECT_FALSE(fs::exists(Server.PathOf(Server.User() + ".bck")));
+
+  ASSERT_EQ(Cli({"upload"}).ExitStatus, 0); // as the window logs in
+  const TCliResult night = Cli({"upload", "--yes", "--nightly"}, noPassword);
+  EXPECT_EQ(night.ExitStatus, 0) << night.Err;
+  EXPECT_EQ(TSyncState().NightlyNotice(Server.User()), "");
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {

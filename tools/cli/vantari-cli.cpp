@@ -138,6 +138,8 @@ int Run(const TCliOptions &o, TCliHostUI &host) {
       password = TPasswordSource::Read(o.PasswordFile, o.Nightly);
     } catch (const ENoPassword &e) {
       host.Complain(e.Message());
+      if (o.Nightly) // nobody reads the journal at night: the window tells at its next start
+        RecordNightlyFailure(workflow.SyncState(), user, TFailureCause::fcNoNightlyPassword);
       return kExitUsage;
     }
   }
