@@ -78,7 +78,8 @@ int64_t FreeDiskBytes(const std::string &path) {
   return static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize);
 }
 
-bool ShowDesktopNotice(const std::string &title, const std::string &body) {
+bool ShowDesktopNotice(const std::string &title, const std::string &body,
+                       std::chrono::milliseconds) {
   const char *bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus == nullptr || bus[0] == '\0')
     return false;

@@ -149,7 +149,7 @@ void TWinHostUI::ShowFailure(const std::string &text) {
 }
 
 void TWinHostUI::ShowFailureReport(const TFailureReport &report) {
-  const std::string caption = report.FailureBox ? "자료백업/복원" : TextProgramTitle;
+  const std::string caption = report.FailureBox ? TextFailureCaption : TextProgramTitle;
   const std::wstring title = Widen(caption);
   const std::wstring text = Widen(report.Text());
   const std::wstring details = Widen(report.Details);
