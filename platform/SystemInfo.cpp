@@ -80,7 +80,8 @@ int64_t FreeDiskBytes(const std::string &path) {
 
 // Every argument carries its type: a notification service that cannot be asked for its
 // methods' signatures still gets (susssasa{sv}i).
-bool ShowDesktopNotice(const std::string &title, const std::string &body) {
+bool ShowDesktopNotice(const std::string &title, const std::string &body,
+                       std::chrono::milliseconds) {
   const char *bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus == nullptr || bus[0] == '\0')
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,8 +16,10 @@ int64_t FreeDiskBytes(const std::string &path);
 
 // Tells the person at the desktop, now, in a notification with a title and a body: on Linux
 // through the session bus's notification service (when DBUS_SESSION_BUS_ADDRESS is set), on
-// Windows as a notification-area balloon that stands for 15 seconds (the call blocks that
-// long); false when there is none or it did not take the notice.
-bool ShowDesktopNotice(const std::string &title, const std::string &body);
+// Windows as a notification-area balloon that stands for shownFor (the call blocks that long;
+// Linux's notification service decides itself); false when there is none or it did not take the
+// notice.
+bool ShowDesktopNotice(const std::string &title, const std::string &body,
+                       std::chrono::milliseconds shownFor = std::chrono::seconds(15));
 
 } // namespace vantari

@@ -12,9 +12,6 @@ namespace vantari {
 
 namespace {
 
-// How long the balloon stands before its icon is taken away again.
-constexpr std::chrono::seconds NoticeShownFor{15};
-
 // Copies text into a fixed field of the notification, cut to fit with its terminating zero.
 template <size_t N> void CopyInto(wchar_t (&field)[N], const std::string &text) {
   const std::wstring wide = win::Widen(text);
@@ -50,7 +47,8 @@ int64_t FreeDiskBytes(const std::string &path) {
 
 // The nightly program has no window: a notification-area icon of a hidden window carries the
 // balloon (a toast on newer Windows), and goes once it has stood for a while.
-bool ShowDesktopNotice(const std::string &title, const std::string &body) {
+bool ShowDesktopNotice(const std::string &title, const std::string &body,
+                       std::chrono::milliseconds shownFor) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   WNDCLASSW type{};
   type.lpfnWndProc = ::DefWindowProcW;
@@ -73,7 +71,7 @@ bool ShowDesktopNotice(const std::string &title, const std::string &body) {
   CopyInto(icon.szInfo, body);
   const bool shown = ::Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
   if (shown) {
-    const auto until = std::chrono::steady_clock::now() + NoticeShownFor;
+    const auto until = std::chrono::steady_clock::now() + shownFor;
     while (std::chrono::steady_clock::now() < until) {
       MSG message;
       while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))

@@ -1,16 +1,28 @@
 // The Windows main window as the person sees it, read back through Win32: where each control
-// stands inside its parent, what it says, its face, and the hints of the two buttons.
+// stands inside its parent, what it says, its face, the hints of the two buttons, its boxes and
+// right-click menu, and the nightly program's balloon.
+#include "../WindowTexts.h"
 #include "ControlIds.h"
+#include "FailureCause.h"
+#include "FailureTexts.h"
 #include "MainWindowLayout.h"
+#include "SettingsStore.h"
+#include "SyncState.h"
+#include "SystemInfo.h"
+#include "TlsFtpServers.h"
 #include "Unit1Win.h"
 #include "WinHostUI.h"
 #include "WinText.h"
+#include "WorkflowTexts.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -252,6 +264,171 @@ TEST_F(WindowWinTest, QuestionAnswersNoUnlessYesIsChosen) {
   seen.Answer = [](HWND box) { ::PostMessageW(box, WM_COMMAND, IDYES, 0); };
   ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
   EXPECT_TRUE(host.AskYesNo("그래도 서버의 자료로 바꾸시겠습니까?"));
+}
+
+// %APPDATA% and %LOCALAPPDATA% in a folder of the test's own: the settings and the sync state
+// the window reads are the test's.
+class TPrivateHome {
+public:
+  TPrivateHome() {
+    const std::wstring root = std::filesystem::absolute(FFolder.Path()).make_preferred().wstring();
+    ::SetEnvironmentVariableW(L"APPDATA", root.c_str());
+    ::SetEnvironmentVariableW(L"LOCALAPPDATA", root.c_str());
+  }
+  ~TPrivateHome() {
+    ::SetEnvironmentVariableW(L"APPDATA", nullptr);
+    ::SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  }
+
+private:
+  TTempFolder FFolder;
+};
+
+// Runs this thread's messages until done says so, for at most ten seconds.
+void PumpUntil(const std::function<bool()> &done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < until) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      ::DispatchMessageW(&message);
+  }
+}
+
+// The failure box: the caption and icon its headline always had, the headline, cause and next
+// step in that order, the details only once "자세한 정보" is pressed, and OK ends it.
+TEST_F(WindowWinTest, FailureReportShowsItsDetailsOnlyWhenAskedFor) {
+  TWinHostUI host;
+  for (const bool failureBox : {true, false}) {
+    SCOPED_TRACE(failureBox ? "failure box" : "plain box");
+    const TFailureReport report{TextDownloadFailed, CauseWrongLogin, StepWrongLogin,
+                                std::string(DetailServerReply) + "530 Login incorrect.\n" +
+                                    DetailTime + "2026-12-09 02:00:00",
+                                failureBox};
+    std::string content;
+    bool icon = false, detailsHidden = false, detailsShown = false;
+    seen = TSeen();
+    seen.Class = L"#32770";
+    seen.Answer = [&](HWND box) {
+      HWND more = nullptr, details = nullptr;
+      for (HWND child = ::GetWindow(box, GW_CHILD); child;
+           child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const std::string kind = ClassOf(child), text = WindowText(child);
+        if (kind == "static" && (::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+          icon = true;
+        else if (text.find(report.Headline) != std::string::npos)
+          content = text;
+        else if (text == report.Details)
+          details = child;
+        else if (kind == "button" && text == DetailsButton)
+          more = child;
+      }
+      if (more && details) {
+        detailsHidden = !::IsWindowVisible(details);
+        ::SendMessageW(more, BM_CLICK, 0, 0);
+        detailsShown = ::IsWindowVisible(details);
+      }
+      HWND ok = ::GetDlgItem(box, IDOK);
+      ok ? (void)::SendMessageW(ok, BM_CLICK, 0, 0) : (void)::PostMessageW(box, WM_CLOSE, 0, 0);
+    };
+    ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+    host.ShowFailureReport(report); // returns once OK is pressed
+    EXPECT_EQ(seen.Caption, failureBox ? TextFailureCaption : TextProgramTitle);
+    EXPECT_EQ(icon, failureBox);
+    const size_t cause = content.find(report.Cause);
+    EXPECT_EQ(content.find(report.Headline), 0u) << content;
+    EXPECT_NE(cause, std::string::npos) << content;
+    EXPECT_LT(cause, content.find(report.NextStep)) << content;
+    EXPECT_EQ(content.find(DetailServerReply), std::string::npos) << "the details wait";
+    EXPECT_TRUE(detailsHidden);
+    EXPECT_TRUE(detailsShown);
+  }
+}
+
+// "문제 신고용 정보 복사" chosen from the window's right-click menu: the report for the ID as
+// typed is on the clipboard, and the password typed beside it is not.
+TEST_F(WindowWinTest, ReportCopiedFromTheMenuLeavesThePasswordOut) {
+  TPrivateHome home;
+  TForm1 form;
+  ::ShowWindow(form.Handle(), SW_SHOW);
+  ::SetWindowTextW(Find(form.Handle(), idUserIDEdit), L"clerk01");
+  ::SetWindowTextW(Find(form.Handle(), idPasswordEdit), L"typed-s3cret");
+  if (::OpenClipboard(nullptr)) {
+    ::EmptyClipboard();
+    ::CloseClipboard();
+  }
+  seen = TSeen();
+  seen.Class = L"#32768"; // a popup menu
+  seen.Answer = [](HWND menuWindow) {
+    auto menu = reinterpret_cast<HMENU>(::SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+    int item = ::GetMenuItemCount(menu) - 1;
+    for (; item >= 0; --item) {
+      wchar_t text[64] = {};
+      ::GetMenuStringW(menu, item, text, 64, MF_BYPOSITION);
+      if (Narrow(text) == TextCopySupportReport)
+        break;
+    }
+    for (int down = 0; down <= item; ++down) // none when the item is missing: Escape closes
+      ::PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    ::PostMessageW(menuWindow, WM_KEYDOWN, item < 0 ? VK_ESCAPE : VK_RETURN, 0);
+  };
+  ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+  ::SendMessageW(form.Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form.Handle()),
+                 MAKELPARAM(60, 60));
+  std::string report;
+  PumpUntil([&] {
+    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT) || !::OpenClipboard(nullptr))
+      return false;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+      report = Narrow(static_cast<const wchar_t *>(::GlobalLock(data)));
+      ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return true;
+  });
+  EXPECT_EQ(report.rfind(std::string(ReportTitle) + "\n", 0), 0u) << report;
+  EXPECT_NE(report.find(std::string(ReportUser) + "clerk01"), std::string::npos) << report;
+  EXPECT_EQ(report.find("typed-s3cret"), std::string::npos);
+}
+
+// A nightly upload that did not happen is told, with its cause, in a box once the window stands
+// (never from inside its making, before it shows).
+TEST_F(WindowWinTest, FailedNightlyUploadIsToldOnceTheWindowStands) {
+  TPrivateHome home;
+  TSettingsStore().WriteSetting("clerk01", "HOSTID");
+  TSyncState().SetLastNightly("clerk01", std::time(nullptr), false, TFailureCause::fcWrongLogin,
+                              CauseWrongLogin);
+  TWinHostUI host;
+  SetHostUI(&host);
+  HWND window = nullptr;
+  std::string text;
+  bool windowStands = false;
+  seen = TSeen();
+  seen.Class = L"#32770";
+  seen.Answer = [&](HWND box) {
+    text = WindowText(::GetDlgItem(box, 0xFFFF)); // a message box's text
+    windowStands = window && ::IsWindowVisible(window);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  };
+  ::SetTimer(nullptr, 0, 20, AnswerWhenShown);
+  TForm1 form;
+  window = form.Handle();
+  ::ShowWindow(window, SW_SHOW);
+  PumpUntil([] { return !seen.Caption.empty(); });
+  SetHostUI(nullptr);
+  EXPECT_EQ(seen.Caption, TextProgramTitle);
+  EXPECT_EQ(text.rfind(NoticeNightlyFailed + std::string(CauseWrongLogin), 0), 0u) << text;
+  EXPECT_NE(text.find(StepWrongLogin), std::string::npos) << text;
+  EXPECT_TRUE(windowStands);
+}
+
+// The nightly program's balloon: Wine's desktop has a notification area that takes it, and the
+// call returns once the balloon has stood its time.
+TEST(DesktopNoticeWinTest, BalloonIsTakenAndStandsItsTime) {
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_TRUE(
+      ShowDesktopNotice(NoticeNightlyTitle, CauseWrongLogin, std::chrono::milliseconds(300)));
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(300));
 }
 
 } // namespace
