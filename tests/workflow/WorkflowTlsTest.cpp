@@ -1,6 +1,7 @@
 // The workflows over FTP with TLS: a self-signed certificate pinned on first use, a changed
 // certificate and a server that stops offering TLS refused before any password is sent, the
 // required policy against a plain server.
+#include "FailureTexts.h"
 #include "PrivateProfile.h"
 #include "SyncState.h"
 #include "TlsFtpServers.h"
@@ -72,6 +73,9 @@ TEST_F(WorkflowTlsTest, AChangedCertificateIsRefusedBeforeTheLogin) {
   Serve(); // same address, a new self-signed certificate
   Download();
   EXPECT_EQ(Boxes(), (std::vector<std::string>{AllDone, CertificateChanged}));
+  ASSERT_FALSE(Recorder.Reports.empty());
+  EXPECT_EQ(Recorder.Reports.back().Cause, CauseServerChanged);
+  EXPECT_EQ(Recorder.Reports.back().NextStep, StepServerChanged);
   EXPECT_FALSE(SawLogin());
   EXPECT_EQ(Remembered("Certificate"), pinned); // the pin stays
   EXPECT_EQ(Contents(DataFolder), Sample);
