@@ -54,6 +54,8 @@ constexpr TCauseRow CauseRows[] = {
     {TFailureCause::fcStateNotSaved, "state-not-saved", CauseStateNotSaved, StepStateNotSaved},
     {TFailureCause::fcNoNightlyPassword, "no-nightly-password", CauseNoNightlyPassword,
      StepNoNightlyPassword},
+    {TFailureCause::fcArchiveDamaged, "archive-damaged", CauseArchiveDamaged,
+     StepServerArchiveDamaged},
 };
 
 const TCauseRow &RowOf(TFailureCause cause) {

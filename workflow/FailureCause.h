@@ -35,6 +35,7 @@ enum class TFailureCause {
   fcNoArchiveOfDay,       // subject: the oldest archive's date on the server
   fcStateNotSaved,        // the work was done, its record was not kept
   fcNoNightlyPassword,    // the nightly upload found no password kept for it
+  fcArchiveDamaged,       // the archive received does not unpack: the data folder kept
 };
 
 // A stable name for the cause, kept in the sync state ("wrong-login"), and back

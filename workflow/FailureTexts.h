@@ -74,6 +74,8 @@ inline constexpr const char *CauseServerArchiveDamaged =
 inline constexpr const char *StepServerArchiveDamaged =
     "자료가 있는 컴퓨터에서 '자료 올리기'를 다시 해 주십시오. 계속 안 되면 고객센터에 문의해 "
     "주십시오.";
+inline constexpr const char *CauseArchiveDamaged =
+    "받은 백업 자료가 손상되어 복원하지 않았으며, 이 컴퓨터의 자료는 그대로 두었습니다.";
 inline constexpr const char *CauseNothingToUndo =
     "자료 내려받기 전에 남겨 둔 이 컴퓨터의 예전 자료가 없습니다.";
 inline constexpr const char *StepNothingToUndo =

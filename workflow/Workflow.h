@@ -137,6 +137,7 @@ private:
   bool CanResume(const std::string &part);
   TFailureCause DownloadFailureCause(const std::exception &e) const;
   TFailureCause ReceiveFailureCause(const std::exception &e, int64_t need) const;
+  bool ArchiveWasDamaged() const;
   bool KeepForResume(const std::string &part) const;
   void UploadSteps();
   bool DownloadSteps();

@@ -236,9 +236,18 @@ bool TWorkflow::RestoreData(const std::string &archivePath) {
     Fail(refusal, TFailureCause::fcNameNotAllowed, {}, nullptr, true);
   else if (verdict == TArchiveVerdict::avNoTables)
     Fail(TextNoTables, TFailureCause::fcArchiveWithoutTables, {}, nullptr, true);
+  else if (!ok && verdict != TArchiveVerdict::avDeclined && ArchiveWasDamaged())
+    Fail(TextRestoreFailed, TFailureCause::fcArchiveDamaged, {}, nullptr, true);
   else if (!ok && verdict != TArchiveVerdict::avDeclined)
     FailLocal(TextRestoreFailed, dataFolder, FileSize(local), FBackupFile->ErrorCause());
   return ok;
+}
+
+// The archive itself would not unpack: no file call of this computer failed, nothing was
+// cancelled, and the engine stopped before writing the first archive's last member.
+bool TWorkflow::ArchiveWasDamaged() const {
+  return !FLastPreview.Readable && !IdCancelRequested() &&
+         FBackupFile->ErrorCode() != beWriteFile && FBackupFile->ErrorCause().Code == 0;
 }
 
 // Whether the unpacked archive may replace the data folder: one without tables would empty

@@ -2,6 +2,7 @@
 // and mounts.
 #include "RestoreFixture.h"
 
+#include "FailureTexts.h"
 #include "FilesInUse.h"
 
 #include <cerrno>
@@ -252,6 +253,7 @@ TEST_F(RestoreTest, DiskFullWhileStagingLeavesTheDataAsItWas) {
 
   EXPECT_FALSE(Download());
   EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{RestoreFailed});
+  EXPECT_EQ(Recorder.Reports.back().Cause, CauseDiskFull) << "never a damaged archive";
   EXPECT_EQ(Contents(DataFolder), Old);
   EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
   EXPECT_TRUE(Snapshots().empty());

@@ -1,6 +1,7 @@
 // The download as a transaction: what behaves the same on Linux and Windows.
 #include "RestoreFixture.h"
 
+#include "FailureTexts.h"
 #include "FileSystem.h"
 
 #include <algorithm>
@@ -141,6 +142,8 @@ TEST_F(RestoreTest, ArchivesThatWouldLoseDataAreNotRestored) {
     Server->WriteFile("vantari.bck", test.Bytes);
     EXPECT_FALSE(Download());
     EXPECT_EQ(Recorder.Texts("failure"), std::vector<std::string>{test.Box});
+    EXPECT_EQ(Recorder.Reports.back().Cause,
+              test.Box == NoTables ? CauseArchiveWithoutTables : CauseArchiveDamaged);
     EXPECT_TRUE(Recorder.Texts("question").empty());
     EXPECT_EQ(Contents(DataFolder), Old);
     EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
@@ -252,6 +255,7 @@ TEST_F(RestoreTest, JournalThatProvesNothingLeavesDataAndArchiveAlone) {
     Recorder.Shown.clear();
     EXPECT_FALSE(Workflow().RecoverUnfinishedRestore());
     ASSERT_EQ(Recorder.Texts("failure").size(), 1u);
+    EXPECT_EQ(Recorder.Reports.back().NextStep, StepCallSupport);
     EXPECT_NE(
         Slashed(Recorder.Texts("failure")[0]).find(Slashed(U8(BackupFolder() / "restore.journal"))),
         std::string::npos);
@@ -310,6 +314,7 @@ TEST_F(RestoreTest, MembersWindowsCannotHoldStopTheRestoreBeforeTheDataChanges) 
     ASSERT_EQ(Recorder.Texts("failure").size(), 1u);
     EXPECT_NE(lower(Recorder.Texts("failure")[0]).find(test.Shown), std::string::npos)
         << "names the member";
+    EXPECT_EQ(Recorder.Reports.back().Cause, CauseNameNotAllowed);
     EXPECT_EQ(Contents(DataFolder), Old);
     EXPECT_EQ(ReadFile(LocalArchive()), "the last good local archive");
     EXPECT_TRUE(Snapshots().empty());
