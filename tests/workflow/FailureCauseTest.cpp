@@ -153,6 +153,12 @@ std::vector<TCauseCase> Cases() {
        [](auto &t) {
          t.Server->WriteFile("vantari.bck", t.Archive({{"readme.txt", "no books"}}, Year2024));
        }},
+      {"UploadCutOffLeftNoWholeArchive", [](auto &t) { return t.Download(); }, TextDownloadFailed,
+       false, CauseServerArchiveDamaged, StepServerArchiveDamaged, false,
+       [](auto &t) { // only the cut-off upload's own file, and it is not whole
+         const std::string whole = t.Archive(t.New, Year2024);
+         t.Server->WriteFile("vantari.bck.new", whole.substr(0, whole.size() / 2));
+       }},
       {"NothingToUndo", [](auto &t) { return t.UndoDownload(); }, TextNothingToUndo, false,
        CauseNothingToUndo, StepNothingToUndo},
       {"NoArchiveOfThatDay",
