@@ -13,8 +13,6 @@
 #include "UploadGuard.h"
 #include "WorkflowTexts.h"
 
-#include <algorithm>
-
 namespace vantari {
 
 namespace {
@@ -31,13 +29,6 @@ std::string GroupedDigits(int64_t number) {
     grouped += digits[i];
   }
   return grouped;
-}
-
-std::time_t OldestMade(const std::vector<THistoryEntry> &history) {
-  std::time_t oldest = history.front().Made;
-  for (const THistoryEntry &entry : history)
-    oldest = std::min(oldest, entry.Made);
-  return oldest;
 }
 
 std::string DamagedTablesLine(const std::vector<std::string> &tables) {
@@ -135,7 +126,7 @@ bool TWorkflow::HistoryDownloadSteps(const std::string &day) {
       chosen = ArchiveOfDay(history, day, offset);
       if (!chosen)
         Fail(Format(TextNoArchiveOfDay, day.c_str()), TFailureCause::fcNoArchiveOfDay,
-             HistoryTimeText(OldestMade(history), offset));
+             HistoryTimeText(history.back().Made, offset)); // newest first
     }
     if (!chosen) {
       DisconnectServer();
